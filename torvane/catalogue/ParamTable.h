@@ -1,0 +1,124 @@
+// The parameter table of the current device type: groups and subgroups (the
+// device tree), the parameter records (every data view works on these) and the
+// option lists of enumerated parameters, loaded from the device type's
+// parameter workbook.
+//
+// Sheet 0 of the workbook: C2 names the device type and must equal the file's
+// base name; from the third row on, column B holds either a group header
+// ("08***"), a subgroup header ("8.1*") or a parameter number, and the scan
+// ends at the first empty B. Sheet 1 holds the option lists (code, text, and
+// in column C the PNU that starts a list).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ParamSubgroup {
+    int32_t number = 0;
+    std::wstring code;
+    std::wstring name;  // multi-language ("English,中文")
+};
+
+struct ParamGroup {
+    int32_t number = 0;
+    std::wstring code;
+    std::wstring name;  // multi-language
+    std::vector<ParamSubgroup> subgroups;  // at most ParamTable::kMaxSubgroups
+
+    int subgroupCount() const { return static_cast<int>(subgroups.size()); }
+};
+
+struct ParamRecord {
+    uint8_t selected = 0;       // check mark of the row in a view
+    int32_t index = 0;          // position in ParamTable::params
+    int32_t address = 0;        // register number counted from 1 (column A)
+    int32_t groupNumber = -1;   // nearest header above; -1 above the first header
+    std::wstring groupCode;
+    std::wstring pnu;           // column B, shown as "P" + pnu
+    std::wstring name;          // column C, multi-language
+    std::wstring reservedText;  // column D, kept as read
+    std::wstring unit;          // column E
+    bool reservedFlagF = false; // column F
+    int32_t exponent = 0;       // column G: 0, -1, -2 or -3
+    bool reservedFlagH = false; // column H
+    int32_t reservedNumber = 0; // column I
+    bool noDefault = false;     // column J
+    double defaultValue = 0;    // column K
+    bool noMin = false;         // column L
+    double minValue = 0;        // column M; below 0 means a signed register
+    bool noMax = false;         // column N
+    double maxValue = 0;        // column O
+    double value = 0;           // last value read from or loaded for the drive
+};
+
+class ParamTable {
+public:
+    static constexpr int kMaxGroups = 16;
+    static constexpr int kMaxSubgroups = 8;
+    static constexpr int kMaxParams = 1024;
+    static constexpr int kFirstDataRow = 2;     // third sheet row
+    static constexpr int kLastDataRow = 1023;
+    static constexpr int kLastOptionRow = 5119;
+
+    // Fills the table from the workbook at `path`. True when the table was
+    // filled; it then replaces everything the table held. On false the table
+    // is left exactly as it was (fileBaseName included) and lastError() says
+    // why. The caller shows ParamLoadFailedMessage(path).
+    bool Load(const std::wstring& path);
+    // Empties the table.
+    void Clear();
+
+    std::wstring deviceType;    // cell C2
+    std::wstring fileBaseName;  // loaded file's name without folder and extension
+    std::vector<ParamGroup> groups;   // at most kMaxGroups
+    std::vector<ParamRecord> params;  // at most kMaxParams, in sheet order
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> optionTexts;  // PNU -> code -> text
+    std::map<std::wstring, std::vector<std::wstring>> optionCodes;             // PNU -> codes in sheet order
+
+    int groupCount() const { return static_cast<int>(groups.size()); }
+    int paramCount() const { return static_cast<int>(params.size()); }
+
+    // Record by its index; nullptr when out of range.
+    ParamRecord* RecordByIndex(int index);
+    const ParamRecord* RecordByIndex(int index) const;
+
+    // Option list of a PNU; nullptr when it has none.
+    const std::vector<std::wstring>* OptionCodesOf(const std::wstring& pnu) const;
+    const std::map<std::wstring, std::wstring>* OptionTextsOf(const std::wstring& pnu) const;
+    bool HasOptions(const std::wstring& pnu) const { return OptionTextsOf(pnu) != nullptr; }
+
+    // The entries of the option dialog for a PNU, in sheet order: code, ",",
+    // option text in the language of `languageIndex`.
+    std::vector<std::wstring> OptionChoices(const std::wstring& pnu, int languageIndex) const;
+
+    // The text every view shows for a record's value: the value formatted by
+    // its exponent; for an option-coded parameter the integer code, "," and
+    // the option's text ("1,Run"), or "-" when the option list has no codes.
+    std::wstring ValueText(const ParamRecord& record, int languageIndex) const;
+    // The same for another value of that record.
+    std::wstring ValueText(const ParamRecord& record, double value, int languageIndex) const;
+
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    std::string lastError_;
+};
+
+// The one table of the running program.
+ParamTable& TheParamTable();
+
+// Value text by exponent: 0 -> "%.0f", -1 -> "%.1f", -2 -> "%.2f", any other
+// -> "%.3f" (locale-independent, "." as the decimal point).
+std::wstring FormatByExponent(double value, int exponent);
+
+// "Device parameter file failed to load:" + path.
+std::wstring ParamLoadFailedMessage(const std::wstring& path);
+
+// Files of the workbook selection, below the program folder (which ends in a
+// separator, or is empty for the working directory).
+std::wstring SettingFilePath(const std::wstring& programFolder);     // Language/setting.ini
+std::wstring ConfiguredDeviceType(const std::wstring& programFolder); // [Setting] Device, "" when missing
+std::wstring ParameterWorkbookPath(const std::wstring& programFolder, const std::wstring& deviceType);
+std::wstring FunctionListPath(const std::wstring& programFolder);     // Function/function.xls
