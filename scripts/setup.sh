@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
   libace-dev zlib1g-dev libminizip-dev libfreexl-dev
-  qt6-base-dev qt6-charts-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libgl-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev
   libmodbus-dev mbpoll lrzsz socat
   python3-xlrd python3-xlwt
