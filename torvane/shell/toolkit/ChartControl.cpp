@@ -1,0 +1,747 @@
+#include "ChartControl.h"
+
+#include "ControlIds.h"
+
+#include <QGraphicsSimpleTextItem>
+#include <QMouseEvent>
+#include <QResizeEvent>
+#include <QWheelEvent>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+// One wheel notch narrows the visible range to 1/1.25 of its width.
+const double kZoomPerStep = 1.25;
+const int kTitleGap = 4;
+const int kBaseMargin = 8;
+
+double NiceStep(double rough)
+{
+  if (!(rough > 0))
+    return 1;
+  const double p = std::pow(10.0, std::floor(std::log10(rough)));
+  const double m = rough / p;
+  const double nice = m <= 1 ? 1 : m <= 2 ? 2 : m <= 5 ? 5 : 10;
+  return nice * p;
+}
+} // namespace
+
+struct CVKRChartControl::Axis
+{
+  QValueAxis* q = nullptr;
+  double rangeMin = 0;
+  double rangeMax = 10;
+  bool autoRange = true;
+  double visMin = 0;
+  double visMax = 10;
+  bool visAuto = true;
+  bool zoom = true;
+  double zoomLimit = 0;
+  bool interlaced = false;
+  bool antialiasing = true;
+};
+
+struct CVKRChartControl::Series
+{
+  QString name;
+  CChartSeriesStyle style;
+  QLineSeries* q = nullptr;
+  QVector<QPointF> points;
+  QStringList arguments; // texts of text arguments, by point index
+  bool dirty = false;
+  double minX = std::numeric_limits<double>::max();
+  double maxX = std::numeric_limits<double>::lowest();
+  double minY = std::numeric_limits<double>::max();
+  double maxY = std::numeric_limits<double>::lowest();
+
+  void Extend(const QPointF& p)
+  {
+    minX = std::min(minX, p.x());
+    maxX = std::max(maxX, p.x());
+    minY = std::min(minY, p.y());
+    maxY = std::max(maxY, p.y());
+  }
+};
+
+struct CVKRChartControl::Title
+{
+  QGraphicsSimpleTextItem* item = nullptr;
+  ChartDock dock = ChartDock::Top;
+  ChartAlign align = ChartAlign::Center;
+};
+
+CVKRChartControl::CVKRChartControl(QWidget* parent)
+    : QChartView(parent), m_chart(new QChart), m_value(new Axis), m_time(new Axis)
+{
+  qRegisterMetaType<CChartHoverNotice>();
+  m_chart->legend()->hide();
+  m_chart->setMargins(QMargins(kBaseMargin, kBaseMargin, kBaseMargin, kBaseMargin));
+  m_chart->setBackgroundRoundness(0);
+
+  m_value->q = new QValueAxis(m_chart);
+  m_value->q->setTickCount(6);
+  m_value->q->setLabelFormat("%g");
+  auto* time = new QCategoryAxis(m_chart);
+  time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  m_time->q = time;
+  m_chart->addAxis(m_time->q, Qt::AlignBottom);
+  m_chart->addAxis(m_value->q, Qt::AlignLeft);
+  for (Axis* a : {m_value.get(), m_time.get()}) {
+    a->q->setShadesPen(Qt::NoPen);
+    a->q->setShadesBrush(QColor(236, 240, 248));
+  }
+  ApplyVisible(ChartAxis::Value);
+  ApplyVisible(ChartAxis::Time);
+  connect(m_time->q, &QValueAxis::rangeChanged, this, [this] { RelabelTimeAxis(); });
+
+  setChart(m_chart);
+  setRenderHint(QPainter::Antialiasing, true);
+  setMouseTracking(true);
+  viewport()->setMouseTracking(true);
+  setFrameShape(QFrame::NoFrame);
+}
+
+CVKRChartControl::~CVKRChartControl() = default;
+
+CVKRChartControl::Axis& CVKRChartControl::AxisOf(ChartAxis axis)
+{
+  return axis == ChartAxis::Value ? *m_value : *m_time;
+}
+
+const CVKRChartControl::Axis& CVKRChartControl::AxisOf(ChartAxis axis) const
+{
+  return axis == ChartAxis::Value ? *m_value : *m_time;
+}
+
+CVKRChartControl::Series* CVKRChartControl::SeriesAt(int series)
+{
+  return series >= 0 && series < static_cast<int>(m_series.size()) ? m_series[series].get() : nullptr;
+}
+
+const CVKRChartControl::Series* CVKRChartControl::SeriesAt(int series) const
+{
+  return series >= 0 && series < static_cast<int>(m_series.size()) ? m_series[series].get() : nullptr;
+}
+
+// --- series ---------------------------------------------------------------
+
+void CVKRChartControl::RemoveAllSeries()
+{
+  m_chart->removeAllSeries(); // deletes the drawing series
+  m_series.clear();
+  UpdateAutoRange(ChartAxis::Value);
+  UpdateAutoRange(ChartAxis::Time);
+  RelabelTimeAxis();
+  UpdateRenderHints();
+}
+
+int CVKRChartControl::AddSeries(const QString& name, const CChartSeriesStyle& style)
+{
+  auto s = std::make_unique<Series>();
+  s->name = name;
+  s->style = style;
+  s->q = new QLineSeries;
+  s->q->setName(name);
+  s->q->setUseOpenGL(false);
+  m_chart->addSeries(s->q);
+  s->q->attachAxis(m_time->q);
+  s->q->attachAxis(m_value->q);
+  ApplySeriesStyle(*s);
+  m_series.push_back(std::move(s));
+  UpdateRenderHints();
+  return static_cast<int>(m_series.size()) - 1;
+}
+
+void CVKRChartControl::ApplySeriesStyle(Series& s)
+{
+  QPen pen(s.style.color);
+  pen.setWidth(s.style.kind == ChartSeriesKind::FastLine ? 1 : 2);
+  s.q->setPen(pen);
+  s.q->setColor(s.style.color);
+  // A fast line never draws markers, whatever the style asks for.
+  const bool markers = s.style.markersVisible && s.style.kind == ChartSeriesKind::Line;
+  s.q->setPointsVisible(markers);
+  s.q->setMarkerSize(std::max(1, s.style.markerSize));
+  s.q->setPointLabelsFormat(QStringLiteral("@yPoint"));
+  s.q->setPointLabelsColor(s.style.color);
+  s.q->setPointLabelsVisible(s.style.pointLabelsVisible);
+  s.q->setPointLabelsClipping(true);
+}
+
+int CVKRChartControl::SeriesCount() const { return static_cast<int>(m_series.size()); }
+
+QString CVKRChartControl::SeriesName(int series) const
+{
+  const Series* s = SeriesAt(series);
+  return s ? s->name : QString();
+}
+
+CChartSeriesStyle CVKRChartControl::SeriesStyle(int series) const
+{
+  const Series* s = SeriesAt(series);
+  return s ? s->style : CChartSeriesStyle();
+}
+
+void CVKRChartControl::SetSeriesColor(int series, const QColor& color)
+{
+  if (Series* s = SeriesAt(series)) {
+    s->style.color = color;
+    ApplySeriesStyle(*s);
+  }
+}
+
+void CVKRChartControl::SetSeriesAntialiasing(int series, bool on)
+{
+  if (Series* s = SeriesAt(series)) {
+    s->style.antialiasing = on;
+    UpdateRenderHints();
+  }
+}
+
+void CVKRChartControl::SetMarkersVisible(int series, bool visible, int size)
+{
+  if (Series* s = SeriesAt(series)) {
+    s->style.markersVisible = visible;
+    s->style.markerSize = size;
+    ApplySeriesStyle(*s);
+  }
+}
+
+void CVKRChartControl::SetPointLabelsVisible(int series, bool visible)
+{
+  for (int i = 0; i < SeriesCount(); ++i) {
+    if (series >= 0 && i != series)
+      continue;
+    m_series[i]->style.pointLabelsVisible = visible;
+    ApplySeriesStyle(*m_series[i]);
+  }
+}
+
+void CVKRChartControl::SetLabelLineLength(int series, int length)
+{
+  if (Series* s = SeriesAt(series))
+    s->style.labelLineLength = length;
+}
+
+void CVKRChartControl::UpdateRenderHints()
+{
+  // The drawing surface antialiases as a whole: on when any series wants it.
+  bool any = m_series.empty() ? (m_time->antialiasing || m_value->antialiasing) : false;
+  for (const auto& s : m_series)
+    any = any || s->style.antialiasing;
+  setRenderHint(QPainter::Antialiasing, any);
+}
+
+// --- points ---------------------------------------------------------------
+
+void CVKRChartControl::AddPoint(int series, double argument, double value)
+{
+  Series* s = SeriesAt(series);
+  if (!s || !std::isfinite(argument) || !std::isfinite(value))
+    return;
+  const QPointF p(argument, value);
+  s->points.append(p);
+  if (s->style.textArguments)
+    s->arguments.append(QString::number(argument, 'g', 6));
+  s->Extend(p);
+  s->dirty = true;
+  UpdateAutoRange(ChartAxis::Time);
+  UpdateAutoRange(ChartAxis::Value);
+  ScheduleFlush();
+}
+
+void CVKRChartControl::AddPoint(int series, const QString& argument, double value)
+{
+  Series* s = SeriesAt(series);
+  if (!s || !std::isfinite(value))
+    return;
+  const QPointF p(s->points.size(), value);
+  s->points.append(p);
+  s->arguments.append(argument);
+  s->Extend(p);
+  s->dirty = true;
+  UpdateAutoRange(ChartAxis::Time);
+  UpdateAutoRange(ChartAxis::Value);
+  ScheduleFlush();
+}
+
+void CVKRChartControl::AddPoints(int series, const QVector<QPointF>& points)
+{
+  Series* s = SeriesAt(series);
+  if (!s)
+    return;
+  s->points.reserve(s->points.size() + points.size());
+  for (const QPointF& p : points) {
+    if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+      continue;
+    s->points.append(p);
+    if (s->style.textArguments)
+      s->arguments.append(QString::number(p.x(), 'g', 6));
+    s->Extend(p);
+  }
+  s->dirty = true;
+  UpdateAutoRange(ChartAxis::Time);
+  UpdateAutoRange(ChartAxis::Value);
+  ScheduleFlush();
+}
+
+int CVKRChartControl::PointCount(int series) const
+{
+  const Series* s = SeriesAt(series);
+  return s ? s->points.size() : 0;
+}
+
+QPointF CVKRChartControl::Point(int series, int index) const
+{
+  const Series* s = SeriesAt(series);
+  if (!s || index < 0 || index >= s->points.size())
+    return {};
+  return s->points[index];
+}
+
+QString CVKRChartControl::ArgumentText(int series, int index) const
+{
+  const Series* s = SeriesAt(series);
+  if (!s || index < 0 || index >= s->arguments.size())
+    return {};
+  return s->arguments[index];
+}
+
+void CVKRChartControl::ScheduleFlush()
+{
+  if (m_flushPending)
+    return;
+  m_flushPending = true;
+  QMetaObject::invokeMethod(this, [this] { Flush(); }, Qt::QueuedConnection);
+}
+
+void CVKRChartControl::Flush()
+{
+  m_flushPending = false;
+  bool texts = false;
+  for (auto& s : m_series) {
+    texts = texts || s->style.textArguments;
+    if (!s->dirty)
+      continue;
+    s->dirty = false;
+    s->q->replace(s->points);
+  }
+  if (texts)
+    RelabelTimeAxis();
+}
+
+// --- axes -------------------------------------------------------------------
+
+void CVKRChartControl::DataExtent(ChartAxis axis, double* minimum, double* maximum) const
+{
+  *minimum = std::numeric_limits<double>::max();
+  *maximum = std::numeric_limits<double>::lowest();
+  for (const auto& s : m_series) {
+    if (s->points.isEmpty())
+      continue;
+    *minimum = std::min(*minimum, axis == ChartAxis::Time ? s->minX : s->minY);
+    *maximum = std::max(*maximum, axis == ChartAxis::Time ? s->maxX : s->maxY);
+  }
+}
+
+void CVKRChartControl::UpdateAutoRange(ChartAxis axis)
+{
+  Axis& a = AxisOf(axis);
+  if (!a.autoRange)
+    return;
+  double lo, hi;
+  DataExtent(axis, &lo, &hi);
+  if (lo > hi)
+    return; // no data: the range stays
+  if (lo == a.rangeMin && hi == a.rangeMax)
+    return;
+  a.rangeMin = lo;
+  a.rangeMax = hi;
+  ApplyVisible(axis);
+}
+
+void CVKRChartControl::ApplyVisible(ChartAxis axis)
+{
+  Axis& a = AxisOf(axis);
+  if (a.visAuto) {
+    a.visMin = a.rangeMin;
+    a.visMax = a.rangeMax;
+  }
+  double lo = a.visMin, hi = a.visMax;
+  if (!(hi > lo)) // a single value still needs a drawable span
+    hi = lo + 1;
+  a.q->setRange(lo, hi);
+}
+
+void CVKRChartControl::SetRange(ChartAxis axis, double minimum, double maximum)
+{
+  Axis& a = AxisOf(axis);
+  if (maximum < minimum)
+    std::swap(minimum, maximum);
+  a.rangeMin = minimum;
+  a.rangeMax = maximum;
+  ApplyVisible(axis);
+}
+
+void CVKRChartControl::SetRangeMinimum(ChartAxis axis, double minimum)
+{
+  Axis& a = AxisOf(axis);
+  a.rangeMin = minimum;
+  if (a.rangeMax < minimum)
+    a.rangeMax = minimum;
+  ApplyVisible(axis);
+}
+
+void CVKRChartControl::SetRangeMaximum(ChartAxis axis, double maximum)
+{
+  Axis& a = AxisOf(axis);
+  a.rangeMax = maximum;
+  if (a.rangeMin > maximum)
+    a.rangeMin = maximum;
+  ApplyVisible(axis);
+}
+
+double CVKRChartControl::RangeMinimum(ChartAxis axis) const { return AxisOf(axis).rangeMin; }
+double CVKRChartControl::RangeMaximum(ChartAxis axis) const { return AxisOf(axis).rangeMax; }
+
+void CVKRChartControl::SetAutoRange(ChartAxis axis, bool on)
+{
+  AxisOf(axis).autoRange = on;
+  UpdateAutoRange(axis);
+}
+
+bool CVKRChartControl::IsAutoRange(ChartAxis axis) const { return AxisOf(axis).autoRange; }
+
+void CVKRChartControl::SetVisibleRange(ChartAxis axis, double minimum, double maximum)
+{
+  Axis& a = AxisOf(axis);
+  if (maximum < minimum)
+    std::swap(minimum, maximum);
+  a.visAuto = false;
+  a.visMin = minimum;
+  a.visMax = maximum;
+  ApplyVisible(axis);
+}
+
+void CVKRChartControl::SetVisibleRangeAuto(ChartAxis axis, bool on)
+{
+  AxisOf(axis).visAuto = on;
+  ApplyVisible(axis);
+}
+
+bool CVKRChartControl::IsVisibleRangeAuto(ChartAxis axis) const { return AxisOf(axis).visAuto; }
+double CVKRChartControl::VisibleMinimum(ChartAxis axis) const { return AxisOf(axis).visMin; }
+double CVKRChartControl::VisibleMaximum(ChartAxis axis) const { return AxisOf(axis).visMax; }
+
+void CVKRChartControl::SetZoomAllowed(ChartAxis axis, bool allowed) { AxisOf(axis).zoom = allowed; }
+bool CVKRChartControl::IsZoomAllowed(ChartAxis axis) const { return AxisOf(axis).zoom; }
+
+void CVKRChartControl::SetZoomLimit(ChartAxis axis, double narrowestWidth)
+{
+  AxisOf(axis).zoomLimit = std::max(0.0, narrowestWidth);
+}
+
+double CVKRChartControl::ZoomLimit(ChartAxis axis) const { return AxisOf(axis).zoomLimit; }
+
+void CVKRChartControl::SetInterlaced(ChartAxis axis, bool on)
+{
+  Axis& a = AxisOf(axis);
+  a.interlaced = on;
+  a.q->setShadesVisible(on);
+}
+
+bool CVKRChartControl::IsInterlaced(ChartAxis axis) const { return AxisOf(axis).interlaced; }
+
+void CVKRChartControl::SetAxisTitle(ChartAxis axis, const QString& title)
+{
+  AxisOf(axis).q->setTitleText(title);
+}
+
+QString CVKRChartControl::AxisTitle(ChartAxis axis) const { return AxisOf(axis).q->titleText(); }
+
+void CVKRChartControl::SetLabelAngle(ChartAxis axis, int degrees)
+{
+  AxisOf(axis).q->setLabelsAngle(degrees);
+}
+
+void CVKRChartControl::SetAxisAntialiasing(ChartAxis axis, bool on)
+{
+  AxisOf(axis).antialiasing = on;
+  UpdateRenderHints();
+}
+
+void CVKRChartControl::RelabelTimeAxis()
+{
+  auto* axis = static_cast<QCategoryAxis*>(m_time->q);
+  const QStringList old = axis->categoriesLabels();
+  for (const QString& label : old)
+    axis->remove(label);
+
+  const double lo = axis->min(), hi = axis->max();
+  const Series* textSeries = nullptr;
+  for (const auto& s : m_series)
+    if (s->style.textArguments && !s->arguments.isEmpty()) {
+      textSeries = s.get();
+      break;
+    }
+  const double plotWidth = std::max<qreal>(100, m_chart->plotArea().width());
+  const int wanted = std::max(2, static_cast<int>(plotWidth / (textSeries ? 110 : 70)));
+  double step = NiceStep((hi - lo) / wanted);
+  if (textSeries)
+    step = std::max(1.0, std::ceil(step));
+  axis->setStartValue(lo);
+  QStringList used;
+  const long long first = static_cast<long long>(std::ceil(lo / step));
+  for (long long k = first; k * step <= hi + step * 1e-9 && used.size() < 200; ++k) {
+    const double v = k * step;
+    QString label;
+    if (textSeries) {
+      const int i = static_cast<int>(std::llround(v));
+      label = i >= 0 && i < textSeries->arguments.size() ? textSeries->arguments[i] : QString();
+    } else {
+      label = QString::number(v, 'g', 8);
+    }
+    // Category labels must be unique; pad repeats with invisible spaces.
+    while (used.contains(label))
+      label += QChar(0x200B);
+    used.append(label);
+    axis->append(label, v);
+  }
+}
+
+// --- diagram ------------------------------------------------------------------
+
+void CVKRChartControl::SetDiagramZoomAllowed(bool allowed) { m_diagramZoom = allowed; }
+bool CVKRChartControl::IsDiagramZoomAllowed() const { return m_diagramZoom; }
+
+void CVKRChartControl::SetDiagramBackground(const QColor& solidFill)
+{
+  m_chart->setPlotAreaBackgroundBrush(QBrush(solidFill, Qt::SolidPattern));
+  m_chart->setPlotAreaBackgroundVisible(true);
+}
+
+QRectF CVKRChartControl::PlotRectInViewport() const
+{
+  const QRectF plot = m_chart->plotArea();
+  const QRectF scene = m_chart->mapRectToScene(plot);
+  return mapFromScene(scene).boundingRect();
+}
+
+CChartHitInfo CVKRChartControl::HitTest(const QPoint& pos) const
+{
+  CChartHitInfo info;
+  const QRectF plot = PlotRectInViewport();
+  info.plotLeft = static_cast<int>(std::lround(plot.left()));
+  info.plotRight = static_cast<int>(std::lround(plot.right()));
+  info.plotTop = static_cast<int>(std::lround(plot.top()));
+  info.plotBottom = static_cast<int>(std::lround(plot.bottom()));
+  info.timeMin = m_time->visMin;
+  info.timeMax = m_time->visMax;
+  info.valueMin = m_value->visMin;
+  info.valueMax = m_value->visMax;
+  if (plot.width() <= 0 || plot.height() <= 0)
+    return info;
+  // The diagram takes in the axis labels around the plot as well.
+  const QRectF diagram = plot.adjusted(-60, -10, 10, 50);
+  info.hasAxes = diagram.contains(pos);
+  info.inPlot = pos.x() >= info.plotLeft && pos.x() <= info.plotRight && pos.y() >= info.plotTop &&
+                pos.y() <= info.plotBottom;
+  const double tv = m_time->q->max() - m_time->q->min();
+  const double vv = m_value->q->max() - m_value->q->min();
+  info.timeValue = m_time->q->min() + (pos.x() - plot.left()) / plot.width() * tv;
+  info.value = m_value->q->max() - (pos.y() - plot.top()) / plot.height() * vv;
+  return info;
+}
+
+void CVKRChartControl::ZoomAt(double timeValue, double value, double steps)
+{
+  const double factor = std::pow(kZoomPerStep, steps);
+  for (ChartAxis which : {ChartAxis::Time, ChartAxis::Value}) {
+    Axis& a = AxisOf(which);
+    if (!a.zoom)
+      continue;
+    const double whole = a.rangeMax - a.rangeMin;
+    const double width = a.visMax - a.visMin;
+    if (!(whole > 0) || !(width > 0))
+      continue;
+    const double narrowest = std::min(whole, std::max(a.zoomLimit, whole * 1e-9));
+    const double newWidth = std::clamp(width / factor, narrowest, whole);
+    const double anchor = which == ChartAxis::Time ? timeValue : value;
+    const double share = std::clamp((anchor - a.visMin) / width, 0.0, 1.0);
+    double lo = anchor - share * newWidth;
+    lo = std::clamp(lo, a.rangeMin, a.rangeMax - newWidth);
+    a.visAuto = false;
+    a.visMin = lo;
+    a.visMax = lo + newWidth;
+    ApplyVisible(which);
+  }
+}
+
+// --- titles -------------------------------------------------------------------
+
+void CVKRChartControl::AddTitle(const QString& text, ChartDock dock, ChartAlign align,
+                                const QFont& font, const QColor& color)
+{
+  auto t = std::make_unique<Title>();
+  t->item = new QGraphicsSimpleTextItem(text, m_chart);
+  t->item->setFont(font);
+  t->item->setBrush(color);
+  t->dock = dock;
+  t->align = align;
+  if (dock == ChartDock::Left)
+    t->item->setRotation(-90);
+  else if (dock == ChartDock::Right)
+    t->item->setRotation(90);
+  m_titles.push_back(std::move(t));
+  LayoutTitles();
+}
+
+void CVKRChartControl::RemoveAllTitles()
+{
+  for (auto& t : m_titles)
+    delete t->item;
+  m_titles.clear();
+  LayoutTitles();
+}
+
+int CVKRChartControl::TitleCount() const { return static_cast<int>(m_titles.size()); }
+
+QString CVKRChartControl::TitleText(int index) const
+{
+  return index >= 0 && index < TitleCount() ? m_titles[index]->item->text() : QString();
+}
+
+void CVKRChartControl::LayoutTitles()
+{
+  const QRectF area = m_chart->rect();
+  int used[4] = {0, 0, 0, 0}; // top, bottom, left, right
+  for (auto& t : m_titles) {
+    const QRectF r = t->item->boundingRect();
+    const double w = r.width(), h = r.height();
+    const int d = static_cast<int>(t->dock);
+    auto along = [&](double span, double length) {
+      switch (t->align) {
+      case ChartAlign::Near: return double(kTitleGap);
+      case ChartAlign::Far: return span - length - kTitleGap;
+      default: return (span - length) / 2;
+      }
+    };
+    switch (t->dock) {
+    case ChartDock::Top:
+      t->item->setPos(along(area.width(), w), kTitleGap + used[d]);
+      break;
+    case ChartDock::Bottom:
+      t->item->setPos(along(area.width(), w), area.height() - kTitleGap - used[d] - h);
+      break;
+    case ChartDock::Left: // rotated -90: drawn upwards from its position
+      t->item->setPos(kTitleGap + used[d], area.height() - along(area.height(), w));
+      break;
+    case ChartDock::Right: // rotated 90: drawn downwards from its position
+      t->item->setPos(area.width() - kTitleGap - used[d], along(area.height(), w));
+      break;
+    }
+    used[d] += static_cast<int>(std::ceil(h)) + kTitleGap;
+  }
+  m_chart->setMargins(QMargins(kBaseMargin + used[2], kBaseMargin + used[0], kBaseMargin + used[3],
+                               kBaseMargin + used[1]));
+}
+
+// --- events -------------------------------------------------------------------
+
+void CVKRChartControl::mouseMoveEvent(QMouseEvent* event)
+{
+  QChartView::mouseMoveEvent(event);
+  const QPoint pos = event->position().toPoint();
+
+  if (m_dragging) {
+    const QRectF plot = PlotRectInViewport();
+    const QPoint delta = pos - m_dragLast;
+    m_dragLast = pos;
+    if (plot.width() > 0 && plot.height() > 0) {
+      const struct { ChartAxis axis; double shift; } moves[] = {
+          {ChartAxis::Time, -delta.x() / plot.width()},
+          {ChartAxis::Value, delta.y() / plot.height()}};
+      for (const auto& m : moves) {
+        Axis& a = AxisOf(m.axis);
+        const double width = a.visMax - a.visMin;
+        if (!a.zoom || !(width > 0) || m.shift == 0 || width >= a.rangeMax - a.rangeMin)
+          continue;
+        const double lo = std::clamp(a.visMin + m.shift * width, a.rangeMin, a.rangeMax - width);
+        if (lo == a.visMin)
+          continue;
+        a.visAuto = false;
+        a.visMin = lo;
+        a.visMax = lo + width;
+        ApplyVisible(m.axis);
+      }
+    }
+  }
+
+  const CChartHitInfo hit = HitTest(pos);
+  // Outside the plot the formula would name samples beyond the visible
+  // range (or divide by a zero-width plot), so only the plot itself counts.
+  if (!hit.hasAxes || !hit.inPlot || hit.plotRight <= hit.plotLeft)
+    return;
+  const long long lo = static_cast<long long>(hit.timeMin);
+  const long long hi = static_cast<long long>(hit.timeMax);
+  const long long x = pos.x(), left = hit.plotLeft, right = hit.plotRight;
+  const long long index = ((x - left) * hi + (right - x) * lo) / (right - left);
+  if (index < 1)
+    return;
+  CChartHoverNotice notice;
+  notice.window = this;
+  notice.ctrlId = CtrlId(this);
+  notice.index = static_cast<int>(index);
+  emit hoverNotice(notice);
+}
+
+void CVKRChartControl::mousePressEvent(QMouseEvent* event)
+{
+  QChartView::mousePressEvent(event);
+  if (event->button() == Qt::LeftButton && m_diagramZoom &&
+      HitTest(event->position().toPoint()).inPlot) {
+    m_dragging = true;
+    m_dragLast = event->position().toPoint();
+    event->accept();
+  }
+}
+
+void CVKRChartControl::mouseReleaseEvent(QMouseEvent* event)
+{
+  QChartView::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton)
+    m_dragging = false;
+}
+
+void CVKRChartControl::wheelEvent(QWheelEvent* event)
+{
+  const CChartHitInfo hit = HitTest(event->position().toPoint());
+  if (!m_diagramZoom || !hit.inPlot) {
+    QChartView::wheelEvent(event);
+    return;
+  }
+  const double steps = event->angleDelta().y() / 120.0;
+  if (steps != 0)
+    ZoomAt(hit.timeValue, hit.value, steps);
+  event->accept();
+}
+
+void CVKRChartControl::resizeEvent(QResizeEvent* event)
+{
+  QChartView::resizeEvent(event);
+  LayoutTitles();
+  RelabelTimeAxis();
+}
+
+void CVKRChartControl::paintEvent(QPaintEvent* event)
+{
+  if (m_flushPending)
+    Flush();
+  QChartView::paintEvent(event);
+}
