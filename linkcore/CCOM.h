@@ -126,7 +126,9 @@ public:
     CProtocolInterface* GetInterface() const { return m_pInterface; }
 
 protected:
-    CProtocolInterface* m_pInterface;   // not owned
+    // Not owned. Set before the receive thread starts, cleared by the template
+    // before it joins the thread; atomic because the thread reads it.
+    std::atomic<CProtocolInterface*> m_pInterface;
 };
 
 #endif

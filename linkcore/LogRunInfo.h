@@ -8,6 +8,8 @@
 #include <ace/FILE_IO.h>
 #include <ace/Message_Queue.h>
 #include <ace/Synch_Traits.h>
+#include <ace/Condition_Thread_Mutex.h>
+#include <ace/Condition_Attributes.h>
 #include <ace/Thread_Mutex.h>
 #include "LinkCoreExport.h"
 

@@ -1,0 +1,476 @@
+// Part 1.2: the serial channel, and the Linux mapping of port numbers to
+// serial devices (README-ports.md).
+#include "CCOM.h"
+#include "CProtocolTemplate.h"
+#include "DataFile.h"
+#include "WSNConfig.h"
+
+#include <ace/DEV_Connector.h>
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_errno.h>
+#include <ace/OS_NS_stdio.h>
+#include <ace/OS_NS_stdlib.h>
+#include <ace/OS_NS_string.h>
+#include <ace/OS_NS_unistd.h>
+#include <ace/OS_NS_fcntl.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------
+// Port mapping
+
+namespace {
+
+std::string ProgramFolder()
+{
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return "./";
+    buf[n] = '\0';
+    std::string path(buf);
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return "./";
+    return path.substr(0, slash + 1);
+}
+
+int CopyString(const std::string& s, char* out, unsigned int outSize)
+{
+    if (out != nullptr && outSize > 0)
+    {
+        size_t n = s.size() < outSize - 1 ? s.size() : outSize - 1;
+        ACE_OS::memcpy(out, s.data(), n);
+        out[n] = '\0';
+    }
+    return static_cast<int>(s.size());
+}
+
+// "COM3", "\\.\COM12" -> 3, 12; 0 when the name is not a COM name.
+int PortFromName(const char* name)
+{
+    if (name == nullptr)
+        return 0;
+    const char* p = name;
+    if (ACE_OS::strncmp(p, "\\\\.\\", 4) == 0)
+        p += 4;
+    if (::strncasecmp(p, "COM", 3) != 0)
+        return 0;
+    p += 3;
+    if (*p < '0' || *p > '9')
+        return 0;
+    return ACE_OS::atoi(p);
+}
+
+std::string MappingHint(int port)
+{
+    char hint[512];
+    ACE_OS::snprintf(hint, sizeof hint, "set TORVANE_COM%d or [Ports] COM%d in ports.ini", port, port);
+    return hint;
+}
+
+}  // namespace
+
+std::string LinkCoreSerialDevice(int port)
+{
+    if (port < 1)
+        return std::string();
+    char key[32];
+    ACE_OS::snprintf(key, sizeof key, "TORVANE_COM%d", port);
+    const char* env = ACE_OS::getenv(key);
+    if (env != nullptr && env[0] != '\0')
+        return env;
+
+    std::string ini = ProgramFolder() + "ports.ini";
+    if (ACE_OS::access(ini.c_str(), R_OK) == 0)
+    {
+        char name[32];
+        char value[1024];
+        ACE_OS::snprintf(name, sizeof name, "COM%d", port);
+        if (WSNGetPrivateProfileString2("Ports", name, "", value, sizeof value, ini.c_str()) && value[0] != '\0')
+            return value;
+    }
+    char dev[32];
+    ACE_OS::snprintf(dev, sizeof dev, "/dev/ttyS%d", port - 1);
+    return dev;
+}
+
+std::string LinkCoreSerialPortName(int port)
+{
+    char name[32];
+    if (port < 10)
+        ACE_OS::snprintf(name, sizeof name, "COM%d", port);
+    else
+        ACE_OS::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
+    return name;
+}
+
+extern "C" int LinkCoreSerialDevicePath(int port, char* out, unsigned int outSize)
+{
+    return CopyString(LinkCoreSerialDevice(port), out, outSize);
+}
+
+extern "C" int LinkCoreSerialDeviceForName(const char* name, char* out, unsigned int outSize)
+{
+    int port = PortFromName(name);
+    if (port < 1)
+    {
+        CopyString(std::string(), out, outSize);
+        return 0;
+    }
+    return CopyString(LinkCoreSerialDevice(port), out, outSize);
+}
+
+extern "C" int LinkCoreProgramFolder(char* out, unsigned int outSize)
+{
+    return CopyString(ProgramFolder(), out, outSize);
+}
+
+// ---------------------------------------------------------------------------
+// CCOM
+
+CCOM::CCOM()
+    : m_pSet(nullptr),
+      m_pDev(new ACE_TTY_IO),
+      m_bExit(false),
+      m_threadId(),
+      m_hThread(),
+      m_bThread(false),
+      m_nTimer(0),
+      m_bOpen(false),
+      m_pRecvBuf(new char[RECV_BUF_SIZE]),
+      m_nReadSize(READ_SIZE),
+      m_bErrorReported(false)
+{
+    m_szPortName[0] = '\0';
+    m_szDevicePath[0] = '\0';
+    ACE_OS::memset(m_pRecvBuf, 0, RECV_BUF_SIZE);
+}
+
+CCOM::~CCOM()
+{
+    // The owner calls Uninitialize first; a receive thread still running here
+    // would touch a dead object, so it is stopped all the same.
+    if (m_bThread)
+    {
+        m_bExit = true;
+        ACE_Thread::join(m_hThread);
+        m_bThread = false;
+    }
+    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
+        m_pDev->close();
+    delete m_pSet;
+    delete[] m_pRecvBuf;
+    delete m_pDev;
+}
+
+void CCOM::MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& p)
+{
+    p.baudrate = cfg.nBaudRate;
+    p.paritymode = cfg.wParity == 1 ? "odd" : (cfg.wParity == 2 ? "even" : "none");
+    p.databits = cfg.byDataBits;
+    p.stopbits = cfg.byStopBits;
+    // ACE on POSIX turns any non-zero RTS mode into RTS/CTS handshaking; only
+    // mode 2 means that. Modes 1 and 3 set the RTS line instead (OpenCom).
+    p.rtsenb = cfg.byRtsMode == 2 ? 2 : 0;
+    p.dtrdisable = cfg.byDtrOff != 0;
+    p.ctsenb = false;
+    p.dsrenb = false;
+    p.xinenb = false;
+    p.xoutenb = false;
+    p.modem = false;          // modem status lines ignored (CLOCAL)
+    p.rcvenb = true;
+    p.xonlim = 0;
+    p.xofflim = 0;
+    p.readmincharacters = 0;
+    p.readtimeoutmsec = READ_TIMEOUT_MS;
+    // No parity marking: a received 0xFF must stay one byte.
+    p.inpckenb = false;
+}
+
+void CCOM::CloseDevice()
+{
+    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
+    {
+        ::flock(m_pDev->get_handle(), LOCK_UN);
+        m_pDev->close();
+        m_pDev->set_handle(ACE_INVALID_HANDLE);
+    }
+}
+
+bool CCOM::OpenCom(ComCfgStruct cfg)
+{
+    if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+        return true;
+    CloseDevice();
+    m_bOpen = false;
+
+    int port = cfg.wPortNo;
+    ACE_OS::strncpy(m_szPortName, LinkCoreSerialPortName(port).c_str(), sizeof m_szPortName - 1);
+    m_szPortName[sizeof m_szPortName - 1] = '\0';
+    std::string device = LinkCoreSerialDevice(PortFromName(m_szPortName));
+    ACE_OS::strncpy(m_szDevicePath, device.c_str(), sizeof m_szDevicePath - 1);
+    m_szDevicePath[sizeof m_szDevicePath - 1] = '\0';
+
+    if (device.empty())
+    {
+        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: no serial port with this number; ports are COM1 to COM16\n"), port));
+        return false;
+    }
+    if (ACE_OS::access(device.c_str(), F_OK) != 0)
+    {
+        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s not found; %s\n"), port, device.c_str(),
+                   MappingHint(port).c_str()));
+        return false;
+    }
+
+    // Non-blocking open so that a port without carrier does not hang the
+    // open; blocking reads are restored once CLOCAL is set.
+    ACE_DEV_Connector connector;
+    if (connector.connect(*m_pDev, ACE_DEV_Addr(device.c_str()), nullptr, ACE_Addr::sap_any, 0,
+                          O_RDWR | O_NOCTTY | O_NONBLOCK) == -1)
+    {
+        int err = errno;
+        m_pDev->set_handle(ACE_INVALID_HANDLE);
+        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: cannot open serial device %s: %s; %s\n"), port, device.c_str(),
+                   ACE_OS::strerror(err), MappingHint(port).c_str()));
+        return false;
+    }
+    ACE_HANDLE h = m_pDev->get_handle();
+    // A COM port is exclusive: a second open of the same device (the port
+    // probe while the link is up) fails as it does on the original platform.
+    if (::flock(h, LOCK_EX | LOCK_NB) != 0)
+    {
+        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
+        m_pDev->close();
+        m_pDev->set_handle(ACE_INVALID_HANDLE);
+        return false;
+    }
+    ::ioctl(h, TIOCEXCL);
+
+    ACE_TTY_IO::Serial_Params params;
+    MakeSerialParams(cfg, params);
+    if (m_pDev->control(ACE_TTY_IO::SETPARAMS, &params) == -1)
+    {
+        int err = errno;
+        ACE_ERROR((LM_ERROR,
+                   ACE_TEXT("COM%d: serial device %s refused the settings (%d baud, %d data bits, parity %d, "
+                            "%d stop bits): %s\n"),
+                   port, device.c_str(), cfg.nBaudRate, cfg.byDataBits, cfg.wParity, cfg.byStopBits,
+                   ACE_OS::strerror(err)));
+        CloseDevice();
+        return false;
+    }
+    // Raw byte channel as a Windows COM port is: no line editing, no
+    // translation, no parity marks.
+    struct termios tio;
+    if (::tcgetattr(h, &tio) == 0)
+    {
+        tio.c_iflag &= ~(BRKINT | INLCR | IGNCR | ICRNL | IMAXBEL | PARMRK);
+        tio.c_lflag &= ~(IEXTEN | ECHONL | ECHOK | ECHOKE | ECHOCTL | NOFLSH | ICANON | ECHO | ISIG);
+        tio.c_oflag &= ~OPOST;
+        ::tcsetattr(h, TCSANOW, &tio);
+    }
+    // RTS line for modes 0 (off), 1 (on) and 3 (high while sending: kept high).
+    if (cfg.byRtsMode != 2)
+    {
+        int rts = TIOCM_RTS;
+        ::ioctl(h, cfg.byRtsMode == 0 ? TIOCMBIC : TIOCMBIS, &rts);
+    }
+    int fl = ::fcntl(h, F_GETFL);
+    if (fl != -1)
+        ::fcntl(h, F_SETFL, fl & ~O_NONBLOCK);
+    ::tcflush(h, TCIFLUSH);
+
+    m_bErrorReported = false;
+    m_bOpen = true;
+    OnRead(nullptr, 0, COMM_INIT);
+    return true;
+}
+
+bool CCOM::InitCOM(CCOMSet* set)
+{
+    if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+        return true;
+    if (set == nullptr)
+        return false;
+    CComSetBase* copy = set->NewObject();
+    delete m_pSet;
+    m_pSet = copy;
+    m_bOpen = false;
+    m_cfg = static_cast<CCOMSet*>(m_pSet)->m_cfg;
+    return OpenCom(m_cfg);
+}
+
+bool CCOM::Initialize(CCOMSet* set)
+{
+    if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+        return true;
+    if (!InitCOM(set))
+        return false;
+    if (!m_bThread)
+        CreateRecvThread();
+    return true;
+}
+
+void CCOM::Uninitialize()
+{
+    m_bExit = true;
+    if (m_bThread)
+    {
+        ACE_Thread::join(m_hThread);
+        m_bThread = false;
+    }
+    UninitCOM();
+}
+
+void CCOM::UninitCOM()
+{
+    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
+    {
+        ::flock(m_pDev->get_handle(), LOCK_UN);
+        if (m_pDev->close() == -1)
+            ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("close")));
+        m_pDev->set_handle(ACE_INVALID_HANDLE);
+    }
+    m_bOpen = false;
+    delete m_pSet;
+    m_pSet = nullptr;
+}
+
+int CCOM::SendData(const char* data, int length, unsigned int /*timeout*/)
+{
+    if (!m_bOpen || data == nullptr || length <= 0)
+        return 0;
+    ACE_HANDLE h = m_pDev->get_handle();
+    ssize_t n = -1;
+    if (h == ACE_INVALID_HANDLE)
+        errno = EBADF;
+    else
+        n = m_pDev->send_n(data, static_cast<size_t>(length));
+    if (n < 0 || n != length)
+    {
+        CloseDevice();
+        ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) %p\n"), ACE_TEXT("send_n")));
+        return 0;
+    }
+    return static_cast<int>(n);
+}
+
+int CCOM::Read()
+{
+    if (!m_bOpen || m_pDev->get_handle() == ACE_INVALID_HANDLE)
+        return 0;
+    ssize_t n = m_pDev->recv(m_pRecvBuf, static_cast<size_t>(m_nReadSize));
+    if (n <= 0)
+        return 0;
+    return OnRead(m_pRecvBuf, static_cast<int>(n), 0) ? 1 : 0;
+}
+
+bool CCOM::OnRead(const char*, int, int)
+{
+    return true;
+}
+
+bool CCOM::HandleTimer(unsigned int)
+{
+    ++m_nTimer;
+    if (m_nTimer % 10 == 0)
+        OpenCom(m_cfg);
+    return true;
+}
+
+bool CCOM::CreateRecvThread()
+{
+    m_bExit = false;
+    if (ACE_Thread::spawn(&CCOM::RecvThreadProc, this, THR_NEW_LWP | THR_JOINABLE, &m_threadId, &m_hThread) == 0)
+        m_bThread = true;
+    else
+        ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("serial receive thread spawn")));
+    return true;
+}
+
+ACE_THR_FUNC_RETURN CCOM::RecvThreadProc(void* arg)
+{
+    static_cast<CCOM*>(arg)->RecvLoop();
+    return 0;
+}
+
+void CCOM::RecvLoop()
+{
+    const ACE_Time_Value pollPeriod(0, POLL_MS * 1000);
+    while (!m_bExit)
+    {
+        ACE_OS::sleep(pollPeriod);
+        if (!m_bOpen)
+            continue;
+        ACE_HANDLE h = m_pDev->get_handle();
+        if (h == ACE_INVALID_HANDLE)
+            continue;   // closed after an error: reported once, the owner reopens
+        // Waits at most the 100 ms read time-out; returns as soon as bytes are there.
+        ssize_t n = m_pDev->recv(m_pRecvBuf, static_cast<size_t>(m_nReadSize));
+        if (n == 0)
+        {
+            // A hung-up device (unplugged adapter, far end of a pty gone)
+            // reads as end of file; poll tells it from a quiet line.
+            struct pollfd pfd;
+            pfd.fd = h;
+            pfd.events = POLLIN;
+            pfd.revents = 0;
+            if (::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            {
+                errno = EIO;
+                n = -1;
+            }
+        }
+        if (n < 0)
+        {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            int err = errno;
+            CloseDevice();
+            if (!m_bErrorReported)
+            {
+                m_bErrorReported = true;
+                errno = err;
+                ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) %p\n"), ACE_TEXT("recv")));
+            }
+            continue;
+        }
+        if (n > 0)
+            OnRead(m_pRecvBuf, static_cast<int>(n), 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CVKRCom
+
+CVKRCom::CVKRCom() : m_pInterface(nullptr)
+{
+}
+
+CVKRCom::~CVKRCom()
+{
+    // Stop the receive thread while this object's OnRead still exists.
+    if (m_bThread)
+    {
+        m_bExit = true;
+        ACE_Thread::join(m_hThread);
+        m_bThread = false;
+    }
+}
+
+bool CVKRCom::OnRead(const char* data, int length, int status)
+{
+    CProtocolInterface* pInterface = m_pInterface;
+    if (pInterface != nullptr)
+        pInterface->OnRead(data, length, status, nullptr);
+    return true;
+}
