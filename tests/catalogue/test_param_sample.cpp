@@ -1,0 +1,80 @@
+// The sample data set the build places in the program folder: its parameter
+// workbook and language files must load through the catalogue as the program
+// will load them.
+#include "DeviceCatalogue.h"
+#include "LanguageTables.h"
+#include "test_catalogue_helpers.h"
+
+#include <set>
+
+using namespace cattest;
+
+#ifndef TORVANE_SAMPLE_PROGRAM_DIR
+#define TORVANE_SAMPLE_PROGRAM_DIR ""
+#endif
+
+namespace {
+
+std::string SampleDir()
+{
+    return TORVANE_SAMPLE_PROGRAM_DIR;
+}
+
+}  // namespace
+
+TEST(SampleData, ParameterWorkbookLoads)
+{
+    const std::string book = SampleDir() + "Parameter/TV380.xls";
+    if (SampleDir().empty() || !fs::exists(book)) GTEST_SKIP() << "sample data set not built (" << book << ")";
+
+    ParamTable t;
+    ASSERT_TRUE(t.Load(wtext::FromUtf8(book))) << t.lastError();
+    EXPECT_EQ(t.deviceType, L"TV380");
+    ASSERT_GT(t.groupCount(), 0);
+    ASSERT_GT(t.paramCount(), 0);
+
+    std::set<int> headers;
+    for (const ParamGroup& g : t.groups) {
+        headers.insert(g.number);
+        for (const ParamSubgroup& s : g.subgroups) headers.insert(s.number);
+    }
+    for (int i = 0; i < t.paramCount(); ++i) {
+        const ParamRecord& r = t.params[static_cast<size_t>(i)];
+        SCOPED_TRACE(wtext::ToUtf8(r.pnu));
+        EXPECT_EQ(r.index, i);
+        EXPECT_TRUE(headers.count(r.groupNumber)) << "record outside every group";
+        EXPECT_GE(r.exponent, -3);
+        EXPECT_LE(r.exponent, 0);
+        EXPECT_FALSE(r.pnu.empty());
+        // Every value text can be formed in both languages.
+        EXPECT_FALSE(t.ValueText(r, 0).empty());
+        EXPECT_FALSE(t.ValueText(r, 1).empty());
+    }
+    for (const auto& [pnu, codes] : t.optionCodes) EXPECT_FALSE(codes.empty()) << wtext::ToUtf8(pnu);
+
+    const std::vector<TreeItem> tree = BuildDeviceTree(t, 0);
+    EXPECT_GT(tree.size(), 8u);
+}
+
+TEST(SampleData, LanguageSwitchOnACopyOfTheLanguageFolder)
+{
+    const std::string lang = SampleDir() + "Language";
+    if (SampleDir().empty() || !fs::exists(lang + "/language.xls"))
+        GTEST_SKIP() << "sample data set not built (" << lang << ")";
+
+    // The switch writes "setting.ini": work on a copy, not the program folder.
+    TempDir dir;
+    fs::copy(lang, dir.file("Language"), fs::copy_options::recursive);
+    LanguageTables lt(dir.folder());
+    lt.Start();
+    const bool chinese = lt.current() == L"Chinese";
+    const size_t startTexts = lt.controlTexts().size();
+    EXPECT_GT(startTexts, 0u);
+
+    ASSERT_TRUE(lt.SetLanguage(chinese ? L"English" : L"Chinese"));
+    EXPECT_GT(lt.controlTexts().size(), 0u);
+    EXPECT_EQ(lt.languageIndex(), chinese ? 0 : 1);
+    for (const auto& m : LanguageTables::kDropDownMenus) EXPECT_FALSE(lt.MenuCaption(m.defaultText).empty()) << m.key;
+    ASSERT_TRUE(lt.SetLanguage(chinese ? L"Chinese" : L"English"));
+    EXPECT_EQ(lt.controlTexts().size(), startTexts);
+}
