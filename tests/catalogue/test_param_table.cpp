@@ -3,6 +3,7 @@
 #include "test_catalogue_helpers.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 
@@ -221,13 +222,37 @@ TEST(ParamTableFormat, EveryExponentAsTheCRuntimePrintsIt)
 TEST(ParamTableFormat, IndependentOfTheProcessLocale)
 {
     // The GUI toolkit adopts the user's locale; a decimal comma must change
-    // neither the texts nor the reading of numbers.
-    const char* set = std::setlocale(LC_ALL, "de_DE.UTF-8");
-    if (!set) set = std::setlocale(LC_ALL, "fr_FR.UTF-8");
+    // neither the texts nor the reading of numbers. A numeric-only locale with
+    // a decimal comma is compiled into the test's folder.
+    TempDir dir;
+    WriteText(dir.file("comma.src"),
+              "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
+              "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\ngrouping 3;3\nEND LC_NUMERIC\n");
+    const std::string cmd = "localedef -c -i '" + dir.file("comma.src") + "' -f ANSI_X3.4-1968 '" +
+                            dir.file("xx_COMMA") + "' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0 && !fs::exists(dir.file("xx_COMMA/LC_NUMERIC")))
+        GTEST_SKIP() << "localedef could not build a test locale";
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    if (!std::setlocale(LC_NUMERIC, "xx_COMMA")) GTEST_SKIP() << "test locale not accepted";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.2f", 3.25);
+    EXPECT_STREQ(probe, "3,25");  // the locale is in force
+
     EXPECT_EQ(FormatByExponent(3.25, -2), L"3.25");
     EXPECT_DOUBLE_EQ(wtext::ParseReal(L"3.25"), 3.25);
-    std::setlocale(LC_ALL, "C");
-    if (!set) GTEST_SKIP() << "no locale with a decimal comma installed";
+    std::vector<Cell> c = Head(L"Loc");
+    Append(c, {{2, 1, std::wstring(L"01***")}});
+    Append(c, ParamRow(3, L"1", L"01.00", L"x", L"", L"-2", L"10.5", L"-0.25", L"99.75"));
+    ASSERT_TRUE(WriteBook(dir.file("Loc.xls"), {{L"P", c}}));
+    ParamTable t;
+    ASSERT_TRUE(t.Load(dir.wfile("Loc.xls")));
+    EXPECT_DOUBLE_EQ(t.params[0].defaultValue, 10.5);
+    EXPECT_DOUBLE_EQ(t.params[0].minValue, -0.25);
+    t.params[0].value = 99.75;
+    EXPECT_EQ(t.ValueText(t.params[0], 0), L"99.75");
+
+    std::setlocale(LC_NUMERIC, "C");
+    ::unsetenv("LOCPATH");
 }
 
 TEST(ParamTableLoad, RefusesAWorkbookNamingAnotherType)
@@ -251,6 +276,7 @@ TEST(ParamTableLoad, RefusesAWorkbookNamingAnotherType)
         // The loaded table, its identity included, stays as it was.
         EXPECT_EQ(t.fileBaseName, L"TV380");
         EXPECT_EQ(t.deviceType, L"TV380");
+        EXPECT_EQ(t.loadedPath(), dir.wfile("TV380.xls"));
         ASSERT_EQ(t.paramCount(), 5);
         EXPECT_EQ(t.params[0].value, 42);
         EXPECT_EQ(t.params[0].selected, 1);

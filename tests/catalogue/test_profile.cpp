@@ -4,6 +4,7 @@
 #include "ProgramFolder.h"
 #include "test_catalogue_helpers.h"
 
+#include <cstdint>
 #include <unistd.h>
 
 using namespace cattest;
@@ -22,6 +23,25 @@ const std::string kHandWritten =
     "\r\n"
     "[Other]\r\n"
     "COMID=99\r\n";
+
+std::string Utf16LE(const std::wstring& text)
+{
+    std::string out = "\xFF\xFE";
+    auto unit = [&out](uint32_t u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    };
+    for (wchar_t c : text) {
+        const uint32_t cp = static_cast<uint32_t>(c);
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
 
 std::vector<std::string> DirEntries(const std::string& dir)
 {
@@ -142,6 +162,23 @@ TEST(PrivateProfile, WritingCreatesFileSectionAndKey)
     WriteText(dir.file("c.ini"), "[A]");
     ASSERT_TRUE(PrivateProfileWriteString(L"A", L"y", L"2", dir.wfile("c.ini")));
     EXPECT_EQ(ReadText(dir.file("c.ini")), "[A]\ny=2\n");
+}
+
+TEST(PrivateProfile, ByteOrderMarksOfBothEncodings)
+{
+    TempDir dir;
+    WriteText(dir.file("bom8.ini"), "\xEF\xBB\xBF[Setting]\nLanguage=Chinese\n");
+    EXPECT_EQ(PrivateProfileGetString(L"Setting", L"Language", L"", dir.wfile("bom8.ini")), L"Chinese");
+
+    // A UTF-16LE file with its mark, and a character beyond the 16-bit range
+    // in a comment.
+    const std::wstring before = L";\U0001F600\r\n[Setting]\r\nDevice=TV380\r\n";
+    WriteText(dir.file("wide.ini"), Utf16LE(before));
+    const std::wstring ini = dir.wfile("wide.ini");
+    EXPECT_EQ(PrivateProfileGetString(L"setting", L"device", L"", ini), L"TV380");
+    ASSERT_TRUE(PrivateProfileWriteString(L"Setting", L"Device", L"TV500", ini));
+    EXPECT_EQ(ReadText(dir.file("wide.ini")), Utf16LE(L";\U0001F600\r\n[Setting]\r\nDevice=TV500\r\n"));
+    EXPECT_EQ(PrivateProfileGetString(L"Setting", L"Device", L"", ini), L"TV500");
 }
 
 TEST(PrivateProfile, RefusesWhatWouldBreakTheFile)

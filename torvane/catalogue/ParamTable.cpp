@@ -164,6 +164,7 @@ bool ParamTable::Load(const std::wstring& path)
         params = std::move(next.params);
         optionTexts = std::move(next.optionTexts);
         optionCodes = std::move(next.optionCodes);
+        loadedPath_ = path;
         lastError_.clear();
         return true;
     } catch (...) {

@@ -100,9 +100,12 @@ public:
     // The same for another value of that record.
     std::wstring ValueText(const ParamRecord& record, double value, int languageIndex) const;
 
+    // Path of the workbook loaded last (where the shell's file dialog opens).
+    const std::wstring& loadedPath() const { return loadedPath_; }
     const std::string& lastError() const { return lastError_; }
 
 private:
+    std::wstring loadedPath_;
     std::string lastError_;
 };
 

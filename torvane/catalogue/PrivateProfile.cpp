@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -47,6 +48,68 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out)
     }
     ::close(fd);
     return ReadResult::Ok;
+}
+
+// INI files written by Windows tools are often UTF-16 with a byte order mark.
+// They are read, and written back, in their own encoding; everything in
+// between works on UTF-8.
+enum class Encoding { Utf8, Utf16LE, Utf16BE };
+
+std::string DecodeFile(const std::string& raw, Encoding& enc)
+{
+    enc = Encoding::Utf8;
+    if (raw.size() < 2) return raw;
+    const unsigned char b0 = static_cast<unsigned char>(raw[0]);
+    const unsigned char b1 = static_cast<unsigned char>(raw[1]);
+    if (b0 == 0xFF && b1 == 0xFE) enc = Encoding::Utf16LE;
+    else if (b0 == 0xFE && b1 == 0xFF) enc = Encoding::Utf16BE;
+    else return raw;
+    std::wstring text;
+    uint32_t pendingHigh = 0;
+    for (size_t i = 2; i + 1 < raw.size(); i += 2) {
+        const unsigned char lo = static_cast<unsigned char>(raw[enc == Encoding::Utf16LE ? i : i + 1]);
+        const unsigned char hi = static_cast<unsigned char>(raw[enc == Encoding::Utf16LE ? i + 1 : i]);
+        const uint32_t unit = (static_cast<uint32_t>(hi) << 8) | lo;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (pendingHigh) text.push_back(L'\xFFFD');
+            pendingHigh = unit;
+            continue;
+        }
+        if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            text.push_back(pendingHigh ? static_cast<wchar_t>(0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00))
+                                       : L'\xFFFD');
+            pendingHigh = 0;
+            continue;
+        }
+        if (pendingHigh) text.push_back(L'\xFFFD');
+        pendingHigh = 0;
+        text.push_back(static_cast<wchar_t>(unit));
+    }
+    if (pendingHigh) text.push_back(L'\xFFFD');
+    return wtext::ToUtf8(text);
+}
+
+std::string EncodeFile(const std::string& utf8, Encoding enc)
+{
+    if (enc == Encoding::Utf8) return utf8;
+    std::string out;
+    auto put = [&out, enc](uint32_t unit) {
+        const char hi = static_cast<char>(unit >> 8);
+        const char lo = static_cast<char>(unit & 0xFF);
+        if (enc == Encoding::Utf16LE) { out.push_back(lo); out.push_back(hi); }
+        else { out.push_back(hi); out.push_back(lo); }
+    };
+    put(0xFEFF);
+    for (wchar_t c : wtext::FromUtf8(utf8)) {
+        const uint32_t cp = static_cast<uint32_t>(c);
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
 }
 
 struct Line {
@@ -154,8 +217,10 @@ Location Find(const std::string& bytes, const std::vector<Line>& lines, const st
 
 std::optional<std::wstring> Lookup(const std::wstring& section, const std::wstring& key, const std::wstring& path)
 {
-    std::string bytes;
-    if (ReadWholeFile(wtext::ToUtf8(path), bytes) != ReadResult::Ok) return std::nullopt;
+    std::string raw;
+    if (ReadWholeFile(wtext::ToUtf8(path), raw) != ReadResult::Ok) return std::nullopt;
+    Encoding enc;
+    const std::string bytes = DecodeFile(raw, enc);
     const std::vector<Line> lines = SplitLines(bytes);
     Location loc = Find(bytes, lines, section, key);
     if (!loc.keyFound) return std::nullopt;
@@ -258,9 +323,11 @@ bool PrivateProfileWriteString(const std::wstring& section, const std::wstring& 
             target = real;
             std::free(real);
         }
-        std::string bytes;
-        const ReadResult rr = ReadWholeFile(target, bytes);
+        std::string raw;
+        const ReadResult rr = ReadWholeFile(target, raw);
         if (rr == ReadResult::Failed) return false;
+        Encoding enc;
+        const std::string bytes = DecodeFile(raw, enc);
 
         const std::vector<Line> lines = SplitLines(bytes);
         std::string eol = "\n";
@@ -304,7 +371,7 @@ bool PrivateProfileWriteString(const std::wstring& section, const std::wstring& 
             }
             out += "[" + wtext::ToUtf8(sec) + "]" + eol + wtext::ToUtf8(k) + "=" + v8 + eol;
         }
-        return ReplaceFile(target, out);
+        return ReplaceFile(target, EncodeFile(out, enc));
     } catch (...) {
         return false;
     }

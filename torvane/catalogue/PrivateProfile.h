@@ -13,7 +13,9 @@
 //   is created. The new file replaces the old one by rename, so a crash leaves
 //   either the old or the new file, never half of one.
 //
-// Files are UTF-8. Nothing here throws.
+// Files are UTF-8; a file that starts with a UTF-16 byte order mark (as
+// Windows tools write them) is read and written back as UTF-16. Nothing here
+// throws.
 #pragma once
 
 #include <string>
