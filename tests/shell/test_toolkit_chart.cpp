@@ -90,14 +90,41 @@ TEST_F(ChartTest, FastLineSeriesTakeThousandsOfPoints)
 
   QApplication::processEvents(); // the points reach the drawing series in bulk
   ASSERT_EQ(chart.chart()->series().size(), 3);
-  EXPECT_EQ(Drawn(0)->count(), 10000);
-  EXPECT_EQ(Drawn(0)->at(5000), QPointF(5000, 5000 % 101));
   EXPECT_EQ(Drawn(2)->color(), QColor(0, 0, 253));
   EXPECT_FALSE(Drawn(0)->pointsVisible());
   EXPECT_FALSE(Drawn(0)->useOpenGL());
 
-  // The time axis was set by hand: the data does not move it.
+  // The time axis was set by hand: the data does not move it, and only the
+  // visible points (with one beyond the right edge) are drawn.
   EXPECT_DOUBLE_EQ(chart.RangeMaximum(ChartAxis::Time), 100.1);
+  ASSERT_EQ(Drawn(0)->count(), 102);
+  EXPECT_EQ(Drawn(0)->at(50), QPointF(50, 50));
+  EXPECT_EQ(Drawn(0)->at(101), QPointF(101, 0));
+
+  // Scrolled to the end of the recording the slice follows.
+  chart.SetRangeMaximum(ChartAxis::Time, 9999);
+  chart.SetVisibleRange(ChartAxis::Time, 9899, 9999);
+  QApplication::processEvents();
+  ASSERT_EQ(Drawn(1)->count(), 102);
+  EXPECT_EQ(Drawn(1)->at(0), QPointF(9898, (9898 + 1) % 101));
+  EXPECT_EQ(Drawn(1)->at(101), QPointF(9999, (9999 + 1) % 101));
+
+  // The whole recording in view: thinned to the pixel columns, yet keeping
+  // both ends and the extremes of the line.
+  chart.SetVisibleRangeAuto(ChartAxis::Time, true);
+  QApplication::processEvents();
+  const int drawn = Drawn(0)->count();
+  EXPECT_LE(drawn, 4 * plot.width() + 2);
+  EXPECT_GT(drawn, plot.width());
+  EXPECT_EQ(Drawn(0)->at(0), QPointF(0, 0));
+  EXPECT_EQ(Drawn(0)->at(drawn - 1), QPointF(9999, 9999 % 101));
+  double lowest = 1e9, highest = -1e9;
+  for (const QPointF& p : Drawn(0)->points()) {
+    lowest = std::min(lowest, p.y());
+    highest = std::max(highest, p.y());
+  }
+  EXPECT_EQ(lowest, 0);
+  EXPECT_EQ(highest, 100);
 
   chart.RemoveAllSeries();
   EXPECT_EQ(chart.SeriesCount(), 0);
@@ -162,6 +189,24 @@ TEST_F(ChartTest, WheelZoomsTheTimeAxisOnlyAndStopsAtTheLimit)
   EXPECT_NEAR(VisibleWidth(ChartAxis::Time), 100.1, 1e-9);
 }
 
+TEST_F(ChartTest, WindowAtTheEndOfTheRangeEndsExactlyThere)
+{
+  // The monitor keeps following the newest sample only while the window's
+  // right end equals the range maximum, so the edge must not drift.
+  chart.SetRangeMaximum(ChartAxis::Time, 1234.567);
+  chart.SetVisibleRange(ChartAxis::Time, 1134.467, 1234.567);
+  for (int i = 0; i < 3; ++i) {
+    Wheel(QPoint(plot.right(), plot.center().y()), 1);
+    EXPECT_EQ(chart.VisibleMaximum(ChartAxis::Time), chart.RangeMaximum(ChartAxis::Time));
+  }
+  Wheel(QPoint(plot.right() - 5, plot.center().y()), -1);
+  EXPECT_EQ(chart.VisibleMaximum(ChartAxis::Time), chart.RangeMaximum(ChartAxis::Time));
+  for (int i = 0; i < 40; ++i)
+    Wheel(plot.center(), -1);
+  EXPECT_EQ(chart.VisibleMinimum(ChartAxis::Time), 0);
+  EXPECT_EQ(chart.VisibleMaximum(ChartAxis::Time), 1234.567);
+}
+
 TEST_F(ChartTest, ValueAxisZoomsWhenAllowed)
 {
   chart.SetZoomAllowed(ChartAxis::Value, true);
@@ -204,6 +249,8 @@ TEST_F(ChartTest, HoverNoticeNamesThePointUnderTheCursor)
       ((x - hit.plotLeft) * 300 + (hit.plotRight - x) * 200) / (hit.plotRight - hit.plotLeft);
   EXPECT_EQ(notice.index, expected);
   EXPECT_NEAR(notice.index, 275, 1);
+  EXPECT_NEAR(notice.timeValue, 275, 1);
+  EXPECT_NEAR(notice.value, 50.05, 1);
 
   // Outside the plot, and at index 0, nothing is sent.
   Move(QPoint(plot.left() - 20, plot.center().y()));
@@ -240,6 +287,32 @@ TEST_F(ChartTest, TextArgumentsLabelTheTimeAxis)
   EXPECT_TRUE(Drawn(0)->pointLabelsVisible());
   chart.SetPointLabelsVisible(-1, false);
   EXPECT_FALSE(Drawn(0)->pointLabelsVisible());
+}
+
+TEST_F(ChartTest, NumericTimeAxisIsLabelledAcrossTheVisibleRange)
+{
+  auto* axis = qobject_cast<QCategoryAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
+  ASSERT_NE(axis, nullptr);
+  QStringList labels = axis->categoriesLabels();
+  ASSERT_GE(labels.size(), 3);
+  EXPECT_EQ(labels.first(), "0");
+  EXPECT_EQ(labels.last(), "100");
+  chart.SetVisibleRange(ChartAxis::Time, 5000, 5100);
+  QApplication::processEvents(); // the drawn axis follows before the next paint
+  labels = axis->categoriesLabels();
+  ASSERT_GE(labels.size(), 3);
+  EXPECT_EQ(labels.first(), "5000");
+  EXPECT_DOUBLE_EQ(axis->min(), 5000);
+  EXPECT_DOUBLE_EQ(axis->max(), 5100);
+}
+
+TEST(ChartBorder, FramesTheChart)
+{
+  CChartBorder<CVKRChartControl> framed;
+  framed.SetBorderColor(QColor(101, 147, 207));
+  EXPECT_EQ(framed.frameShape(), QFrame::Box);
+  EXPECT_EQ(framed.palette().color(QPalette::WindowText), QColor(101, 147, 207));
+  EXPECT_EQ(framed.AddSeries("Series", CChartSeriesStyle()), 0);
 }
 
 TEST_F(ChartTest, TitlesAreDockedAroundThePlot)

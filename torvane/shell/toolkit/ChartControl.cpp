@@ -45,6 +45,7 @@ struct CVKRChartControl::Axis
   double zoomLimit = 0;
   bool interlaced = false;
   bool antialiasing = true;
+  bool dirty = false; // the drawn axis lags behind the numbers above
 };
 
 struct CVKRChartControl::Series
@@ -59,6 +60,16 @@ struct CVKRChartControl::Series
   double maxX = std::numeric_limits<double>::lowest();
   double minY = std::numeric_limits<double>::max();
   double maxY = std::numeric_limits<double>::lowest();
+
+  bool ascending = true; // arguments never went back: slices can be searched
+
+  void Append(const QPointF& p)
+  {
+    if (!points.isEmpty() && p.x() < points.last().x())
+      ascending = false;
+    points.append(p);
+    Extend(p);
+  }
 
   void Extend(const QPointF& p)
   {
@@ -96,8 +107,6 @@ CVKRChartControl::CVKRChartControl(QWidget* parent)
     a->q->setShadesPen(Qt::NoPen);
     a->q->setShadesBrush(QColor(236, 240, 248));
   }
-  ApplyVisible(ChartAxis::Value);
-  ApplyVisible(ChartAxis::Time);
   connect(m_time->q, &QValueAxis::rangeChanged, this, [this] { RelabelTimeAxis(); });
 
   setChart(m_chart);
@@ -105,6 +114,9 @@ CVKRChartControl::CVKRChartControl(QWidget* parent)
   setMouseTracking(true);
   viewport()->setMouseTracking(true);
   setFrameShape(QFrame::NoFrame);
+  ApplyVisible(ChartAxis::Value);
+  ApplyVisible(ChartAxis::Time);
+  Flush();
 }
 
 CVKRChartControl::~CVKRChartControl() = default;
@@ -245,11 +257,9 @@ void CVKRChartControl::AddPoint(int series, double argument, double value)
   Series* s = SeriesAt(series);
   if (!s || !std::isfinite(argument) || !std::isfinite(value))
     return;
-  const QPointF p(argument, value);
-  s->points.append(p);
+  s->Append(QPointF(argument, value));
   if (s->style.textArguments)
     s->arguments.append(QString::number(argument, 'g', 6));
-  s->Extend(p);
   s->dirty = true;
   UpdateAutoRange(ChartAxis::Time);
   UpdateAutoRange(ChartAxis::Value);
@@ -261,10 +271,8 @@ void CVKRChartControl::AddPoint(int series, const QString& argument, double valu
   Series* s = SeriesAt(series);
   if (!s || !std::isfinite(value))
     return;
-  const QPointF p(s->points.size(), value);
-  s->points.append(p);
+  s->Append(QPointF(s->points.size(), value));
   s->arguments.append(argument);
-  s->Extend(p);
   s->dirty = true;
   UpdateAutoRange(ChartAxis::Time);
   UpdateAutoRange(ChartAxis::Value);
@@ -280,10 +288,9 @@ void CVKRChartControl::AddPoints(int series, const QVector<QPointF>& points)
   for (const QPointF& p : points) {
     if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
       continue;
-    s->points.append(p);
+    s->Append(p);
     if (s->style.textArguments)
       s->arguments.append(QString::number(p.x(), 'g', 6));
-    s->Extend(p);
   }
   s->dirty = true;
   UpdateAutoRange(ChartAxis::Time);
@@ -324,16 +331,90 @@ void CVKRChartControl::ScheduleFlush()
 void CVKRChartControl::Flush()
 {
   m_flushPending = false;
+  for (ChartAxis which : {ChartAxis::Value, ChartAxis::Time}) {
+    Axis& a = AxisOf(which);
+    if (!a.dirty)
+      continue;
+    a.dirty = false;
+    double lo, hi;
+    DrawnRange(which, &lo, &hi);
+    a.q->setRange(lo, hi);
+    if (which == ChartAxis::Time) // another slice of every series is visible
+      for (auto& s : m_series)
+        s->dirty = true;
+  }
   bool texts = false;
   for (auto& s : m_series) {
     texts = texts || s->style.textArguments;
     if (!s->dirty)
       continue;
     s->dirty = false;
-    s->q->replace(s->points);
+    s->q->replace(DrawnPoints(*s));
   }
   if (texts)
     RelabelTimeAxis();
+}
+
+QList<QPointF> CVKRChartControl::DrawnPoints(const Series& s) const
+{
+  // The drawing series gets only what can be seen: the points inside the
+  // visible time range (and one either side so lines run to the edges), and
+  // of those at most the lowest and highest of each pixel column. The cost of
+  // a redraw then depends on the window, not on the length of the recording.
+  const QVector<QPointF>& pts = s.points;
+  if (!s.ascending || pts.size() <= 2)
+    return pts;
+  double lo, hi;
+  DrawnRange(ChartAxis::Time, &lo, &hi);
+  auto first = std::lower_bound(pts.begin(), pts.end(), lo,
+                                [](const QPointF& p, double v) { return p.x() < v; });
+  auto last = std::upper_bound(pts.begin(), pts.end(), hi,
+                               [](double v, const QPointF& p) { return v < p.x(); });
+  if (first != pts.begin())
+    --first;
+  if (last != pts.end())
+    ++last;
+  const int columns = std::max(100, static_cast<int>(m_chart->plotArea().width()));
+  if (last - first <= 4 * columns)
+    return QList<QPointF>(first, last);
+
+  QList<QPointF> out;
+  out.reserve(4 * columns + 2);
+  const double perColumn = (hi - lo) / columns;
+  auto column = [&](const QPointF& p) {
+    return static_cast<long long>(std::floor((p.x() - lo) / perColumn));
+  };
+  out.append(*first);
+  auto low = first + 1, high = first + 1;
+  long long current = low < last ? column(*low) : 0;
+  auto emitColumn = [&] {
+    if (low == high) {
+      out.append(*low);
+    } else if (low < high) {
+      out.append(*low);
+      out.append(*high);
+    } else {
+      out.append(*high);
+      out.append(*low);
+    }
+  };
+  for (auto it = first + 1; it < last - 1; ++it) {
+    const long long c = column(*it);
+    if (c != current) {
+      emitColumn();
+      current = c;
+      low = high = it;
+      continue;
+    }
+    if (it->y() < low->y())
+      low = it;
+    if (it->y() > high->y())
+      high = it;
+  }
+  if (first + 1 < last - 1)
+    emitColumn();
+  out.append(*(last - 1));
+  return out;
 }
 
 // --- axes -------------------------------------------------------------------
@@ -373,10 +454,41 @@ void CVKRChartControl::ApplyVisible(ChartAxis axis)
     a.visMin = a.rangeMin;
     a.visMax = a.rangeMax;
   }
-  double lo = a.visMin, hi = a.visMax;
-  if (!(hi > lo)) // a single value still needs a drawable span
-    hi = lo + 1;
-  a.q->setRange(lo, hi);
+  // The drawn axis takes the range at the next flush: moving it re-lays out
+  // every series, which must not happen once per added point.
+  a.dirty = true;
+  ScheduleFlush();
+}
+
+void CVKRChartControl::DrawnRange(ChartAxis axis, double* lo, double* hi) const
+{
+  const Axis& a = AxisOf(axis);
+  *lo = a.visMin;
+  *hi = a.visMax;
+  if (!(*hi > *lo)) // a single value still needs a drawable span
+    *hi = *lo + 1;
+}
+
+void CVKRChartControl::PlaceVisible(ChartAxis axis, double minimum, double width)
+{
+  Axis& a = AxisOf(axis);
+  // The edges are set exactly, not by adding the width, so that a window at
+  // the end of the range compares equal to the range's end.
+  if (width >= a.rangeMax - a.rangeMin) {
+    a.visMin = a.rangeMin;
+    a.visMax = a.rangeMax;
+  } else if (minimum <= a.rangeMin) {
+    a.visMin = a.rangeMin;
+    a.visMax = a.rangeMin + width;
+  } else if (minimum + width >= a.rangeMax) {
+    a.visMin = a.rangeMax - width;
+    a.visMax = a.rangeMax;
+  } else {
+    a.visMin = minimum;
+    a.visMax = minimum + width;
+  }
+  a.visAuto = false;
+  ApplyVisible(axis);
 }
 
 void CVKRChartControl::SetRange(ChartAxis axis, double minimum, double maximum)
@@ -552,10 +664,11 @@ CChartHitInfo CVKRChartControl::HitTest(const QPoint& pos) const
   info.hasAxes = diagram.contains(pos);
   info.inPlot = pos.x() >= info.plotLeft && pos.x() <= info.plotRight && pos.y() >= info.plotTop &&
                 pos.y() <= info.plotBottom;
-  const double tv = m_time->q->max() - m_time->q->min();
-  const double vv = m_value->q->max() - m_value->q->min();
-  info.timeValue = m_time->q->min() + (pos.x() - plot.left()) / plot.width() * tv;
-  info.value = m_value->q->max() - (pos.y() - plot.top()) / plot.height() * vv;
+  double t0, t1, v0, v1;
+  DrawnRange(ChartAxis::Time, &t0, &t1);
+  DrawnRange(ChartAxis::Value, &v0, &v1);
+  info.timeValue = t0 + (pos.x() - plot.left()) / plot.width() * (t1 - t0);
+  info.value = v1 - (pos.y() - plot.top()) / plot.height() * (v1 - v0);
   return info;
 }
 
@@ -574,12 +687,7 @@ void CVKRChartControl::ZoomAt(double timeValue, double value, double steps)
     const double newWidth = std::clamp(width / factor, narrowest, whole);
     const double anchor = which == ChartAxis::Time ? timeValue : value;
     const double share = std::clamp((anchor - a.visMin) / width, 0.0, 1.0);
-    double lo = anchor - share * newWidth;
-    lo = std::clamp(lo, a.rangeMin, a.rangeMax - newWidth);
-    a.visAuto = false;
-    a.visMin = lo;
-    a.visMax = lo + newWidth;
-    ApplyVisible(which);
+    PlaceVisible(which, anchor - share * newWidth, newWidth);
   }
 }
 
@@ -672,13 +780,7 @@ void CVKRChartControl::mouseMoveEvent(QMouseEvent* event)
         const double width = a.visMax - a.visMin;
         if (!a.zoom || !(width > 0) || m.shift == 0 || width >= a.rangeMax - a.rangeMin)
           continue;
-        const double lo = std::clamp(a.visMin + m.shift * width, a.rangeMin, a.rangeMax - width);
-        if (lo == a.visMin)
-          continue;
-        a.visAuto = false;
-        a.visMin = lo;
-        a.visMax = lo + width;
-        ApplyVisible(m.axis);
+        PlaceVisible(m.axis, a.visMin + m.shift * width, width);
       }
     }
   }
@@ -698,6 +800,8 @@ void CVKRChartControl::mouseMoveEvent(QMouseEvent* event)
   notice.window = this;
   notice.ctrlId = CtrlId(this);
   notice.index = static_cast<int>(index);
+  notice.timeValue = hit.timeValue;
+  notice.value = hit.value;
   emit hoverNotice(notice);
 }
 
@@ -737,6 +841,10 @@ void CVKRChartControl::resizeEvent(QResizeEvent* event)
   QChartView::resizeEvent(event);
   LayoutTitles();
   RelabelTimeAxis();
+  // The number of pixel columns decides how finely the points are drawn.
+  for (auto& s : m_series)
+    s->dirty = true;
+  ScheduleFlush();
 }
 
 void CVKRChartControl::paintEvent(QPaintEvent* event)

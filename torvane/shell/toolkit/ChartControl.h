@@ -16,7 +16,8 @@
 //
 // Points are kept by the control and handed to the drawing series in bulk
 // before the next paint, so adding thousands of points one by one costs no
-// per-point redraw.
+// per-point redraw. Of a series whose arguments only grow, the drawing
+// series holds just the visible slice, thinned to what the pixels can show.
 
 #include "ColorRef.h"
 
@@ -79,6 +80,8 @@ struct CChartHoverNotice
   QWidget* window = nullptr; // the chart control
   int ctrlId = 0;            // its control identifier
   int index = 0;             // point index (time-axis position) under the cursor
+  double timeValue = 0;      // time-axis value under the cursor
+  double value = 0;          // value-axis value under the cursor
 };
 Q_DECLARE_METATYPE(CChartHoverNotice)
 
@@ -183,6 +186,9 @@ private:
   void DataExtent(ChartAxis axis, double* minimum, double* maximum) const;
   void UpdateAutoRange(ChartAxis axis);
   void ApplyVisible(ChartAxis axis);
+  void PlaceVisible(ChartAxis axis, double minimum, double width);
+  void DrawnRange(ChartAxis axis, double* lo, double* hi) const;
+  QList<QPointF> DrawnPoints(const Series& s) const;
   void RelabelTimeAxis();
   void LayoutTitles();
   void ScheduleFlush();
