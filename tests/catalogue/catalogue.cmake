@@ -15,12 +15,8 @@ if(TARGET TorvaneCatalogue AND TARGET TorvaneWorkbook)
   # when it is not there.
   target_compile_definitions(test_catalogue_tables PRIVATE
     TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/")
-  set(TORVANE_SAMPLE_DATA_TARGETS TorvaneSampleData TorvaneData SampleData sample_data CACHE STRING
-      "Targets that build the sample data set into the program folder")
-  foreach(data_target IN LISTS TORVANE_SAMPLE_DATA_TARGETS)
-    if(TARGET ${data_target})
-      add_dependencies(test_catalogue_tables ${data_target})
-    endif()
-  endforeach()
+  if(TARGET TorvaneSampleData)
+    add_dependencies(test_catalogue_tables TorvaneSampleData)
+  endif()
   gtest_discover_tests(test_catalogue_tables DISCOVERY_TIMEOUT 30)
 endif()

@@ -52,8 +52,25 @@ TEST(SampleData, ParameterWorkbookLoads)
     }
     for (const auto& [pnu, codes] : t.optionCodes) EXPECT_FALSE(codes.empty()) << wtext::ToUtf8(pnu);
 
-    const std::vector<TreeItem> tree = BuildDeviceTree(t, 0);
+    // Groups 8 and 9 only under the M-data root, all others only under the
+    // parameter root; every group item opens the view of its own number.
+    const std::vector<TreeItem> tree = BuildDeviceTree(t, 1);
     EXPECT_GT(tree.size(), 8u);
+    for (const TreeItem& item : tree) {
+        if (item.parentNumber == DT_PARAMETER_ROOT || item.parentNumber == DT_MD_ROOT) {
+            const bool mdata = item.parentNumber == DT_MD_ROOT;
+            const int number = item.number - (mdata ? DT_MD_GROUP_BASE : DT_GROUP_BASE);
+            EXPECT_EQ(mdata, number == 8 || number == 9) << wtext::ToUtf8(item.text);
+            const ViewChoice v = ChooseView(item.number, item.parentNumber, item.text);
+            EXPECT_EQ(v.kind, mdata ? ViewKind::MData : ViewKind::Parameter);
+            EXPECT_EQ(v.selection, number);
+        }
+    }
+
+    // The program folder's own setting file names this workbook.
+    ParamTable configured;
+    std::wstring path;
+    EXPECT_TRUE(LoadConfiguredParamTable(configured, wtext::FromUtf8(SampleDir()), path)) << wtext::ToUtf8(path);
 }
 
 TEST(SampleData, LanguageSwitchOnACopyOfTheLanguageFolder)
