@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "LanguageTables.h"
 #include "ModelCatalogue.h"
 #include "ParamTable.h"
 #include "SampleData.h"
@@ -194,4 +195,29 @@ TEST(SampleParameters, TableAsTheProgramSeesIt) {
         for (const ParamSubgroup& s : g.subgroups)
             if (s.number == 22) found = s.code == L"2.2";
     EXPECT_TRUE(found);
+}
+
+TEST(SampleLanguage, EveryIdentifierReachesTheProgramInBothLanguages) {
+    std::vector<LanguageEntry> entries;
+    std::string error;
+    ASSERT_TRUE(LoadLanguageSource(kSourceDir + "/language/language.csv", entries, error)) << error;
+
+    // The switch writes setting.ini: work on a copy of the language folder.
+    std::string tmpl = (fs::temp_directory_path() / "samplelang-XXXXXX").string();
+    const fs::path dir = mkdtemp(tmpl.data());
+    fs::copy(kProgramDir + "/Language", dir / "Language", fs::copy_options::recursive);
+    {
+        LanguageTables lt(Widen(dir.string() + "/"));
+        lt.Start();
+        EXPECT_EQ(lt.current(), L"English");
+        EXPECT_EQ(lt.controlTexts().size(), entries.size());
+        for (const auto& e : entries) EXPECT_EQ(lt.ControlText(e.id), Widen(e.english)) << e.id;
+        ASSERT_TRUE(lt.SetLanguage(L"Chinese"));
+        EXPECT_EQ(lt.controlTexts().size(), entries.size());
+        for (const auto& e : entries) EXPECT_EQ(lt.ControlText(e.id), Widen(e.chinese)) << e.id;
+        EXPECT_EQ(lt.CommandCaption(LanguageTables::kChineseCommand), L"中文");
+        EXPECT_EQ(lt.keyToText().at(L"IDS_MENU_EDIT"), L"参数(&M)");
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
 }
