@@ -226,8 +226,7 @@ bool LoadParameterSource(const std::string& tablePath, const std::string& option
             r.text[0] = c[0];
             r.text[1] = b;
             if (!MakeBilingual(c[2], c[3], kNameCap, where, "name", r.text[2], error)) return false;
-            if (c[4].size() > kShortCap || c[5].size() > kShortCap ||
-                Utf16Length(c[5]) > kShortCap) {
+            if (Utf16Length(c[4]) > kShortCap || Utf16Length(c[5]) > kShortCap) {
                 error = where + "access or unit longer than 7 characters";
                 return false;
             }
