@@ -55,7 +55,7 @@ struct Cell {
     CellValue value;
 };
 
-struct SheetSpec {
+struct SheetContent {
     std::wstring name;
     std::vector<Cell> cells;
 };
@@ -63,20 +63,20 @@ struct SheetSpec {
 // Writes a workbook with the given sheets (creating its folder); true when it
 // was saved. An empty text is left out as an empty cell: the tables treat the
 // two alike, and a blank cell is what a hand-edited workbook holds.
-inline bool WriteBook(const std::string& path, const std::vector<SheetSpec>& sheets)
+inline bool WriteBook(const std::string& path, const std::vector<SheetContent>& sheets)
 {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     xls::Book* book = xlCreateBookW();
     bool ok = book != nullptr;
-    for (const SheetSpec& spec : sheets) {
+    for (const SheetContent& content : sheets) {
         if (!ok) break;
-        xls::Sheet* s = book->addSheet(spec.name.c_str());
+        xls::Sheet* s = book->addSheet(content.name.c_str());
         if (!s) {
             ok = false;
             break;
         }
-        for (const Cell& c : spec.cells) {
+        for (const Cell& c : content.cells) {
             if (const auto* t = std::get_if<std::wstring>(&c.value)) {
                 if (!t->empty()) ok = ok && s->writeStr(c.row, c.col, t->c_str());
             }
