@@ -13,10 +13,6 @@ add_library(TorvaneCatalogue STATIC
 set_target_properties(TorvaneCatalogue PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_include_directories(TorvaneCatalogue PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_compile_features(TorvaneCatalogue PUBLIC cxx_std_17)
-if(TARGET TorvaneWorkbook)
-  target_link_libraries(TorvaneCatalogue PUBLIC TorvaneWorkbook)
-else()
-  # The workbook layer is added by workbook.cmake; until it exists the
-  # library still compiles against Workbook.h.
-  message(STATUS "TorvaneCatalogue: TorvaneWorkbook not defined yet")
-endif()
+# The workbook layer comes from workbook.cmake in this folder, which may be
+# read after this file: the name is resolved when the build is generated.
+target_link_libraries(TorvaneCatalogue PUBLIC TorvaneWorkbook)
