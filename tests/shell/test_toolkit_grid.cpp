@@ -110,6 +110,14 @@ TEST_F(ReportGridTest, CheckToggleNamesTheRowAfterRowsWereRemoved)
   // Clicking the text of a row toggles nothing.
   Click(grid.CellRect(2, 2));
   EXPECT_EQ(toggled.count(), 2);
+
+  // The space key toggles the current row's check like a click.
+  grid.setCurrentIndex(grid.model()->index(0, 0));
+  grid.setFocus();
+  QTest::keyClick(&grid, Qt::Key_Space);
+  ASSERT_EQ(toggled.count(), 3);
+  EXPECT_EQ(toggled.at(2).at(0).toInt(), 0);
+  EXPECT_TRUE(grid.IsChecked(0));
 }
 
 TEST_F(ReportGridTest, CheckSetByProgramGivesNoNotice)

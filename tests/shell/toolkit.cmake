@@ -5,6 +5,7 @@ if(TARGET TorvaneToolkit)
     test_toolkit_grid.cpp
     test_toolkit_chart.cpp
     test_toolkit_controls.cpp
+    test_toolkit_frame.cpp
   )
   target_link_libraries(test_toolkit PRIVATE TorvaneToolkit Qt6::Test GTest::gtest)
   include(GoogleTest)

@@ -1,5 +1,6 @@
 # The UI toolkit adapter: chart, report grid and the small dialog controls
-# over Qt Widgets and Qt Charts. Views and the main window build on it.
+# and the frame parts over Qt Widgets and Qt Charts. Views and the main
+# window build on it.
 if(TARGET Qt6::Widgets AND TARGET Qt6::Charts)
   add_library(TorvaneToolkit STATIC
     toolkit/ColorRef.h
@@ -11,6 +12,8 @@ if(TARGET Qt6::Widgets AND TARGET Qt6::Charts)
     toolkit/ReportGrid.cpp
     toolkit/SmallControls.h
     toolkit/SmallControls.cpp
+    toolkit/FrameParts.h
+    toolkit/FrameParts.cpp
   )
   set_target_properties(TorvaneToolkit PROPERTIES AUTOMOC ON)
   target_include_directories(TorvaneToolkit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/toolkit)
