@@ -61,8 +61,8 @@ struct SheetContent {
 };
 
 // Writes a workbook with the given sheets (creating its folder); true when it
-// was saved. An empty text is left out as an empty cell: the tables treat the
-// two alike, and a blank cell is what a hand-edited workbook holds.
+// was saved. An empty text is written as a text cell holding "", which the
+// tables must take like a blank cell.
 inline bool WriteBook(const std::string& path, const std::vector<SheetContent>& sheets)
 {
     std::error_code ec;
@@ -77,9 +77,7 @@ inline bool WriteBook(const std::string& path, const std::vector<SheetContent>& 
             break;
         }
         for (const Cell& c : content.cells) {
-            if (const auto* t = std::get_if<std::wstring>(&c.value)) {
-                if (!t->empty()) ok = ok && s->writeStr(c.row, c.col, t->c_str());
-            }
+            if (const auto* t = std::get_if<std::wstring>(&c.value)) ok = ok && s->writeStr(c.row, c.col, t->c_str());
             else if (const auto* d = std::get_if<double>(&c.value)) ok = ok && s->writeNum(c.row, c.col, *d);
             else ok = ok && s->writeBool(c.row, c.col, std::get<bool>(c.value));
         }
