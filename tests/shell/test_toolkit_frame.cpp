@@ -107,6 +107,30 @@ TEST(CommandBars, OpeningADropDownIsNoticed)
   start->hide();
 }
 
+TEST(CommandBars, CustomizeSheetListsCategoriesAndAssignsKeys)
+{
+  Frame f;
+  CCustomizeSheet sheet(*f.bars);
+  EXPECT_EQ(sheet.Categories(), (QStringList{"Start", "Language", "File", "All Commands",
+                                             "Built-in Menus", "New Menu"}));
+  EXPECT_EQ(sheet.CategoryCommands("Start"), (std::vector<int>{32776, 32777, 32778}));
+  EXPECT_EQ(sheet.CategoryCommands("File"), (std::vector<int>{57607, 57616}));
+  const auto all = sheet.CategoryCommands("All Commands");
+  EXPECT_EQ(std::count(all.begin(), all.end(), 57607), 0) << "hidden commands are not offered";
+  EXPECT_EQ(std::count(all.begin(), all.end(), 32774), 1);
+  EXPECT_EQ(sheet.CategoryCommands("Built-in Menus").size(), 4u);
+  EXPECT_TRUE(sheet.CategoryCommands("New Menu").empty());
+
+  sheet.AssignShortcut(32776, QKeySequence("Ctrl+C"));
+  EXPECT_EQ(f.bars->Command(32776)->shortcut(), QKeySequence("Ctrl+C"));
+  EXPECT_TRUE(f.bars->Command(32777)->shortcut().isEmpty()) << "a key belongs to one command";
+  sheet.RemoveShortcut(32776);
+  EXPECT_TRUE(f.bars->Command(32776)->shortcut().isEmpty());
+
+  f.bars->SetLargeIcons(true);
+  EXPECT_EQ(f.bars->ToolBar("Standard")->iconSize(), QSize(32, 32));
+}
+
 TEST(FrameParts, StatusPanesAndDockingPane)
 {
   Frame f;
@@ -142,13 +166,14 @@ TEST(LayoutFile, KeepsToolbarsShortcutsAndTaskPanel)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f.window));
     f.bars->ToolBar("Standard")->hide();
     f.bars->SetAccelerator(32776, QKeySequence("Ctrl+E"));
+    f.bars->SetLargeIcons(true);
     ASSERT_TRUE(SaveLayoutFile(path, *f.bars, {"Task one"}));
   }
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray text = file.readAll();
   for (const char* section :
-       {"<Settings>", "<TaskPanel>", "<NormalLayout>", "<CommandBars>", "<Shortcuts>", "<Options/>",
+       {"<Settings>", "<TaskPanel>", "<NormalLayout>", "<CommandBars>", "<Shortcuts>", "<Options LargeIcons=\"1\"/>",
         "<DockingPane"})
     EXPECT_TRUE(text.contains(section)) << section;
 
@@ -162,6 +187,7 @@ TEST(LayoutFile, KeepsToolbarsShortcutsAndTaskPanel)
   EXPECT_EQ(g.bars->Command(32776)->shortcut(), QKeySequence("Ctrl+E"));
   EXPECT_EQ(g.bars->Command(32777)->shortcut(), QKeySequence("Ctrl+C"));
   EXPECT_EQ(items, QStringList{"Task one"});
+  EXPECT_TRUE(g.bars->LargeIcons());
 }
 
 TEST(LayoutFile, MissingOrDamagedFileChangesNothing)

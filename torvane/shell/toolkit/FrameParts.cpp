@@ -1,6 +1,14 @@
 #include "FrameParts.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QKeySequenceEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
 #include <QDockWidget>
 #include <QFile>
 #include <QLabel>
@@ -197,6 +205,20 @@ void CCommandBars::SetShortcuts(const std::map<int, QKeySequence>& shortcuts)
     SetAccelerator(id, keys);
 }
 
+void CCommandBars::SetLargeIcons(bool on)
+{
+  m_largeIcons = on;
+  const int side = on ? 32 : 16;
+  for (QToolBar* bar : m_frame->findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly))
+    bar->setIconSize(QSize(side, side));
+}
+
+void CCommandBars::Customize(QWidget* parent)
+{
+  CCustomizeSheet sheet(*this, parent ? parent : m_frame);
+  sheet.exec();
+}
+
 void CCommandBars::SaveState(QSettings& profile, const QString& key) const
 {
   profile.beginGroup(key);
@@ -335,6 +357,7 @@ bool SaveLayoutFile(const QString& path, const CCommandBars& bars, const QString
   }
   xml.writeEndElement();
   xml.writeEmptyElement(QStringLiteral("Options"));
+  xml.writeAttribute(QStringLiteral("LargeIcons"), bars.LargeIcons() ? "1" : "0");
   xml.writeStartElement(QStringLiteral("DockingPane"));
   xml.writeAttribute(QStringLiteral("State"),
                      QString::fromLatin1(bars.Frame()->saveState().toBase64()));
@@ -357,6 +380,7 @@ bool LoadLayoutFile(const QString& path, CCommandBars& bars, QStringList* taskPa
   std::map<QString, bool> toolBars;
   std::map<int, QKeySequence> shortcuts;
   QByteArray state;
+  bool largeIcons = false;
   bool sawSettings = false;
   QXmlStreamReader xml(&file);
   QStringList path_;
@@ -380,6 +404,8 @@ bool LoadLayoutFile(const QString& path, CCommandBars& bars, QStringList* taskPa
         if (ok)
           shortcuts[id] = QKeySequence(a.value(QLatin1String("Keys")).toString(),
                                        QKeySequence::PortableText);
+      } else if (name == QLatin1String("Options")) {
+        largeIcons = a.value(QLatin1String("LargeIcons")) == QLatin1String("1");
       } else if (name == QLatin1String("DockingPane")) {
         state = QByteArray::fromBase64(a.value(QLatin1String("State")).toLatin1());
       }
@@ -397,7 +423,163 @@ bool LoadLayoutFile(const QString& path, CCommandBars& bars, QStringList* taskPa
     if (QToolBar* bar = bars.ToolBar(name))
       bar->setVisible(visible);
   bars.SetShortcuts(shortcuts);
+  bars.SetLargeIcons(largeIcons);
   if (taskPanelItems)
     *taskPanelItems = items;
   return true;
+}
+
+// --- customise sheet ------------------------------------------------------------------
+
+namespace {
+QString Plain(QString caption)
+{
+  caption.remove(QLatin1Char('&'));
+  return caption;
+}
+
+void CollectCommands(const QList<QAction*>& actions, std::vector<int>* ids)
+{
+  for (QAction* a : actions) {
+    if (QMenu* m = a->menu()) {
+      CollectCommands(m->actions(), ids);
+      continue;
+    }
+    const int id = a->property(kIdProperty).toInt();
+    if (id > 0 && std::find(ids->begin(), ids->end(), id) == ids->end())
+      ids->push_back(id);
+  }
+}
+} // namespace
+
+CCustomizeSheet::CCustomizeSheet(CCommandBars& bars, QWidget* parent)
+    : QDialog(parent), m_bars(bars), m_categoryList(new QListWidget),
+      m_commandList(new QListWidget), m_keyCommands(new QListWidget),
+      m_keyEdit(new QKeySequenceEdit), m_currentKeys(new QLabel)
+{
+  setWindowTitle(tr("Customize"));
+
+  // Categories: the drop-down menus of the menu bar, then the fixed ones.
+  for (QAction* a : bars.Frame()->menuBar()->actions()) {
+    if (QMenu* m = a->menu()) {
+      std::vector<int> ids;
+      CollectCommands(m->actions(), &ids);
+      m_categories.emplace_back(Plain(m->title()), ids);
+    }
+  }
+  std::vector<int> all = bars.CommandIds();
+  all.erase(std::remove_if(all.begin(), all.end(), [&](int id) { return bars.IsCommandHidden(id); }),
+            all.end());
+  m_categories.emplace_back(tr("All Commands"), all);
+  m_categories.emplace_back(tr("Built-in Menus"), std::vector<int>(bars.Popups().size(), 0));
+  m_categories.emplace_back(tr("New Menu"), std::vector<int>());
+
+  auto* tabs = new QTabWidget;
+  auto* commands = new QWidget;
+  auto* commandsLayout = new QHBoxLayout(commands);
+  commandsLayout->addWidget(m_categoryList);
+  commandsLayout->addWidget(m_commandList, 1);
+  for (const auto& c : m_categories)
+    m_categoryList->addItem(c.first);
+  connect(m_categoryList, &QListWidget::currentRowChanged, this, &CCustomizeSheet::ShowCategory);
+  tabs->addTab(commands, tr("Commands"));
+
+  auto* keyboard = new QWidget;
+  auto* keyLayout = new QVBoxLayout(keyboard);
+  keyLayout->addWidget(m_keyCommands, 1);
+  keyLayout->addWidget(m_currentKeys);
+  auto* keyRow = new QHBoxLayout;
+  auto* assign = new QPushButton(tr("Assign"));
+  auto* remove = new QPushButton(tr("Remove"));
+  keyRow->addWidget(m_keyEdit, 1);
+  keyRow->addWidget(assign);
+  keyRow->addWidget(remove);
+  keyLayout->addLayout(keyRow);
+  for (int id : all) {
+    auto* item = new QListWidgetItem(Plain(bars.Caption(id)));
+    item->setData(Qt::UserRole, id);
+    m_keyCommands->addItem(item);
+  }
+  auto selectedId = [this] {
+    QListWidgetItem* item = m_keyCommands->currentItem();
+    return item ? item->data(Qt::UserRole).toInt() : 0;
+  };
+  connect(m_keyCommands, &QListWidget::currentRowChanged, this, [this] { ShowKeys(); });
+  connect(assign, &QPushButton::clicked, this,
+          [this, selectedId] { AssignShortcut(selectedId(), m_keyEdit->keySequence()); });
+  connect(remove, &QPushButton::clicked, this, [this, selectedId] { RemoveShortcut(selectedId()); });
+  tabs->addTab(keyboard, tr("Keyboard"));
+
+  auto* options = new QWidget;
+  auto* optionsLayout = new QVBoxLayout(options);
+  auto* large = new QCheckBox(tr("Large icons"));
+  large->setChecked(bars.LargeIcons());
+  connect(large, &QCheckBox::toggled, this, [this](bool on) { m_bars.SetLargeIcons(on); });
+  optionsLayout->addWidget(large);
+  optionsLayout->addStretch(1);
+  tabs->addTab(options, tr("Options"));
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs);
+  layout->addWidget(buttons);
+  m_categoryList->setCurrentRow(0);
+}
+
+QStringList CCustomizeSheet::Categories() const
+{
+  QStringList out;
+  for (const auto& c : m_categories)
+    out.append(c.first);
+  return out;
+}
+
+std::vector<int> CCustomizeSheet::CategoryCommands(const QString& category) const
+{
+  for (const auto& c : m_categories)
+    if (c.first == category)
+      return c.second;
+  return {};
+}
+
+void CCustomizeSheet::ShowCategory(int row)
+{
+  m_commandList->clear();
+  if (row < 0 || row >= static_cast<int>(m_categories.size()))
+    return;
+  if (m_categories[row].first == tr("Built-in Menus")) {
+    for (QMenu* m : m_bars.Popups())
+      m_commandList->addItem(Plain(m->title()));
+    return;
+  }
+  for (int id : m_categories[row].second)
+    m_commandList->addItem(Plain(m_bars.Caption(id)));
+}
+
+void CCustomizeSheet::AssignShortcut(int id, const QKeySequence& keys)
+{
+  if (id <= 0 || keys.isEmpty())
+    return;
+  // A key sequence belongs to one command: whoever held it gives it up.
+  for (const auto& [other, held] : m_bars.Shortcuts())
+    if (other != id && held == keys)
+      m_bars.SetAccelerator(other, QKeySequence());
+  m_bars.SetAccelerator(id, keys);
+  ShowKeys();
+}
+
+void CCustomizeSheet::RemoveShortcut(int id)
+{
+  if (id <= 0)
+    return;
+  m_bars.SetAccelerator(id, QKeySequence());
+  ShowKeys();
+}
+
+void CCustomizeSheet::ShowKeys()
+{
+  QListWidgetItem* item = m_keyCommands->currentItem();
+  const QAction* a = item ? m_bars.Command(item->data(Qt::UserRole).toInt()) : nullptr;
+  m_currentKeys->setText(a ? a->shortcut().toString(QKeySequence::NativeText) : QString());
 }

@@ -4,6 +4,7 @@
 // text panes, and the layout file that keeps toolbars, shortcuts and panes
 // between runs.
 
+#include <QDialog>
 #include <QKeySequence>
 #include <QList>
 #include <QObject>
@@ -16,7 +17,9 @@
 
 class QAction;
 class QDockWidget;
+class QKeySequenceEdit;
 class QLabel;
+class QListWidget;
 class QMainWindow;
 class QMenu;
 class QSettings;
@@ -80,6 +83,15 @@ public:
   std::map<int, QKeySequence> Shortcuts() const;
   void SetShortcuts(const std::map<int, QKeySequence>& shortcuts);
 
+  // Command-bar options (the "Options" page of the customise sheet).
+  void SetLargeIcons(bool on);
+  bool LargeIcons() const { return m_largeIcons; }
+
+  // The customise sheet: a commands page (one category per drop-down menu,
+  // "All Commands", "Built-in Menus", "New Menu"), a keyboard page that
+  // assigns shortcuts, and an options page. Modal; returns when closed.
+  void Customize(QWidget* parent = nullptr);
+
   QMainWindow* Frame() const { return m_frame; }
 
 signals:
@@ -95,6 +107,35 @@ private:
   QMainWindow* m_frame;
   std::map<int, QAction*> m_actions;
   std::vector<int> m_hidden;
+  bool m_largeIcons = false;
+};
+
+// The customise sheet of the command bars; Customize() shows it modally.
+class CCustomizeSheet : public QDialog
+{
+  Q_OBJECT
+public:
+  CCustomizeSheet(CCommandBars& bars, QWidget* parent = nullptr);
+
+  QStringList Categories() const;
+  // The commands of a category, by identifier; "Built-in Menus" lists the
+  // drop-down menus instead (identifier 0).
+  std::vector<int> CategoryCommands(const QString& category) const;
+  // What the keyboard page's Assign and Remove buttons do.
+  void AssignShortcut(int id, const QKeySequence& keys);
+  void RemoveShortcut(int id);
+
+private:
+  void ShowCategory(int row);
+  void ShowKeys();
+
+  CCommandBars& m_bars;
+  std::vector<std::pair<QString, std::vector<int>>> m_categories;
+  QListWidget* m_categoryList;
+  QListWidget* m_commandList;
+  QListWidget* m_keyCommands;
+  QKeySequenceEdit* m_keyEdit;
+  QLabel* m_currentKeys;
 };
 
 // The docking panes of a frame window, known by identifier.
