@@ -158,6 +158,27 @@ TEST_F(ReportGridTest, InCellButtonNamesItsRow)
   EXPECT_EQ(toggled.count(), 0);
 }
 
+TEST_F(ReportGridTest, NotifiedViewMayRebuildTheGridAtOnce)
+{
+  // Views refill or shrink the grid from inside the notifications.
+  QObject::connect(&grid, &CReportGrid::checkToggled, &grid, [this](int row) { grid.RemoveRow(row); });
+  QObject::connect(&grid, &CReportGrid::buttonClicked, &grid, [this](int) {
+    grid.RemoveAllRows();
+    CReportRecord r;
+    r.AddItem(CReportItem::Check(false));
+    grid.AddRecord(r);
+    grid.Populate();
+  });
+  Click(grid.CheckRect(4, 0));
+  ASSERT_EQ(grid.RowCount(), 4);
+  EXPECT_EQ(grid.ItemText(3, 1), "P0.3");
+  grid.SetItemButton(1, 3, true);
+  Click(grid.ButtonRect(1, 3));
+  EXPECT_EQ(grid.RowCount(), 1);
+  Click(grid.CheckRect(0, 0));
+  EXPECT_EQ(grid.RowCount(), 0) << "its check toggled and the row went";
+}
+
 TEST_F(ReportGridTest, WorkerThreadUpdatesReachTheGrid)
 {
   std::thread worker([this] {
