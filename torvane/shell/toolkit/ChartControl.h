@@ -49,11 +49,11 @@ struct CChartSeriesStyle
 {
   ChartSeriesKind kind = ChartSeriesKind::Line;
   QColor color = Qt::blue;
-  bool antialiasing = true;
+  bool antialiasing = true; // the chart antialiases as a whole when any series asks
   bool markersVisible = false;
   int markerSize = 5;
   bool pointLabelsVisible = false;
-  int labelLineLength = 0; // distance of a point label from its point, pixels
+  int labelLineLength = 0; // kept for the caller; labels sit just above their points
   bool textArguments = false; // arguments are texts, placed at 0, 1, 2, ...
 };
 

@@ -90,7 +90,8 @@ public:
   void Redraw();
 
   // --- items of shown rows ----------------------------------------------------
-  // Direct access; nullptr when there is no such cell. Changes show at Redraw.
+  // Direct access; nullptr when there is no such cell. The pointer holds
+  // until rows are added or removed; changes made through it show at Redraw.
   const CReportItem* Item(int row, int column) const;
   CReportItem* Item(int row, int column);
   QString ItemText(int row, int column) const;
