@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   libmodbus-dev mbpoll lrzsz socat
   python3-xlrd python3-xlwt
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils xdotool imagemagick
 )
 
 missing=()
