@@ -342,10 +342,9 @@ bool CRegMaster::ProcessUpFrame(const char* frame, int length, int status)
         ProcessLongFrame(reinterpret_cast<MODBUS_VARY_FRAME*>(const_cast<char*>(frame)), length);
         answered = m_nAnsweredId != before;
     }
-    if (!answered)
-        return true;
-    ACE_OS::sleep(ACE_Time_Value(0, 1000));
-    if (m_pReplyEvent != nullptr)
+    // The reply fields were written under the reply lock, so the waiter can
+    // be woken at once: no pause here, the receive polling is delay enough.
+    if (answered && m_pReplyEvent != nullptr)
         m_pReplyEvent->signal();
     return true;
 }

@@ -247,6 +247,21 @@ TEST_F(BlockPumpWire, SilenceTimesOutAfterGapAndTimeOut)
     EXPECT_GE(b.elapsedMs, 300);
 }
 
+TEST_F(BlockPumpWire, StatusEventDuringAWaitDoesNotWakeIt)
+{
+    pump_->SetCmdBay(0);
+    pump_->SetOutTime(400);
+    auto f = CmdAsync("VKR PM version\n");
+    ASSERT_EQ(line_.Read(15, 2000).size(), 15u);
+    // The channel reports an event (as it does when the port opens) while
+    // the exchange waits: the link is reported lost, the waiter sleeps on.
+    pump_->ReadFrChannel(nullptr, 0, 100);
+    Reply r = Get(f);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, 0xFF);
+    EXPECT_GE(r.elapsedMs, 400);
+}
+
 TEST_F(BlockPumpWire, ReplyIsCutAt255Bytes)
 {
     pump_->SetCmdBay(300);

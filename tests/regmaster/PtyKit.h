@@ -56,6 +56,7 @@ public:
         work_ = root_ + "/work";
         ::mkdir(work_.c_str(), 0755);
         ::mkdir((work_ + "/log").c_str(), 0755);
+        ::mkdir((work_ + "/msg").c_str(), 0755);
         ::mkdir((root_ + "/config").c_str(), 0755);
         FILE* f = ::fopen((root_ + "/config/SystemConfig.ini").c_str(), "w");
         if (f != nullptr)

@@ -283,6 +283,50 @@ TEST_F(RegMasterWire, RequestsDoNotOverlap)
     EXPECT_EQ(Get(b).Word(), 0x31);
 }
 
+TEST_F(RegMasterWire, GarbledLineThenAValidReply)
+{
+    master_->SetOutTime(300);
+    // Line noise in bursts while a request waits: no frame, no crash, a
+    // time-out; the buffer overflow rule clears the junk.
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    auto f = ReadAsync(1, 0x0040);
+    ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+    for (int burst = 0; burst < 6; ++burst)
+    {
+        Bytes noise(200);
+        for (uint8_t& b : noise)
+            b = next();
+        ASSERT_TRUE(line_.Write(noise));
+    }
+    ReadResult r = Get(f);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, 0xFF);
+
+    // What is left of the junk may swallow one more reply (the engine keeps
+    // up to 512 bytes); a caller's retry gets through.
+    master_->SetOutTime(500);
+    bool done = false;
+    for (int attempt = 0; attempt < 2 && !done; ++attempt)
+    {
+        auto g = ReadAsync(1, 0x0041);
+        ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+        ASSERT_TRUE(line_.Write(WithCrc({0x01, 0x03, 0x02, 0x44, 0x41})));
+        ReadResult again = Get(g);
+        if (again.ok)
+        {
+            EXPECT_EQ(again.Word(), 0x4441);
+            done = true;
+        }
+        else
+            EXPECT_EQ(again.err, 0xFF);
+    }
+    EXPECT_TRUE(done) << "the link did not recover from the noise";
+}
+
 // The frame finder's limits, on buffers made by hand.
 TEST(RegMasterFrameFinder, ShapesAndLimits)
 {
@@ -318,6 +362,36 @@ TEST(RegMasterFrameFinder, ShapesAndLimits)
     at = finder.FindFrame(reinterpret_cast<const char*>(echo.data()), 8, &len);
     EXPECT_EQ(at, 0);
     EXPECT_EQ(len, 8);
+}
+
+TEST(RegMasterFrameFinder, NeverPointsPastTheBytesGiven)
+{
+    CRegMasterExplain finder;
+    uint32_t seed = 777;
+    Bytes buf(600);
+    for (int round = 0; round < 20000; ++round)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        int length = static_cast<int>(seed % 601);
+        for (int i = 0; i < length; ++i)
+        {
+            seed = seed * 1664525u + 1013904223u;
+            // Few distinct byte values make accidental shapes likely.
+            buf[i] = static_cast<uint8_t>((seed >> 24) % 8 == 0 ? 0x06 : (seed >> 20) & 0x8F);
+        }
+        int frameLength = 0;
+        int at = finder.FindFrame(reinterpret_cast<const char*>(buf.data()), length, &frameLength);
+        if (frameLength > 0)
+        {
+            ASSERT_GE(at, 0);
+            ASSERT_GE(frameLength, 5);
+            ASSERT_LE(at + frameLength, length) << "round " << round;
+        }
+        else if (length > 512)
+        {
+            ASSERT_LT(frameLength, 0);
+        }
+    }
 }
 
 }  // namespace
