@@ -255,6 +255,18 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     }
     ::ioctl(h, TIOCEXCL);
 
+    // Linux refuses a settings change (EINVAL) when the control flags come out
+    // unchanged although more was asked, as on a pseudo-terminal, which drops
+    // parity and data bits: a second open with parity would then fail. HUPCL,
+    // which the settings below set again, is dropped first so that the control
+    // flags always change.
+    struct termios before;
+    if (::tcgetattr(h, &before) == 0 && (before.c_cflag & HUPCL))
+    {
+        before.c_cflag &= ~HUPCL;
+        ::tcsetattr(h, TCSANOW, &before);
+    }
+
     ACE_TTY_IO::Serial_Params params;
     MakeSerialParams(cfg, params);
     if (m_pDev->control(ACE_TTY_IO::SETPARAMS, &params) == -1)

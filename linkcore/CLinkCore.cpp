@@ -24,6 +24,17 @@ const int kTicksPerTimer = 5;
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// CGenData, CProtocolExplain (out of line: their type information lives here)
+
+CGenData::~CGenData()
+{
+}
+
+CProtocolExplain::~CProtocolExplain()
+{
+}
+
+// ---------------------------------------------------------------------------
 // CProtocolData
 
 CProtocolData::CProtocolData()

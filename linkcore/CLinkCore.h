@@ -76,7 +76,7 @@ class LINKCORE_API CGenData
 {
 public:
     CGenData() : wKind(0), byCmd(0), byReserved(0), nLength(0), pData(nullptr) {}
-    virtual ~CGenData() {}
+    virtual ~CGenData();
 
     uint16_t    wKind;
     uint8_t     byCmd;
@@ -115,7 +115,7 @@ public:
 class LINKCORE_API CProtocolExplain
 {
 public:
-    virtual ~CProtocolExplain() {}
+    virtual ~CProtocolExplain();
     virtual int FindFrame(const char* data, int length, int* frameLength) = 0;
 };
 

@@ -2,6 +2,7 @@
 #include "CProtocolTemplate.h"
 
 #include <ace/DLL.h>
+#include <ace/DLL_Manager.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_stdio.h>
 #include <ace/OS_NS_string.h>
@@ -90,6 +91,15 @@ bool LoadLibrary(CProtocol& binding, const char* protocolName, std::string& erro
     if (!own.empty() && own != program)
         candidates[count++] = own + file;
     candidates[count++] = file;   // the normal library search path
+
+    // A plug-in links LinkCore and so ACE, whose own _get_dll_unload_policy
+    // (lazy) would answer for the plug-in and keep it loaded after close.
+    // Libraries are unloaded when their last user closes them.
+    static const bool policySet = [] {
+        ACE_DLL_Manager::instance()->unload_policy(ACE_DLL_UNLOAD_POLICY_PER_PROCESS);
+        return true;
+    }();
+    (void)policySet;
 
     for (int i = 0; i < count; ++i)
     {

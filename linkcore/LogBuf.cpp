@@ -149,3 +149,12 @@ void CSFlogBuf::PrintMessage(MSG_PROTOCOL* record)
     ACE_OS::printf("%s\n\n", m_pLine);
     ACE_OS::fflush(stdout);
 }
+
+CWSN_log::CWSN_log()
+{
+}
+
+CWSN_log& CWSN_log::operator=(const CWSN_log&)
+{
+    return *this;
+}

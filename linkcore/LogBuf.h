@@ -85,8 +85,8 @@ protected:
 class LINKCORE_API CWSN_log
 {
 public:
-    CWSN_log() {}
-    CWSN_log& operator=(const CWSN_log&) { return *this; }
+    CWSN_log();
+    CWSN_log& operator=(const CWSN_log&);
 };
 
 extern "C" {
