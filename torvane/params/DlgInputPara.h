@@ -1,0 +1,87 @@
+// The two small modal dialogs in which the user enters one value: a number
+// within bounds (CDlgInputPara) or a choice from an option list
+// (CDlgInputParaCB). They only return the value; the caller decides what to
+// do with it.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class CDlgInputPara : public QDialog {
+    Q_OBJECT
+public:
+    enum { IDD = 130, IDOK_ = 1, IDCANCEL_ = 2, IDC_LABEL = 2026, IDC_VALUE = 1011 };
+
+    explicit CDlgInputPara(QWidget* parent = nullptr);
+
+    // Set by the caller before the dialog runs; on OK `value` holds the
+    // entered number. Cancel leaves them alone.
+    double value = 0;
+    double minValue = 0;
+    double maxValue = 0;
+    QString title;
+
+    // The standard refusals (a text that is no number, a number out of range).
+    static QString NotANumberText();
+    static QString OutOfRangeText(double minValue, double maxValue);
+
+    // Shows a refusal; a message box by default. Tests put their own here.
+    std::function<void(QWidget* parent, const QString& text)> refusal;
+
+    QLineEdit* field() const { return edit_; }
+    QPushButton* okButton() const { return ok_; }
+    QPushButton* cancelButton() const { return cancel_; }
+
+    // OK: takes the field when it holds a number within the bounds; otherwise
+    // the refusal is shown and the dialog stays open with the field focused.
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Refuse(const QString& text);
+
+    QLabel* label_;
+    QLineEdit* edit_;
+    QPushButton* ok_;
+    QPushButton* cancel_;
+};
+
+class CDlgInputParaCB : public QDialog {
+    Q_OBJECT
+public:
+    enum { IDD = 152, IDOK_ = 1, IDCANCEL_ = 2, IDC_LABEL = 2010, IDC_CHOICE = 1012 };
+
+    CDlgInputParaCB(const QStringList& optionEntries, const QString& choice, QWidget* parent = nullptr);
+
+    QStringList optionEntries;
+    // The text of the list's edit part: shown at start, and on OK the entry
+    // picked or the text typed, unchecked.
+    QString choice;
+    QString title;
+
+    QComboBox* list() const { return combo_; }
+    QPushButton* okButton() const { return ok_; }
+    QPushButton* cancelButton() const { return cancel_; }
+
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QLabel* label_;
+    QComboBox* combo_;
+    QPushButton* ok_;
+    QPushButton* cancel_;
+    bool filled_ = false;
+};

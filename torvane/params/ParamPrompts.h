@@ -1,0 +1,35 @@
+// Everything the parameter views ask the user: message boxes, the value-file
+// dialog and the two value editors. The program's own answers are modal
+// dialogs; a test puts its own answers in place (SetParamPrompts, or per
+// view), so no test ever waits on a modal dialog.
+//
+// All calls are made on the GUI thread. A view may be destroyed while one of
+// these dialogs is open (the main window replaces views); the program's
+// answers keep their dialogs on the heap so that this is harmless.
+#pragma once
+
+#include <QString>
+
+class CDlgInputPara;
+class CDlgInputParaCB;
+class QWidget;
+
+class CParamPrompts {
+public:
+    virtual ~CParamPrompts() = default;
+    // A message box with an OK button; returns when it is dismissed.
+    virtual void ShowMessage(QWidget* parent, const QString& text);
+    // The file dialog of the value files (the open kind, a new name may be
+    // typed): starts in `folder`, offers `filterText` for `pattern`. Empty
+    // when the user cancelled.
+    virtual QString AskValueFile(QWidget* parent, const QString& folder, const QString& filterText,
+                                 const QString& pattern);
+    // Runs an editor modally; true on OK.
+    virtual bool RunNumberDialog(CDlgInputPara& dialog);
+    virtual bool RunOptionDialog(CDlgInputParaCB& dialog);
+};
+
+// The prompts the views use unless they were given their own; null restores
+// the program's own.
+void SetParamPrompts(CParamPrompts* prompts);
+CParamPrompts& ParamPrompts();

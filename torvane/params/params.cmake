@@ -1,0 +1,42 @@
+# Parameter editing: the parameter view, the M-data view and the two value
+# input dialogs. TorvaneParamsCore is the part without widgets (row rules,
+# summaries, value files) that the tests drive directly.
+if(TARGET TorvaneCatalogue)
+  add_library(TorvaneParamsCore STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/ParamViewLogic.h
+    ${CMAKE_CURRENT_LIST_DIR}/ParamViewLogic.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ValueFile.h
+    ${CMAKE_CURRENT_LIST_DIR}/ValueFile.cpp
+  )
+  target_include_directories(TorvaneParamsCore PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(TorvaneParamsCore PUBLIC TorvaneCatalogue)
+endif()
+
+if(TARGET TorvaneParamsCore AND TARGET Qt6::Widgets)
+  add_library(TorvaneInputDialogs STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/DlgInputPara.h
+    ${CMAKE_CURRENT_LIST_DIR}/DlgInputPara.cpp
+  )
+  set_target_properties(TorvaneInputDialogs PROPERTIES AUTOMOC ON)
+  target_include_directories(TorvaneInputDialogs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(TorvaneInputDialogs PUBLIC TorvaneToolkit Qt6::Widgets)
+endif()
+
+# The views need the view base (link/) and the progress dialog (download/),
+# whose folders may be read after this one: resolved at generation.
+if(TARGET TorvaneParamsCore AND TARGET TorvaneLinkUi)
+  add_library(TorvaneParams STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/ParamPrompts.h
+    ${CMAKE_CURRENT_LIST_DIR}/ParamPrompts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ParamGridView.h
+    ${CMAKE_CURRENT_LIST_DIR}/ParamGridView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DialogParam.h
+    ${CMAKE_CURRENT_LIST_DIR}/DialogParam.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DialogMD.h
+    ${CMAKE_CURRENT_LIST_DIR}/DialogMD.cpp
+  )
+  set_target_properties(TorvaneParams PROPERTIES AUTOMOC ON)
+  target_include_directories(TorvaneParams PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(TorvaneParams PUBLIC TorvaneParamsCore TorvaneInputDialogs TorvaneLinkUi
+                        TorvaneProgress TorvaneToolkit Qt6::Widgets)
+endif()
