@@ -23,6 +23,7 @@ protected:
         ASSERT_TRUE(program_.ok() && rxLine_.ok());
         relay_.AddMasterSide(program_.master());
         relay_.AddStationSide(rxLine_.master());
+        relay_.SetByteTime(1042);   // 9600 baud
         relay_.SetObserver([this](bool fromProgram, const uint8_t* data, size_t n) {
             if (!fromProgram)
                 for (size_t i = 0; i < n; ++i)

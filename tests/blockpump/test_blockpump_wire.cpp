@@ -168,7 +168,7 @@ TEST_F(BlockPumpWire, CommandBytesGoOutAsGiven)
 
 TEST_F(BlockPumpWire, ReplyInChunksWithinTheGapIsOneReply)
 {
-    pump_->SetCmdBay(400);
+    pump_->SetCmdBay(1000);
     auto f = CmdAsync("VKR PM version\n");
     ASSERT_EQ(line_.Read(15, 2000), Ascii("VKR PM version\n"));
     // The bootloader prints its answer in parts.
@@ -180,7 +180,7 @@ TEST_F(BlockPumpWire, ReplyInChunksWithinTheGapIsOneReply)
     Reply r = Get(f);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.Text(), "Version: 2.07\r\nEE locked = 1\r\nRedBoot> ");
-    EXPECT_GE(r.elapsedMs, 400);
+    EXPECT_GE(r.elapsedMs, 1000);
 }
 
 TEST_F(BlockPumpWire, ChunkAfterTheWakeBelongsToNoExchange)

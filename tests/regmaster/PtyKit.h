@@ -206,6 +206,11 @@ public:
     void SetObserver(Observer o) { observer_ = std::move(o); }
     // Drops (true) or passes the blocks a station sends.
     void MuteStations(bool mute) { muteStations_ = mute; }
+    // Holds every block for the time its bytes take on a real line (e.g.
+    // 1042 us a byte at 9600 baud, 10 bits); 0 passes them at once. Peers
+    // written for real lines may rely on it (rx flushes its input right
+    // after each answer, which a block sent with no line time can beat).
+    void SetByteTime(int microseconds) { byteTimeUs_ = microseconds; }
 
     void Start()
     {
@@ -274,6 +279,8 @@ private:
                     observer_(ends_[i].masterSide, buf, static_cast<size_t>(n));
                 if (!ends_[i].masterSide && muteStations_)
                     continue;
+                if (byteTimeUs_ > 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(byteTimeUs_ * n));
                 for (size_t j = 0; j < ends_.size(); ++j)
                     if (j != i && !(ends_[j].masterSide && ends_[i].masterSide))
                         WriteAll(ends_[j].fd, buf, static_cast<size_t>(n));
@@ -285,6 +292,7 @@ private:
     Observer observer_;
     std::atomic<bool> running_{false};
     std::atomic<bool> muteStations_{false};
+    int byteTimeUs_ = 0;
     std::thread thread_;
     int wake_[2] = {-1, -1};
 };
@@ -348,8 +356,10 @@ public:
         modbus_set_slave(ctx_, station);
         modbus_set_indication_timeout(ctx_, 0, 100000);
         // A station waits this long for the reply of the station a request
-        // was for; a silent station must not make it swallow the next request.
-        modbus_set_response_timeout(ctx_, 0, 100000);
+        // was for: long enough for a busy machine, short enough that after a
+        // request to a silent station it listens again before the master's
+        // next request (tests give the master a longer reply time-out then).
+        modbus_set_response_timeout(ctx_, 0, 300000);
         if (::getenv("PTYKIT_MODBUS_DEBUG") != nullptr)
             modbus_set_debug(ctx_, TRUE);
         if (modbus_connect(ctx_) != 0)

@@ -33,7 +33,7 @@ protected:
         ASSERT_TRUE(OpenLink(link_, 1, program_.path(), "RegMaster"));
         master_ = GetModbus();
         ASSERT_NE(master_, nullptr);
-        master_->SetOutTime(500);
+        master_->SetOutTime(1000);
     }
     void TearDown() override
     {
@@ -130,13 +130,14 @@ TEST_F(RegMasterModbus, IllegalDataAddressIsReportedAsException2)
 
 TEST_F(RegMasterModbus, SilentStationTimesOutWithFF)
 {
-    master_->SetOutTime(300);
+    // Longer than the time the other stations wait for station 3's reply.
+    master_->SetOutTime(700);
     uint16_t word = 0;
     uint8_t err = 0;
     Clock::time_point start = Clock::now();
     EXPECT_FALSE(Read(3, 0x55, &word, &err));
     EXPECT_EQ(err, 0xFF);
-    EXPECT_GE(ElapsedMs(start), 290) << "gave up before the reply time-out";
+    EXPECT_GE(ElapsedMs(start), 690) << "gave up before the reply time-out";
 
     err = 0;
     EXPECT_FALSE(Write(3, 0x55, 1, &err));
