@@ -359,7 +359,11 @@ bool CRegMaster::ProcessLongFrame(MODBUS_VARY_FRAME* frame, int length)
 
     bool matches = m_bPending && m_nAnsweredId != m_nRequestId && frame->byStation == m_byExpStation &&
                    plain == m_byExpFunction;
-    if (matches && !exception)
+    // An exception reply without a code would read as success; it is no
+    // answer at all.
+    if (matches && exception)
+        matches = frame->byCount != 0;
+    else if (matches)
     {
         if (plain == kFunRead)
             matches = length >= 7 && frame->byCount >= 2;

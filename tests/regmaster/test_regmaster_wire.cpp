@@ -157,6 +157,18 @@ TEST_F(RegMasterWire, ExceptionRepliesGiveTheirCode)
     EXPECT_EQ(wr.err, 4);
 }
 
+TEST_F(RegMasterWire, ExceptionWithoutCodeIsNoAnswer)
+{
+    master_->SetOutTime(300);
+    auto f = ReadAsync(1, 0x0055);
+    ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+    ASSERT_TRUE(line_.Write(WithCrc({0x01, 0x83, 0x00})));
+    ReadResult r = Get(f);
+    EXPECT_FALSE(r.ok) << "an exception reply was taken for a value";
+    EXPECT_EQ(r.err, 0xFF);
+    EXPECT_EQ(master_->GetUnmatchedCount(), 1);
+}
+
 TEST_F(RegMasterWire, NoReplyAndBadCrcTimeOutWithFF)
 {
     master_->SetOutTime(150);
