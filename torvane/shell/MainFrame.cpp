@@ -1,0 +1,416 @@
+#include "MainFrame.h"
+
+#include "ControlIds.h"
+#include "DataDlg.h"
+#include "DeviceCatalogue.h"
+#include "DeviceViewPane.h"
+#include "FontComboDlg.h"
+#include "FrameParts.h"
+#include "LanguageTables.h"
+#include "ParamTable.h"
+#include "ProgramFolder.h"
+#include "TorvaneView.h"
+#include "ViewFactory.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+const char* const kIdProperty = "ctrlId";
+
+int ActionId(const QAction* a)
+{
+    return a ? a->property(kIdProperty).toInt() : 0;
+}
+
+QString ToQ(const std::wstring& s) { return QString::fromStdWString(s); }
+}  // namespace
+
+CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
+    : app_(app),
+      table_(options.table ? options.table : &TheParamTable()),
+      views_(options.views ? options.views : &TheViewFactory()),
+      layoutPath_(options.layoutPath.isEmpty() ? LayoutFilePathFor(ToQ(ProgramFilePath())) : options.layoutPath),
+      profilePath_(options.profilePath.empty() ? UserProfilePath() : options.profilePath)
+{
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowTitle(QStringLiteral("Torvane"));
+    resize(1024, 720);
+
+    // 1. Status bar: message, mode, link, port settings, station.
+    status_ = std::make_unique<CStatusPanes>(statusBar(), 5);
+
+    // 2. Command bars.
+    bars_ = new CCommandBars(this);
+    menuBar()->setObjectName(QString::fromLatin1(kMenuBarName));
+    bars_->LoadMenu(MainMenuDefinition());
+    bars_->LoadToolBar(QString::fromLatin1(kStandardToolBar), StandardToolBarIds());
+    bars_->HideCommand(ID_FILE_PRINT);
+    bars_->HideCommand(ID_FILE_PRINT_PREVIEW);
+    for (int id : {ID_LANGUAGE_CHINESE, ID_LANGUAGE_ENGLISH})
+        if (QAction* a = bars_->Command(id)) a->setCheckable(true);
+    // Commands without a menu item or button: reachable by keyboard (the
+    // font settings) or from the toolbar's context menu (customise).
+    AddHiddenCommand(ID_FONT_SETTINGS, QStringLiteral("Font Settings"), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    AddHiddenCommand(ID_PROGRAM_MAKER, QStringLiteral("Program File Maker"), QKeySequence());
+    AddHiddenCommand(ID_CUSTOMIZE, QStringLiteral("Customize..."), QKeySequence());
+    connect(bars_, &CCommandBars::command, this, &CMainFrame::OnCommand);
+    connect(bars_, &CCommandBars::popupOpening, this, &CMainFrame::TranslatePopup);
+
+    // 3. The device view pane, docked left, and the view area.
+    panes_ = new CDockingPanes(this);
+    QDockWidget* dock = panes_->CreatePane(IDC_DEVICE_PANE, QString::fromLatin1(kDevicePaneTitle),
+                                           Qt::LeftDockWidgetArea, QSize(230, 140));
+    dock->setProperty(kIdProperty, IDC_DEVICE_PANE);
+    devicePane_ = new CDeviceViewPane;
+    panes_->Attach(IDC_DEVICE_PANE, devicePane_);
+    panes_->ShowPane(IDC_DEVICE_PANE);
+    view_ = new CTorvaneView(this);
+    setCentralWidget(view_);
+    connect(devicePane_, &CDeviceViewPane::itemSelected, this,
+            [this](int number, int parentNumber, const QString& text) { OpenViewFor(number, parentNumber, text); });
+
+    // 4. Layout of the last run.
+    LoadLayout();
+
+    // 5. Texts in the current language, then the table and its tree.
+    TranslateCommandBars();
+    LoadInitialTable();
+    UpdateStatusBar();
+}
+
+CMainFrame::~CMainFrame()
+{
+    // Views' workers are joined while the frame still exists.
+    if (view_) view_->CloseCurrentView();
+}
+
+QAction* CMainFrame::AddHiddenCommand(int id, const QString& text, const QKeySequence& keys)
+{
+    auto* a = new QAction(text, this);
+    a->setProperty(kIdProperty, id);
+    if (!keys.isEmpty()) a->setShortcut(keys);
+    addAction(a);
+    connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    extraCommands_[id] = a;
+    return a;
+}
+
+QAction* CMainFrame::Command(int id) const
+{
+    if (QAction* a = bars_->Command(id)) return a;
+    const auto it = extraCommands_.find(id);
+    return it == extraCommands_.end() ? nullptr : it->second;
+}
+
+QString CMainFrame::PaneText(int pane) const
+{
+    return status_->PaneText(pane);
+}
+
+CDataDlg* CMainFrame::CurrentView()
+{
+    return view_ ? view_->CurrentView() : nullptr;
+}
+
+void CMainFrame::CloseCurrentView()
+{
+    if (view_) view_->CloseCurrentView();
+}
+
+std::vector<int> CMainFrame::ToolBarButtons() const
+{
+    std::vector<int> ids;
+    if (QToolBar* bar = bars_->ToolBar(QString::fromLatin1(kStandardToolBar)))
+        for (QAction* a : bar->actions()) ids.push_back(a->isSeparator() ? 0 : ActionId(a));
+    return ids;
+}
+
+// ---- status and enabling ------------------------------------------------------
+
+void CMainFrame::UpdateStatusBar()
+{
+    const LinkStatusTexts t = app_.Connection().StatusTexts();
+    status_->SetPaneText(1, ToQ(t.mode));
+    status_->SetPaneText(2, ToQ(t.link));
+    status_->SetPaneText(3, ToQ(t.port));
+    status_->SetPaneText(4, ToQ(t.station));
+    UpdateCommandStates();
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    const bool normal = app_.IsNormalConnected();
+    const bool boot = app_.IsBootConnected();
+    for (int id : {ID_CONNECT, ID_DISCONNECT, ID_EDIT_PARAM})
+        if (QAction* a = bars_->Command(id)) a->setEnabled(CommandEnabled(id, normal, boot));
+    const int current = app_.Language().currentCommand();
+    for (int id : {ID_LANGUAGE_CHINESE, ID_LANGUAGE_ENGLISH})
+        if (QAction* a = bars_->Command(id)) {
+            a->setCheckable(true);
+            a->setChecked(id == current);
+        }
+}
+
+// ---- commands -------------------------------------------------------------------
+
+void CMainFrame::SetCommandHandler(int id, std::function<void()> handler)
+{
+    if (handler)
+        handlers_[id] = std::move(handler);
+    else
+        handlers_.erase(id);
+}
+
+void CMainFrame::OnCommand(int id)
+{
+    switch (id) {
+    case ID_EDIT_SERIAL:
+        app_.OnEditSerialPort();
+        UpdateStatusBar();
+        break;
+    case ID_CONNECT:
+        if (!CommandEnabled(id, app_.IsNormalConnected(), app_.IsBootConnected())) break;
+        app_.OnConnect();
+        UpdateStatusBar();
+        break;
+    case ID_DISCONNECT:
+        if (!CommandEnabled(id, app_.IsNormalConnected(), app_.IsBootConnected())) break;
+        app_.OnDisconnect();
+        UpdateStatusBar();
+        break;
+    case ID_OPEN_DATA: OnOpenData(); break;
+    case ID_EDIT_PARAM: break;
+    case ID_VIEW_DEVICE: panes_->ShowPane(IDC_DEVICE_PANE); break;
+    case ID_LANGUAGE_CHINESE: SwitchLanguage(L"Chinese"); break;
+    case ID_LANGUAGE_ENGLISH: SwitchLanguage(L"English"); break;
+    case ID_APP_ABOUT: app_.OnAbout(); break;
+    case ID_USER_GUIDE: app_.OnUserGuide(); break;
+    case ID_FONT_SETTINGS: OnFontSettings(); break;
+    case ID_CUSTOMIZE: OnCustomize(); break;
+    default: {
+        const auto it = handlers_.find(id);
+        if (it != handlers_.end()) it->second();
+        break;
+    }
+    }
+}
+
+QString CMainFrame::PromptOpenData(const QString& startPath)
+{
+    return QFileDialog::getOpenFileName(this, QString(), startPath, OpenDataFilter());
+}
+
+void CMainFrame::OnOpenData()
+{
+    const QString path = PromptOpenData(ToQ(table_->loadedPath()));
+    if (path.isEmpty()) return;
+    // The dialog only offers existing files; a path typed in may still not be.
+    if (!QFileInfo(path).isFile()) return;
+    OpenDataFile(path);
+}
+
+bool CMainFrame::OpenDataFile(const QString& path)
+{
+    // The current view's batch works on the table's records: it stops before
+    // the table is replaced.
+    if (CDataDlg* v = CurrentView()) v->StopWorkers();
+    if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir())) {
+        app_.ShowMessage(ToQ(ParamLoadFailedMessage(path.toStdWString())));
+        return false;
+    }
+    RebuildTree();
+    // The view still shown refills from the new table.
+    if (CDataDlg* v = CurrentView()) v->SetTable(table_);
+    return true;
+}
+
+bool CMainFrame::SwitchLanguage(const std::wstring& name)
+{
+    LanguageTables& lang = app_.Language();
+    if (name == lang.current()) return false;
+    if (CDataDlg* v = CurrentView()) v->StopWorkers();
+    const LanguageSwitchResult r = ::SwitchLanguage(lang, *table_, name);
+    if (r.outcome == LanguageSwitch::Unchanged) return false;
+    TranslateCommandBars();
+    if (r.outcome == LanguageSwitch::TableFailed) {
+        app_.ShowMessage(ToQ(ParamLoadFailedMessage(r.tablePath)));
+        return true;
+    }
+    CDataDlg* before = CurrentView();
+    RebuildTree();
+    devicePane_->SelectNumber(DT_PARAMETER_ROOT);
+    // Without a parameter view the old view stays; it refills from the
+    // reloaded table.
+    if (CDataDlg* v = CurrentView(); v && v == before) v->SetTable(table_);
+    return true;
+}
+
+void CMainFrame::OnFontSettings()
+{
+    CFontComboDlg dlg(this, profilePath_);
+    dlg.exec();
+    // The colour is otherwise written only when the dialog goes; the view
+    // reads the profile now.
+    dlg.Settings().Store(dlg.ProfilePath());
+    if (CDataDlg* v = CurrentView()) v->ApplyFontSettings();
+}
+
+void CMainFrame::OnCustomize()
+{
+    bars_->Customize(this);
+}
+
+QMenu* CMainFrame::createPopupMenu()
+{
+    QMenu* menu = QMainWindow::createPopupMenu();
+    if (!menu) menu = new QMenu(this);
+    menu->addSeparator();
+    menu->addAction(extraCommands_[ID_CUSTOMIZE]);
+    return menu;
+}
+
+// ---- tree and views ------------------------------------------------------------
+
+void CMainFrame::LoadInitialTable()
+{
+    std::wstring path;
+    if (!LoadConfiguredParamTable(*table_, app_.ProgramDir(), path)) {
+        devicePane_->Clear();
+        app_.ShowMessage(ToQ(ParamLoadFailedMessage(path)));
+        return;
+    }
+    RebuildTree();
+}
+
+void CMainFrame::RebuildTree()
+{
+    devicePane_->Rebuild(BuildDeviceTree(*table_, app_.Language()));
+}
+
+bool CMainFrame::OpenViewFor(int number, int parentNumber, const QString& text)
+{
+    const ViewChoice choice = ChooseView(number, parentNumber, text.toStdWString());
+    if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
+    CDataDlg* view = views_->Create(choice, view_);
+    if (!view) return false;
+    view_->ShowView(view, table_);
+    view->UpdateButtons(app_.IsNormalConnected());
+    return true;
+}
+
+// ---- command bar texts ----------------------------------------------------------
+
+void CMainFrame::ApplyCommandText(int id)
+{
+    QString text = ToQ(app_.Language().ControlText(id));
+    if (text.isEmpty()) return;
+    // A workbook text may carry its shortcut after a tab; the shortcut is the
+    // action's own.
+    const int tab = text.indexOf(QLatin1Char('\t'));
+    if (tab >= 0) text = text.left(tab);
+    bars_->SetCommandTexts(id, text, text, text);
+}
+
+void CMainFrame::TranslateCommandBars()
+{
+    LanguageTables& lang = app_.Language();
+    // The menus come back with their own texts; the user's shortcuts stay.
+    std::map<int, QKeySequence> keys;
+    for (int id : bars_->CommandIds())
+        if (QAction* a = bars_->Command(id)) keys[id] = a->shortcut();
+    bars_->LoadMenu(MainMenuDefinition());
+    for (const auto& [id, k] : keys)
+        if (QAction* a = bars_->Command(id)) a->setShortcut(k);
+
+    for (int id : {ID_LANGUAGE_CHINESE, ID_LANGUAGE_ENGLISH}) {
+        const QString caption = ToQ(lang.CommandCaption(id));
+        if (!caption.isEmpty()) bars_->SetCommandTexts(id, caption, QString(), QString());
+    }
+    for (int id : bars_->CommandIds())
+        if (id > 0) ApplyCommandText(id);
+    for (QMenu* popup : bars_->Popups()) {
+        const QString caption = ToQ(lang.MenuCaption(popup->title().toStdWString()));
+        if (!caption.isEmpty()) popup->setTitle(caption);
+    }
+    UpdateCommandStates();
+}
+
+void CMainFrame::TranslatePopup(QMenu* popup)
+{
+    for (QAction* a : popup->actions()) {
+        const int id = ActionId(a);
+        if (id > 0) ApplyCommandText(id);
+    }
+    UpdateCommandStates();
+}
+
+// ---- layout -----------------------------------------------------------------------
+
+LayoutData CMainFrame::CaptureLayout() const
+{
+    LayoutData d;
+    d.taskPanelItems = taskPanelItems_;
+    for (QToolBar* bar : findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly)) {
+        LayoutToolBar t;
+        t.name = bar->objectName();
+        t.visible = !bar->isHidden();
+        for (QAction* a : bar->actions()) t.buttons.push_back(a->isSeparator() ? 0 : ActionId(a));
+        d.toolBars.push_back(std::move(t));
+    }
+    for (int id : bars_->CommandIds())
+        if (QAction* a = bars_->Command(id)) d.shortcuts[id] = a->shortcut().toString(QKeySequence::PortableText);
+    for (const auto& [id, a] : extraCommands_) d.shortcuts[id] = a->shortcut().toString(QKeySequence::PortableText);
+    d.largeIcons = bars_->LargeIcons();
+    d.windowState = saveState();
+    d.geometry = saveGeometry();
+    return d;
+}
+
+void CMainFrame::ApplyLayout(const LayoutData& d)
+{
+    taskPanelItems_ = d.taskPanelItems;
+    for (const LayoutToolBar& t : d.toolBars) {
+        if (!bars_->ToolBar(t.name)) continue;  // only the bars this program has
+        std::vector<int> ids;
+        for (int id : t.buttons)
+            if (id == 0 || bars_->Command(id)) ids.push_back(id);
+        bars_->LoadToolBar(t.name, ids);
+        bars_->ToolBar(t.name)->setVisible(t.visible);
+    }
+    for (const auto& [id, keys] : d.shortcuts)
+        if (QAction* a = Command(id)) a->setShortcut(QKeySequence(keys, QKeySequence::PortableText));
+    bars_->SetLargeIcons(d.largeIcons);
+    if (!d.geometry.isEmpty()) restoreGeometry(d.geometry);
+    if (!d.windowState.isEmpty()) restoreState(d.windowState);
+}
+
+bool CMainFrame::SaveLayout() const
+{
+    return WriteLayoutFile(layoutPath_, CaptureLayout());
+}
+
+bool CMainFrame::LoadLayout()
+{
+    LayoutData d;
+    if (!ReadLayoutFile(layoutPath_, &d)) {
+        taskPanelItems_.clear();
+        return false;
+    }
+    ApplyLayout(d);
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    SaveLayout();
+    CloseCurrentView();
+    QMainWindow::closeEvent(event);
+}

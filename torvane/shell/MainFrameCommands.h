@@ -1,0 +1,56 @@
+// The main window's commands, menus and toolbar as data, and the decisions
+// the window takes from plain state (what is enabled, what a tree item opens,
+// where the layout file lives), so they can be checked without a window.
+#pragma once
+
+#include "FrameParts.h"
+
+#include <QString>
+
+#include <vector>
+
+// Command identifiers. The language workbook is keyed by them, so they are
+// fixed numbers.
+enum MainFrameCommand {
+    ID_LANGUAGE_CHINESE = 32772,
+    ID_LANGUAGE_ENGLISH = 32773,
+    ID_OPEN_DATA = 32774,
+    ID_EDIT_PARAM = 32775,
+    ID_EDIT_SERIAL = 32776,
+    ID_CONNECT = 32777,
+    ID_DISCONNECT = 32778,
+    ID_FONT_SETTINGS = 32779,
+    ID_USER_GUIDE = 32785,
+    ID_PROGRAM_MAKER = 32786,
+    ID_VIEW_DEVICE = 21002,
+    ID_CUSTOMIZE = 35001,
+    ID_FILE_PRINT = 57607,
+    ID_FILE_PRINT_PREVIEW = 57609,
+    ID_APP_ABOUT = 57664,
+};
+
+// The device view pane and its tree.
+enum { IDC_DEVICE_PANE = 21002, IDC_DEVICE_TREE = 60001 };
+
+// Name of the standard toolbar.
+extern const char* const kStandardToolBar;   // "Standard"
+extern const char* const kMenuBarName;       // "Menu Bar"
+extern const char* const kDevicePaneTitle;   // "Device View"
+extern const char* const kOpenDataFilter;    // "VKR DB(*.xls)"
+
+// Menu 128: the drop-down menus with their items, in English.
+std::vector<CMenuEntry> MainMenuDefinition();
+// Toolbar 128 ("Standard"); 0 is a separator.
+std::vector<int> StandardToolBarIds();
+
+// Whether a command is enabled in the given connection state. Connect only
+// while neither link is up, Disconnect while either is; "Edit Param" never.
+bool CommandEnabled(int id, bool normalConnected, bool bootConnected);
+
+// The layout file for a program file: its extension (if it has one) replaced
+// by ".xml"; a program without an extension gets ".xml" appended. Empty for
+// an empty program path.
+QString LayoutFilePathFor(const QString& programPath);
+
+// The file dialog filter of "Open Data(&O)".
+QString OpenDataFilter();

@@ -1,0 +1,32 @@
+#include "ViewFactory.h"
+
+void CViewFactory::Register(ViewKind kind, ViewCreator creator)
+{
+    if (creator)
+        creators_[kind] = std::move(creator);
+    else
+        creators_.erase(kind);
+}
+
+bool CViewFactory::Has(ViewKind kind) const
+{
+    return kind != ViewKind::None && creators_.count(kind) != 0;
+}
+
+CDataDlg* CViewFactory::Create(const ViewChoice& choice, QWidget* parent) const
+{
+    if (choice.kind == ViewKind::None) return nullptr;
+    const auto it = creators_.find(choice.kind);
+    return it == creators_.end() ? nullptr : it->second(choice, parent);
+}
+
+CViewFactory& TheViewFactory()
+{
+    static CViewFactory factory;
+    return factory;
+}
+
+void RegisterViewKind(ViewKind kind, ViewCreator creator)
+{
+    TheViewFactory().Register(kind, std::move(creator));
+}

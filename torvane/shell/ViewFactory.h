@@ -1,0 +1,36 @@
+// Which view class opens for each kind of tree item. The views live in their
+// own folders (parameters, monitors, download); each registers its creator
+// here, and a kind without a creator opens nothing, so the tree works while
+// some views are still missing.
+#pragma once
+
+#include "DeviceCatalogue.h"
+
+#include <functional>
+#include <map>
+
+class CDataDlg;
+class QWidget;
+
+// Creates the view for a choice (group or subgroup number in
+// choice.selection, function name in choice.functionName), as a child of
+// parent, not yet shown. May return null (nothing opens).
+using ViewCreator = std::function<CDataDlg*(const ViewChoice& choice, QWidget* parent)>;
+
+class CViewFactory {
+public:
+    // Replaces the creator of a kind; an empty creator removes it.
+    void Register(ViewKind kind, ViewCreator creator);
+    bool Has(ViewKind kind) const;
+    // The new view, or null when the kind has no creator (or is None).
+    CDataDlg* Create(const ViewChoice& choice, QWidget* parent) const;
+
+private:
+    std::map<ViewKind, ViewCreator> creators_;
+};
+
+// The creators of the running program; the main frame uses these unless it
+// is given a factory of its own.
+CViewFactory& TheViewFactory();
+// Shorthand for TheViewFactory().Register(kind, creator).
+void RegisterViewKind(ViewKind kind, ViewCreator creator);

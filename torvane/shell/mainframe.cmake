@@ -1,0 +1,26 @@
+# The main window: command bars, status bar, the device tree pane, the view
+# area, the layout file and the font settings. TorvaneShell is what the
+# program links to put this window in place of the plain one.
+if(TARGET TorvaneLinkUi AND TARGET Qt6::Widgets)
+  add_library(TorvaneShell STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/MainFrameCommands.h
+    ${CMAKE_CURRENT_LIST_DIR}/MainFrameCommands.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ViewFactory.h
+    ${CMAKE_CURRENT_LIST_DIR}/ViewFactory.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LayoutFile.h
+    ${CMAKE_CURRENT_LIST_DIR}/LayoutFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DeviceViewPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/DeviceViewPane.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TorvaneView.h
+    ${CMAKE_CURRENT_LIST_DIR}/TorvaneView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FontComboDlg.h
+    ${CMAKE_CURRENT_LIST_DIR}/FontComboDlg.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MainFrame.h
+    ${CMAKE_CURRENT_LIST_DIR}/MainFrame.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MainFrameFactory.h
+    ${CMAKE_CURRENT_LIST_DIR}/MainFrameFactory.cpp
+  )
+  set_target_properties(TorvaneShell PROPERTIES AUTOMOC ON)
+  target_include_directories(TorvaneShell PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(TorvaneShell PUBLIC TorvaneLinkUi TorvaneToolkit TorvaneCatalogue Qt6::Widgets)
+endif()
