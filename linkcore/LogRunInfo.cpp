@@ -128,7 +128,7 @@ void CLogRunInfoList::Flush()
 // CLog
 
 CLog::CLog(const char* stem, unsigned int sizeLimit)
-    : m_nIndex(0), m_dwSizeLimit(sizeLimit == 0 ? 1000000u : sizeLimit)
+    : m_nIndex(0), m_dwSizeLimit(sizeLimit == 0 ? 1000000u : sizeLimit), m_bOpenReported(false)
 {
     ACE_OS::strncpy(m_szStem, stem ? stem : "", sizeof m_szStem - 1);
     m_szStem[sizeof m_szStem - 1] = '\0';
@@ -152,10 +152,13 @@ bool CLog::Open(bool truncate)
     if (connector.connect(m_file, ACE_FILE_Addr(m_szFile), nullptr, ACE_Addr::sap_any, 0, flags,
                           ACE_DEFAULT_FILE_PERMS) == -1)
     {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n to %s\n"), ACE_TEXT("connect"), m_szFile));
+        if (!m_bOpenReported)
+            ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n to %s\n"), ACE_TEXT("connect"), m_szFile));
+        m_bOpenReported = true;
         m_file.set_handle(ACE_INVALID_HANDLE);
         return false;
     }
+    m_bOpenReported = false;
     return true;
 }
 
@@ -177,8 +180,11 @@ bool CLog::Write(const RUNINFO_RECORD& record)
         }
     }
     int len = LOG_FormatRunInfoLine(&record, m_szLine, sizeof m_szLine);
-    // The line and its terminating zero byte.
-    ssize_t n = m_file.get_handle() == ACE_INVALID_HANDLE ? -1 : m_file.send_n(m_szLine, len + 1);
+    // The line and its terminating zero byte. Without a file the record is
+    // lost; the open failure has been reported already.
+    if (m_file.get_handle() == ACE_INVALID_HANDLE)
+        return false;
+    ssize_t n = m_file.send_n(m_szLine, len + 1);
     if (n != len + 1)
     {
         ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("send")));

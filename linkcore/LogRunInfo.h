@@ -59,7 +59,9 @@ private:
 };
 
 // The file writer: "<stem>_0.txt" / "<stem>_1.txt", rotation at the size
-// limit (100000000 bytes; 1000000 if 0 is given). The folder is not created.
+// limit (100000000 bytes; 1000000 if 0 is given). The folder is not created:
+// while the file cannot be opened, every record tries again; the failure is
+// reported once (not once per record) until an open succeeds.
 class LINKCORE_API CLog
 {
 public:
@@ -77,6 +79,7 @@ private:
     char         m_szFile[300];
     int          m_nIndex;
     unsigned int m_dwSizeLimit;
+    bool         m_bOpenReported;   // an open failure is reported once until an open succeeds
     ACE_FILE_IO  m_file;
     char         m_szLine[RUNINFO_TEXT_SIZE + 128];
 };

@@ -412,8 +412,9 @@ TEST_F(SerialTest, ReceiveLatencyIsBoundedByThePoll)
         worst = std::max(worst, latency);
         std::this_thread::sleep_for(std::chrono::milliseconds(7 * i));
     }
-    // 20 ms poll plus scheduling; the 100 ms read time-out never adds to it.
-    EXPECT_LT(worst, 150);
+    // 20 ms poll plus scheduling; the 100 ms read time-out never adds to it
+    // (a reading thread returns as soon as a byte is there).
+    EXPECT_LT(worst, 100);
 }
 
 TEST_F(SerialTest, SendDataReachesTheFarSide)
