@@ -4,6 +4,7 @@
 // out the instance its own library made.
 #include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <link.h>
 
 #include <future>
 
@@ -98,6 +99,42 @@ TEST_F(TwoPlugins, FactoryOfEachLibraryIsItsOwn)
     EXPECT_EQ(GetModbus(), nullptr);
     ::dlclose(regLib);
     ::dlclose(bootLib);
+}
+
+// Both libraries resolve their own references to their own definitions, so
+// a symbol the other plug-in (or the program) also defines can never take
+// over a call inside them.
+TEST_F(TwoPlugins, PluginsAreLinkedSymbolic)
+{
+    struct Seen
+    {
+        int plugins = 0;
+        int symbolic = 0;
+    } seen;
+    ::dl_iterate_phdr(
+        [](struct dl_phdr_info* info, size_t, void* data) {
+            Seen* s = static_cast<Seen*>(data);
+            std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            if (name.find("libRegMaster.so") == std::string::npos && name.find("libBlockPump.so") == std::string::npos)
+                return 0;
+            ++s->plugins;
+            for (int i = 0; i < info->dlpi_phnum; ++i)
+            {
+                if (info->dlpi_phdr[i].p_type != PT_DYNAMIC)
+                    continue;
+                const ElfW(Dyn)* dyn = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+                for (; dyn->d_tag != DT_NULL; ++dyn)
+                    if (dyn->d_tag == DT_SYMBOLIC || (dyn->d_tag == DT_FLAGS && (dyn->d_un.d_val & DF_SYMBOLIC)))
+                    {
+                        ++s->symbolic;
+                        break;
+                    }
+            }
+            return 0;
+        },
+        &seen);
+    EXPECT_EQ(seen.plugins, 2);
+    EXPECT_EQ(seen.symbolic, 2);
 }
 
 }  // namespace
