@@ -136,6 +136,17 @@ extern "C" int LinkCoreProgramFolder(char* out, unsigned int outSize)
 // ---------------------------------------------------------------------------
 // CCOM
 
+// Gives up the exclusive use taken at open, then closes; the close result.
+static int ReleaseDevice(ACE_TTY_IO* dev)
+{
+    ACE_HANDLE h = dev->get_handle();
+    ::ioctl(h, TIOCNXCL);
+    ::flock(h, LOCK_UN);
+    int rc = dev->close();
+    dev->set_handle(ACE_INVALID_HANDLE);
+    return rc;
+}
+
 CCOM::CCOM()
     : m_pSet(nullptr),
       m_pDev(new ACE_TTY_IO),
@@ -165,7 +176,7 @@ CCOM::~CCOM()
         m_bThread = false;
     }
     if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
-        m_pDev->close();
+        ReleaseDevice(m_pDev);
     delete m_pSet;
     delete[] m_pRecvBuf;
     delete m_pDev;
@@ -198,11 +209,7 @@ void CCOM::MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& 
 void CCOM::CloseDevice()
 {
     if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
-    {
-        ::flock(m_pDev->get_handle(), LOCK_UN);
-        m_pDev->close();
-        m_pDev->set_handle(ACE_INVALID_HANDLE);
-    }
+        ReleaseDevice(m_pDev);
 }
 
 bool CCOM::OpenCom(ComCfgStruct cfg)
@@ -239,8 +246,11 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     {
         int err = errno;
         m_pDev->set_handle(ACE_INVALID_HANDLE);
-        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: cannot open serial device %s: %s; %s\n"), port, device.c_str(),
-                   ACE_OS::strerror(err), MappingHint(port).c_str()));
+        if (err == EBUSY)
+            ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
+        else
+            ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: cannot open serial device %s: %s; %s\n"), port, device.c_str(),
+                       ACE_OS::strerror(err), MappingHint(port).c_str()));
         return false;
     }
     ACE_HANDLE h = m_pDev->get_handle();
@@ -345,13 +355,8 @@ void CCOM::Uninitialize()
 
 void CCOM::UninitCOM()
 {
-    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
-    {
-        ::flock(m_pDev->get_handle(), LOCK_UN);
-        if (m_pDev->close() == -1)
-            ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("close")));
-        m_pDev->set_handle(ACE_INVALID_HANDLE);
-    }
+    if (m_pDev->get_handle() != ACE_INVALID_HANDLE && ReleaseDevice(m_pDev) == -1)
+        ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("close")));
     m_bOpen = false;
     delete m_pSet;
     m_pSet = nullptr;
