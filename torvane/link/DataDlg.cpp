@@ -1,0 +1,189 @@
+#include "DataDlg.h"
+
+#include "ControlIds.h"
+#include "DlgProgess.h"
+#include "LanguageTables.h"
+#include "RegisterAccess.h"
+#include "TorvaneApp.h"
+
+#include <QMetaObject>
+
+namespace {
+// The batch a worker thread belongs to: its progress posts go to that
+// batch's dialog only.
+thread_local int t_batchId = 0;
+}
+
+CDataDlg::CDataDlg(QWidget* parent) : QDialog(parent), port_(&ModbusPort())
+{
+    RefreshStation();
+}
+
+CDataDlg::~CDataDlg()
+{
+    StopWorkers();
+    delete progress_;
+    progress_ = nullptr;
+}
+
+LanguageTables& CDataDlg::Language()
+{
+    return TheApp() ? TheApp()->Language() : TheLanguageTables();
+}
+
+void CDataDlg::ApplyLanguageTexts()
+{
+    ApplyCtrlTexts(this, Language().controlTexts());
+}
+
+void CDataDlg::SetTable(ParamTable* table) { table_ = table; }
+void CDataDlg::UpdateButtons(bool) {}
+void CDataDlg::SetRunning(bool running) { running_ = running; }
+void CDataDlg::ReadWorker() {}
+void CDataDlg::WriteWorker() {}
+void CDataDlg::AuxWorker() {}
+void CDataDlg::ApplyFontSettings() {}
+
+void CDataDlg::showEvent(QShowEvent* event)
+{
+    if (!initialised_) {
+        initialised_ = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CDataDlg::OnInitDialog()
+{
+    ApplyLanguageTexts();
+}
+
+void CDataDlg::RefreshStation()
+{
+    if (TheApp()) station_ = regaccess::StationOf(TheApp()->Settings().devAddr);
+}
+
+void CDataDlg::RunWorker(Worker which)
+{
+    switch (which) {
+    case Worker::Read: ReadWorker(); break;
+    case Worker::Write: WriteWorker(); break;
+    case Worker::Aux: AuxWorker(); break;
+    }
+}
+
+bool CDataDlg::StartWorker(Worker which)
+{
+    const int id = batchId_;
+    return workers_.Start([this, which, id] {
+        t_batchId = id;
+        RunWorker(which);
+    });
+}
+
+bool CDataDlg::StartWorker(std::function<void()> body)
+{
+    const int id = batchId_;
+    return workers_.Start([body = std::move(body), id] {
+        t_batchId = id;
+        body();
+    });
+}
+
+bool CDataDlg::StartBatch(Worker which, int progressUpper, const QString& caption)
+{
+    if (running_.load()) return false;
+    RefreshStation();
+    ++batchId_;
+    // The old dialog may still be hidden after its close request; posts of
+    // the old batch carry the old id and no longer reach any dialog.
+    delete progress_;
+    progress_ = new CDlgProgess(this);
+    progress_->Create(this);
+    progress_->SetRange(progressUpper);
+    if (!caption.isEmpty()) progress_->setWindowTitle(caption);
+    progress_->show();
+    running_ = true;
+    if (!StartWorker(which)) {
+        running_ = false;
+        progress_->hide();
+        return false;
+    }
+    return true;
+}
+
+void CDataDlg::StopWorkers()
+{
+    running_ = false;
+    workers_.JoinAll();
+}
+
+void CDataDlg::Destroy(CDataDlg* view)
+{
+    if (!view) return;
+    view->StopWorkers();
+    delete view;
+}
+
+BatchLoop::Result CDataDlg::RunBatchLoop(const std::vector<bool>& transfer, const BatchLoop::Hooks& hooks,
+                                         int attemptsPerRow)
+{
+    return BatchLoop(attemptsPerRow).Run(transfer, running_, hooks);
+}
+
+void CDataDlg::FinishBatch()
+{
+    running_ = false;
+    PostProgressClose();
+}
+
+void CDataDlg::PostToGui(std::function<void()> fn)
+{
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+void CDataDlg::PostProgressStep(int n)
+{
+    const int id = t_batchId;
+    PostToGui([this, id, n] {
+        if (id == batchId_ && progress_) progress_->Step(n);
+    });
+}
+
+void CDataDlg::PostProgressCaption(const QString& caption)
+{
+    const int id = t_batchId;
+    PostToGui([this, id, caption] {
+        if (id == batchId_ && progress_) progress_->setWindowTitle(caption);
+    });
+}
+
+void CDataDlg::PostProgressClose()
+{
+    const int id = t_batchId;
+    PostToGui([this, id] {
+        if (id == batchId_ && progress_) progress_->CloseRequest();
+    });
+}
+
+void CDataDlg::PostMessage(const QString& text)
+{
+    PostToGui([text] {
+        if (TheApp()) TheApp()->ShowMessage(text);
+    });
+}
+
+bool CDataDlg::ReadRecord(ParamRecord& record, uint8_t* err)
+{
+    return regaccess::ReadRecord(*port_, Station(), record, err);
+}
+
+bool CDataDlg::ReadValue(const ParamRecord& record, double* value, uint8_t* err)
+{
+    return regaccess::ReadValue(*port_, Station(), record, value, err);
+}
+
+bool CDataDlg::WriteRecord(const ParamRecord& record, uint8_t* err)
+{
+    return regaccess::WriteRecord(*port_, Station(), record, err);
+}

@@ -1,0 +1,127 @@
+// The common base of the data views the main window hosts (parameters,
+// M-data, functions, monitors, history, download).
+//
+// A view transfers registers on worker threads (up to four slots), never on
+// the GUI thread. Workers never touch widgets: they post to the GUI thread
+// (PostToGui, PostProgress*), and those posts never block. `running` is the
+// only control state shared with the workers: clearing it stops a batch
+// after the attempt in progress.
+//
+// Destroying a view stops its workers first (StopWorkers: clear running,
+// join). A derived view whose workers use its own members calls
+// StopWorkers() at the start of its destructor, before those members go.
+#pragma once
+
+#include "BatchLoop.h"
+#include "DevicePlugins.h"
+#include "WorkerSlots.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class CDlgProgess;
+class LanguageTables;
+class ParamTable;
+struct ParamRecord;
+
+class CDataDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum class Worker { Read, Write, Aux };
+
+    explicit CDataDlg(QWidget* parent = nullptr);
+    ~CDataDlg() override;
+
+    // ---- Virtual operations, in this order ----
+    // Sets the caption of every control whose identifier has a text in the
+    // current language.
+    virtual void ApplyLanguageTexts();
+    // Stores the table; views also fill their grid.
+    virtual void SetTable(ParamTable* table);
+    // The normal-connected state changed; views enable their transfer buttons.
+    virtual void UpdateButtons(bool normalConnected);
+    // Sets or clears `running` (the progress dialog's cancel clears it).
+    virtual void SetRunning(bool running);
+    // Bodies of the worker threads.
+    virtual void ReadWorker();
+    virtual void WriteWorker();
+    virtual void AuxWorker();
+    virtual void ApplyFontSettings();
+
+    // ---- Running state and workers ----
+    bool IsRunning() const { return running_.load(); }
+    const std::atomic<bool>& RunningFlag() const { return running_; }
+    // Starts a worker thread on one of the worker operations; the caller sets
+    // `running` first when the worker polls it. False when no slot is free.
+    bool StartWorker(Worker which);
+    bool StartWorker(std::function<void()> body);
+    // Starts a batch (GUI thread): refused while a batch runs; otherwise the
+    // previous progress dialog is discarded, a new one opens with the range
+    // 0..progressUpper (and the caption, when given), `running` is set and
+    // the worker starts. The station is taken from the settings now.
+    bool StartBatch(Worker which, int progressUpper, const QString& caption = QString());
+    // Clears `running` and waits for every worker to end. Holds nothing the
+    // workers need, so a worker finishing its last request runs to its end.
+    void StopWorkers();
+    WorkerSlots& Workers() { return workers_; }
+
+    ParamTable* Table() const { return table_; }
+    CDlgProgess* Progress() const { return progress_; }
+
+    // ---- For the worker threads ----
+    // Runs the batch loop over the rows with the running flag of this view.
+    BatchLoop::Result RunBatchLoop(const std::vector<bool>& transfer, const BatchLoop::Hooks& hooks,
+                                   int attemptsPerRow = 4);
+    // End of a batch: clears `running` and posts the close request to the
+    // batch's progress dialog.
+    void FinishBatch();
+    // Queues fn to run on the GUI thread; dropped when the view is gone by then.
+    void PostToGui(std::function<void()> fn);
+    // Progress of the batch this worker belongs to; a later batch's dialog is
+    // never touched.
+    void PostProgressStep(int n = 1);
+    void PostProgressCaption(const QString& caption);
+    void PostProgressClose();
+    // A message box on the GUI thread, shown after the worker has moved on.
+    void PostMessage(const QString& text);
+
+    // Register access with the station of the batch (worker threads).
+    uint8_t Station() const { return station_.load(); }
+    void SetStation(uint8_t station) { station_ = station; }
+    bool ReadRecord(ParamRecord& record, uint8_t* err);
+    bool ReadValue(const ParamRecord& record, double* value, uint8_t* err);
+    bool WriteRecord(const ParamRecord& record, uint8_t* err);
+    // The port the register calls go to (the register master by default).
+    void SetRegisterPort(CRegisterPort* port) { port_ = port; }
+    CRegisterPort& Port() const { return *port_; }
+
+    // Stops the view's workers and deletes it (the main window's way to
+    // replace a view).
+    static void Destroy(CDataDlg* view);
+
+    // The language tables of the application (the process-wide ones without one).
+    static LanguageTables& Language();
+
+protected:
+    // First show: language texts applied (a view shows itself filling its frame).
+    void showEvent(QShowEvent* event) override;
+    virtual void OnInitDialog();
+
+    ParamTable* table_ = nullptr;
+    std::atomic<bool> running_{false};
+
+private:
+    void RunWorker(Worker which);
+    void RefreshStation();
+
+    WorkerSlots workers_;
+    CDlgProgess* progress_ = nullptr;
+    int batchId_ = 0;                  // GUI thread: the current batch
+    std::atomic<uint8_t> station_{1};
+    CRegisterPort* port_;
+    bool initialised_ = false;
+};

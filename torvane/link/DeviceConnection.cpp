@@ -1,0 +1,183 @@
+#include "DeviceConnection.h"
+
+#include "CCOM.h"
+#include "ChannelSet.h"
+#include "DevicePlugins.h"
+#include "RegisterAccess.h"
+#include "WideText.h"
+
+#include <cstring>
+
+const char* const DeviceConnection::kRegisterProtocol = "RegMaster";
+const char* const DeviceConnection::kBootProtocol = "BlockPump";
+const char* const DeviceConnection::kVersionCommand = "VKR PM version\n";
+const wchar_t* const DeviceConnection::kConnectFailedText =
+    L"Device has failed to connect, Please check:\n 1. Device connection \n 2. Serial port settings";
+const wchar_t* const DeviceConnection::kOpenFailedFormat = L"COM%s is open failed.";
+
+DeviceConnection::DeviceConnection(std::wstring programFolder, CLinkPrompts* prompts)
+    : settings_(std::move(programFolder)), prompts_(prompts)
+{
+}
+
+DeviceConnection::~DeviceConnection()
+{
+    CloseLinks();
+}
+
+void DeviceConnection::Message(const std::wstring& text)
+{
+    if (prompts_) prompts_->ShowMessage(text);
+}
+
+void DeviceConnection::EditSettings()
+{
+    if (prompts_)
+        prompts_->EditSerialSettings();
+    else
+        settings_.Load();
+}
+
+void DeviceConnection::StatusChanged()
+{
+    if (prompts_) prompts_->UpdateStatusBar();
+}
+
+void DeviceConnection::CloseLinks()
+{
+    bootLink_.Close();
+    registerLink_.Close();
+}
+
+void DeviceConnection::Disconnect()
+{
+    CloseLinks();
+    normalConnected_ = false;
+    bootConnected_ = false;
+}
+
+bool DeviceConnection::PortCanOpen(int port)
+{
+    CCOMSet set;
+    set.m_cfg.wPortNo = static_cast<uint16_t>(port);
+    CCOM com;
+    if (!com.InitCOM(&set)) return false;
+    com.UninitCOM();
+    return true;
+}
+
+bool DeviceConnection::ConnectNormal()
+{
+    CloseLinks();
+    if (settings_.PortUnset()) EditSettings();
+    normalConnected_ = false;
+    bootConnected_ = false;
+
+    settings_.FillRegisterLink(registerLink_.settings().m_cfg);
+    registerLink_.Open(kRegisterProtocol);
+
+    bool connected = false;
+    if (plugins::SetModbusOutTime(settings_.ReplyTimeout())) {
+        const uint8_t station = regaccess::StationOf(settings_.devAddr);
+        for (int attempt = 0; attempt < 2 && !connected; ++attempt) {
+            uint8_t value[2] = {0x00, 0x01};
+            uint8_t err = 0;
+            connected = ModbusPort().ProcWrite(station, kPresenceRegister, value, &err);
+        }
+    }
+    normalConnected_ = connected;
+
+    if (connected && settings_.StoredCOMID() != settings_.COMID) settings_.Store();
+    StatusChanged();
+    return connected;
+}
+
+bool DeviceConnection::OpenBoot(const wchar_t* baud)
+{
+    bootLink_.Close();
+    settings_.bootBaud = baud;
+    settings_.FillBootLink(bootLink_.settings().m_cfg);
+    return bootLink_.Open(kBootProtocol);
+}
+
+bool DeviceConnection::ConnectBoot()
+{
+    CloseLinks();
+    if (settings_.PortUnset()) EditSettings();
+    normalConnected_ = false;
+    bootConnected_ = false;
+    bootVersion_.clear();
+
+    if (!OpenBoot(L"9600")) {
+        std::wstring text = kOpenFailedFormat;
+        text.replace(text.find(L"%s"), 2, settings_.COMID);
+        Message(text);
+        return false;
+    }
+    if (!plugins::SetXModemOutTime(settings_.ReplyTimeout())) {
+        bootLink_.Close();
+        return false;
+    }
+    unsigned char reply[256] = {};
+    bool answered = SendBootCommand(kVersionCommand, reply);
+    if (!answered) {
+        // A newer bootloader listens at 38400 baud only.
+        if (!OpenBoot(L"38400")) return false;
+        if (!plugins::SetXModemOutTime(settings_.ReplyTimeout())) {
+            bootLink_.Close();
+            StatusChanged();
+            return false;
+        }
+        answered = SendBootCommand(kVersionCommand, reply);
+        if (!answered) {
+            bootLink_.Close();
+            StatusChanged();
+            return false;
+        }
+    }
+    reply[255] = 0;
+    bootVersion_.assign(reinterpret_cast<const char*>(reply));
+    bootConnected_ = true;
+    StatusChanged();
+    return true;
+}
+
+bool DeviceConnection::SendBootCommand(const char* cmd, unsigned char* reply)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::memset(reply, 0, 256);
+        unsigned char length = 0;
+        unsigned char err = 0;
+        if (plugins::BootCommand(cmd, static_cast<int>(std::strlen(cmd)), reply, &length, &err)) return true;
+    }
+    return false;
+}
+
+bool DeviceConnection::AutoConnect()
+{
+    settings_.Load();
+    if (!settings_.PortUnset()) {
+        if (ConnectNormal() || ConnectBoot()) return true;
+        Message(kConnectFailedText);
+        return false;
+    }
+
+    settings_.bautRate = L"9600";
+    settings_.devAddr = L"1";
+    settings_.DataBit = L"8";
+    settings_.Parity = ConnectionSettings::kDefaultParity;
+    settings_.OutTime = searchOutTime_;
+    static const wchar_t* const kBauds[] = {L"9600", L"38400", L"19200"};
+    for (int port = kSearchFirstPort; port <= kSearchLastPort; ++port) {
+        if (!PortCanOpen(port)) continue;
+        settings_.COMID = wtext::FormatInt(port);
+        for (const wchar_t* baud : kBauds) {
+            settings_.bautRate = baud;
+            if (ConnectNormal()) return true;
+        }
+        settings_.bautRate = L"9600";
+        if (ConnectBoot()) return true;
+    }
+    EditSettings();
+    return false;
+}

@@ -1,0 +1,104 @@
+// How the application reaches the drive: the register link (Modbus, normal
+// mode) and the boot link (bootloader command line), the connection
+// settings, the two connection flags, and the procedures that open the right
+// link at the right port and baud rate and prove that something answers.
+//
+// Plain C++ with a small seam to the user interface (CLinkPrompts), so the
+// procedures run without a display; the application object supplies the
+// message boxes, the settings dialog and the status bar.
+#pragma once
+
+#include "ConnectionSettings.h"
+#include "ProtocolLink.h"
+
+#include <atomic>
+#include <string>
+
+// What the connection procedures need from the user interface.
+class CLinkPrompts {
+public:
+    virtual ~CLinkPrompts() = default;
+    // A modal message box with an OK button.
+    virtual void ShowMessage(const std::wstring& text) = 0;
+    // The serial settings dialog; afterwards the settings equal config.ini.
+    virtual void EditSerialSettings() = 0;
+    // The connection state changed.
+    virtual void UpdateStatusBar() = 0;
+};
+
+class DeviceConnection {
+public:
+    static const char* const kRegisterProtocol;  // "RegMaster"
+    static const char* const kBootProtocol;      // "BlockPump"
+    static const char* const kVersionCommand;    // "VKR PM version\n"
+    static const wchar_t* const kConnectFailedText;
+    static const wchar_t* const kOpenFailedFormat;  // "COM%s is open failed."
+    // The drive's presence register: writing 1 to it is echoed by a drive.
+    static constexpr unsigned short kPresenceRegister = 0x0055;
+    static constexpr int kSearchFirstPort = 1;
+    static constexpr int kSearchLastPort = 16;
+
+    // The settings live in programFolder + "config.ini". prompts may be null
+    // (nothing is shown, the settings dialog only reloads).
+    DeviceConnection(std::wstring programFolder, CLinkPrompts* prompts);
+    ~DeviceConnection();  // closes both links
+    DeviceConnection(const DeviceConnection&) = delete;
+    DeviceConnection& operator=(const DeviceConnection&) = delete;
+
+    void SetPrompts(CLinkPrompts* prompts) { prompts_ = prompts; }
+    CLinkPrompts* prompts() const { return prompts_; }
+
+    ConnectionSettings& settings() { return settings_; }
+    const ConnectionSettings& settings() const { return settings_; }
+    void LoadSettings() { settings_.Load(); }
+    bool StoreSettings() const { return settings_.Store(); }
+
+    // Register link up and the drive answered the presence test.
+    bool ConnectNormal();
+    // Boot link up and the bootloader answered (9600 first, then 38400).
+    bool ConnectBoot();
+    // Connect command: the configured port in both modes, or the search over
+    // COM1 to COM16 when no port is configured.
+    bool AutoConnect();
+    // One bootloader command with up to two tries; reply holds 256 bytes.
+    bool SendBootCommand(const char* cmd, unsigned char* reply);
+    // Closes both links and clears both flags.
+    void Disconnect();
+    // Closes both links (the flags stay as they are).
+    void CloseLinks();
+
+    bool normalConnected() const { return normalConnected_.load(); }
+    bool bootConnected() const { return bootConnected_.load(); }
+    // The bootloader's answer to the version command of the last ConnectBoot.
+    const std::string& bootVersion() const { return bootVersion_; }
+
+    ProtocolLink& registerLink() { return registerLink_; }
+    ProtocolLink& bootLink() { return bootLink_; }
+
+    // Reply time-out the port search puts into OutTime ("1000"). Tests use a
+    // shorter one; the program keeps the default.
+    void SetSearchOutTime(const std::wstring& ms) { searchOutTime_ = ms; }
+
+    // True when a bare channel can open port `port` right now.
+    static bool PortCanOpen(int port);
+
+    LinkStatusTexts StatusTexts() const
+    {
+        return MakeLinkStatusTexts(settings_, normalConnected(), bootConnected());
+    }
+
+private:
+    void Message(const std::wstring& text);
+    void EditSettings();
+    void StatusChanged();
+    bool OpenBoot(const wchar_t* baud);
+
+    ConnectionSettings settings_;
+    CLinkPrompts* prompts_;
+    ProtocolLink registerLink_{ProtocolLink::Kind::Register};
+    ProtocolLink bootLink_{ProtocolLink::Kind::Boot};
+    std::atomic<bool> normalConnected_{false};
+    std::atomic<bool> bootConnected_{false};
+    std::string bootVersion_;
+    std::wstring searchOutTime_ = L"1000";
+};

@@ -1,0 +1,70 @@
+#include "DevicePlugins.h"
+
+#include "BlockPump.h"
+#include "RegMaster.h"
+
+namespace {
+
+class ModbusRegisterPort : public CRegisterPort {
+public:
+    bool ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override
+    {
+        CRegMaster* m = GetModbus();
+        if (!m) {
+            *err = 0xFF;
+            return false;
+        }
+        return m->ProcRead(station, reg, value, err);
+    }
+    bool ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override
+    {
+        CRegMaster* m = GetModbus();
+        if (!m) {
+            *err = 0xFF;
+            return false;
+        }
+        return m->ProcWrite(station, reg, value, err);
+    }
+};
+
+}  // namespace
+
+CRegisterPort& ModbusPort()
+{
+    static ModbusRegisterPort port;
+    return port;
+}
+
+namespace plugins {
+
+bool HaveModbus() { return GetModbus() != nullptr; }
+
+bool SetModbusOutTime(int ms)
+{
+    CRegMaster* m = GetModbus();
+    if (!m) return false;
+    m->SetOutTime(ms);
+    return true;
+}
+
+bool HaveXModem() { return GetXModem() != nullptr; }
+
+bool SetXModemOutTime(int ms)
+{
+    CBlockPump* p = GetXModem();
+    if (!p) return false;
+    p->SetOutTime(ms);
+    return true;
+}
+
+bool BootCommand(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength, unsigned char* err)
+{
+    CBlockPump* p = GetXModem();
+    if (!p) {
+        *err = 0xFF;
+        return false;
+    }
+    return p->ProcCmd(cmd, length, reply, replyLength, err);
+}
+
+}  // namespace plugins

@@ -1,0 +1,189 @@
+#include "TorvaneApp.h"
+
+#include "DataDlg.h"
+#include "DialogComSet.h"
+#include "LanguageTables.h"
+#include "LogBuf.h"
+#include "ProgramFolder.h"
+#include "WideText.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QThread>
+#include <QUrl>
+#include <QWidget>
+
+namespace {
+CTorvaneApp* g_app = nullptr;
+
+bool OnGuiThread()
+{
+    return qApp && QThread::currentThread() == qApp->thread();
+}
+}  // namespace
+
+const wchar_t* const CTorvaneApp::kAboutTitle = L"About Torvane";
+const wchar_t* const CTorvaneApp::kAboutText = L"Torvane Version 1.24";
+const wchar_t* const CTorvaneApp::kGuideEnglish = L"User Guideline for VKR PC Tool.docx";
+const wchar_t* const CTorvaneApp::kGuideChinese = L"User Guideline for VKR Chinese.docx";
+
+CTorvaneApp* TheApp() { return g_app; }
+
+// The program's own answers to the connection procedures. A replacement
+// (tests, a scripted front end) takes the message boxes and the settings
+// dialog; the status bar is always the main window's.
+class CTorvaneApp::Prompts : public CLinkPrompts {
+public:
+    explicit Prompts(CTorvaneApp& app) : app_(app) {}
+    void ShowMessage(const std::wstring& text) override
+    {
+        if (replacement_)
+            replacement_->ShowMessage(text);
+        else
+            app_.ShowMessageBox(QString::fromStdWString(text));
+    }
+    void EditSerialSettings() override
+    {
+        if (replacement_)
+            replacement_->EditSerialSettings();
+        else
+            app_.EditSerialSettings();
+    }
+    void UpdateStatusBar() override
+    {
+        app_.UpdateStatusBar();
+        if (replacement_) replacement_->UpdateStatusBar();
+    }
+    CLinkPrompts* replacement_ = nullptr;
+
+private:
+    CTorvaneApp& app_;
+};
+
+CTorvaneApp::CTorvaneApp(std::wstring programFolder, LanguageTables* language)
+    : folder_(programFolder.empty() ? ProgramFolder() : std::move(programFolder)),
+      language_(language ? language : &TheLanguageTables()),
+      prompts_(new Prompts(*this)),
+      link_(folder_, prompts_.get()),
+      factory_(&CreateLinkMainWindow)
+{
+    g_app = this;
+}
+
+CTorvaneApp::~CTorvaneApp()
+{
+    ExitInstance();
+    if (g_app == this) g_app = nullptr;
+}
+
+bool CTorvaneApp::InitInstance(bool showWindow)
+{
+    language_->Start();
+    LoadSettings();
+    if (factory_) mainWindow_ = factory_(*this);
+    if (mainWindow_ && showWindow && mainWindow_->Window()) mainWindow_->Window()->show();
+    // Dropped until the first link sets up the run-info log.
+    LOG_AddRunInfo(1, "VKR Running");
+    UpdateStatusBar();
+    return true;
+}
+
+void CTorvaneApp::ExitInstance()
+{
+    // Views' workers use the register link: they stop before it closes.
+    if (mainWindow_) {
+        mainWindow_->CloseCurrentView();
+        mainWindow_.reset();
+    }
+    link_.Disconnect();
+}
+
+CDataDlg* CTorvaneApp::CurrentView() const
+{
+    return mainWindow_ ? mainWindow_->CurrentView() : nullptr;
+}
+
+void CTorvaneApp::SetPrompts(CLinkPrompts* prompts)
+{
+    prompts_->replacement_ = prompts;
+}
+
+void CTorvaneApp::OnConnect()
+{
+    // A batch of the current view must not use a link that is being replaced.
+    if (CDataDlg* view = CurrentView()) view->StopWorkers();
+    AutoConnect();
+    if (CDataDlg* view = CurrentView()) view->UpdateButtons(IsNormalConnected());
+}
+
+void CTorvaneApp::OnDisconnect()
+{
+    if (CDataDlg* view = CurrentView()) view->StopWorkers();
+    link_.Disconnect();
+    if (CDataDlg* view = CurrentView()) view->UpdateButtons(false);
+    UpdateStatusBar();
+}
+
+void CTorvaneApp::OnEditSerialPort()
+{
+    EditSerialSettings();
+}
+
+void CTorvaneApp::EditSerialSettings()
+{
+    if (!OnGuiThread()) {
+        // A worker never waits on the GUI; it goes on with the stored settings.
+        QMetaObject::invokeMethod(this, [this] { EditSerialSettings(); }, Qt::QueuedConnection);
+        return;
+    }
+    QWidget* parent = mainWindow_ ? mainWindow_->Window() : nullptr;
+    ::EditSerialSettings(Settings(), language_, parent);
+}
+
+void CTorvaneApp::UpdateStatusBar()
+{
+    if (!OnGuiThread()) {
+        QMetaObject::invokeMethod(this, [this] { UpdateStatusBar(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (mainWindow_) mainWindow_->UpdateStatusBar();
+}
+
+void CTorvaneApp::ShowMessage(const QString& text)
+{
+    if (!OnGuiThread()) {
+        QMetaObject::invokeMethod(this, [this, text] { ShowMessage(text); }, Qt::QueuedConnection);
+        return;
+    }
+    prompts_->ShowMessage(text.toStdWString());
+}
+
+void CTorvaneApp::ShowMessageBox(const QString& text)
+{
+    QWidget* parent = mainWindow_ ? mainWindow_->Window() : nullptr;
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Torvane"), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void CTorvaneApp::OnAbout()
+{
+    QWidget* parent = mainWindow_ ? mainWindow_->Window() : nullptr;
+    QMessageBox box(QMessageBox::NoIcon, QString::fromWCharArray(kAboutTitle), QString::fromWCharArray(kAboutText),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+std::wstring CTorvaneApp::UserGuideFile() const
+{
+    return language_->current() == L"Chinese" ? kGuideChinese : kGuideEnglish;
+}
+
+void CTorvaneApp::OnUserGuide()
+{
+    // Relative to the working directory; a missing document or viewer is not
+    // reported.
+    const QString path = QDir::current().absoluteFilePath(QString::fromStdWString(UserGuideFile()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

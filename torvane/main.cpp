@@ -1,0 +1,30 @@
+// Torvane: the service tool's program. The application object loads the
+// language tables and the connection settings and shows the main window; the
+// user connects through the menu.
+#include "TorvaneApp.h"
+#ifdef TORVANE_SHELL_MAINFRAME
+#include "MainFrameFactory.h"
+#endif
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication qtApp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Torvane"));
+    QApplication::setApplicationVersion(QStringLiteral("1.24"));
+
+    int result = 1;
+    {
+        CTorvaneApp app;
+#ifdef TORVANE_SHELL_MAINFRAME
+        app.SetMainWindowFactory(&CreateShellMainWindow);
+#endif
+        if (!app.InitInstance()) return 1;
+        result = qtApp.exec();
+        // The view's workers stop, then both links close, while everything
+        // they use still exists.
+        app.ExitInstance();
+    }
+    return result;
+}
