@@ -1,0 +1,161 @@
+// The application object: start with and without config.ini, the Connect and
+// Disconnect commands against a simulated drive, and the exit order.
+#include "DataDlg.h"
+#include "DevicePlugins.h"
+#include "LanguageTables.h"
+#include "LinkMainWindow.h"
+#include "ParamTable.h"
+#include "LinkTestUtil.h"
+#include "TorvaneApp.h"
+#include "UiTestUtil.h"
+
+#include <gtest/gtest.h>
+
+using linktest::NewFolder;
+using linktest::WriteFile;
+
+namespace {
+
+std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+class ButtonView : public CDataDlg {
+public:
+    void UpdateButtons(bool normalConnected) override { calls.push_back(normalConnected); }
+    std::vector<bool> calls;
+};
+
+class App : public ::testing::Test {
+protected:
+    void SetUp() override { linktest::UnmapAllPorts(); }
+    std::unique_ptr<CTorvaneApp> Start(const std::string& folder)
+    {
+        language_ = std::make_unique<LanguageTables>(W(folder));
+        auto app = std::make_unique<CTorvaneApp>(W(folder), language_.get());
+        app->InitInstance(false);
+        return app;
+    }
+    CLinkMainWindow* Window(CTorvaneApp& app) { return dynamic_cast<CLinkMainWindow*>(app.MainWindow()); }
+    std::unique_ptr<LanguageTables> language_;
+};
+
+}  // namespace
+
+TEST_F(App, StartsWithoutConfigFileOnDefaults)
+{
+    auto app = Start(NewFolder("appdefault"));
+    EXPECT_EQ(TheApp(), app.get());
+    EXPECT_EQ(app->Settings().COMID, L"-1");
+    EXPECT_EQ(app->Settings().bautRate, L"9600");
+    EXPECT_FALSE(app->IsNormalConnected());
+    EXPECT_FALSE(app->IsBootConnected());
+    EXPECT_TRUE(app->CanConnect());
+    EXPECT_FALSE(app->CanDisconnect());
+    CLinkMainWindow* w = Window(*app);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->paneText(1), QString());
+    EXPECT_EQ(w->paneText(2), QStringLiteral("DisConn"));
+    EXPECT_EQ(w->paneText(3), QStringLiteral("COM-1,9600,8,2,EVEN"));
+    EXPECT_EQ(w->paneText(4), QStringLiteral("Station:1"));
+    EXPECT_EQ(app->UserGuideFile(), L"User Guideline for VKR PC Tool.docx");
+    EXPECT_FALSE(app->Connection().registerLink().IsOpen());  // no connection at start
+    app.reset();
+    EXPECT_EQ(TheApp(), nullptr);
+}
+
+TEST_F(App, StartsWithTheComSectionAndWithGarbage)
+{
+    const std::string dir = NewFolder("appsection");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=3\nbautRate=19200\ndevAddr=abc\nOutTime=soon\n");
+    auto app = Start(dir);
+    EXPECT_EQ(app->Settings().COMID, L"3");
+    EXPECT_EQ(app->Settings().bautRate, L"19200");
+    EXPECT_EQ(app->Settings().Station(), 0);
+    EXPECT_EQ(app->Settings().ReplyTimeout(), 0);
+    EXPECT_EQ(Window(*app)->paneText(3), QStringLiteral("COM3,19200,8,2,EVEN"));
+    EXPECT_EQ(Window(*app)->paneText(4), QStringLiteral("Station:abc"));
+}
+
+TEST_F(App, ConnectAndDisconnectCommands)
+{
+    linktest::SimDrive drive(2, linktest::NormalDrive());
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    const std::string dir = NewFolder("appconnect");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=2\nOutTime=300\n");
+    auto app = Start(dir);
+    linktest::RecordingPrompts prompts(&app->Connection());
+    app->SetPrompts(&prompts);
+    CLinkMainWindow* w = Window(*app);
+    auto* view = new ButtonView;
+    w->ShowView(view);
+    EXPECT_EQ(app->CurrentView(), view);
+    view->calls.clear();
+
+    app->OnConnect();
+    EXPECT_TRUE(app->IsNormalConnected());
+    EXPECT_EQ(view->calls, std::vector<bool>{true});
+    EXPECT_EQ(w->paneText(1), QStringLiteral("Noraml"));
+    EXPECT_EQ(w->paneText(2), QStringLiteral("Connect"));
+    EXPECT_FALSE(app->CanConnect());
+    EXPECT_TRUE(prompts.messages.empty());
+
+    app->OnDisconnect();
+    EXPECT_FALSE(app->IsNormalConnected());
+    EXPECT_EQ(view->calls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(w->paneText(2), QStringLiteral("DisConn"));
+    EXPECT_FALSE(plugins::HaveModbus());
+    app->SetPrompts(nullptr);
+}
+
+TEST_F(App, FailedConnectShowsItsMessageThroughTheSeam)
+{
+    linktest::SilentPort port(3);
+    const std::string dir = NewFolder("appfail");
+    // 19200: the boot attempts at 9600 and 38400 then reopen the port at
+    // other settings (LinkCore cannot reopen a pty at unchanged ones yet).
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=3\nbautRate=19200\nOutTime=100\n");
+    auto app = Start(dir);
+    linktest::RecordingPrompts prompts(&app->Connection());
+    app->SetPrompts(&prompts);
+    app->OnConnect();
+    EXPECT_FALSE(app->IsNormalConnected());
+    EXPECT_FALSE(app->IsBootConnected());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0],
+              L"Device has failed to connect, Please check:\n 1. Device connection \n 2. Serial port settings");
+    app->SetPrompts(nullptr);
+}
+
+TEST_F(App, ExitStopsTheViewBeforeClosingTheLink)
+{
+    linktest::SimDrive drive(2, linktest::NormalDrive());
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    const std::string dir = NewFolder("appexit");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=2\nOutTime=300\n");
+    auto app = Start(dir);
+    linktest::RecordingPrompts prompts(&app->Connection());
+    app->SetPrompts(&prompts);
+    ASSERT_TRUE(app->AutoConnect());
+
+    // A view whose worker keeps using the register link until it is stopped.
+    auto* view = new CDataDlg;
+    Window(*app)->ShowView(view);
+    auto requests = std::make_shared<std::atomic<int>>(0);
+    auto failedWhileRunning = std::make_shared<std::atomic<int>>(0);
+    view->SetRunning(true);
+    ASSERT_TRUE(view->StartWorker([view, requests, failedWhileRunning] {
+        while (view->IsRunning()) {
+            ParamRecord r;
+            r.address = 0x0101;
+            uint8_t err = 0;
+            if (!view->ReadRecord(r, &err) && view->IsRunning()) ++*failedWhileRunning;
+            ++*requests;
+        }
+    }));
+    ASSERT_TRUE(uitest::PumpUntil([&] { return requests->load() >= 3; }, 10000));
+    app->ExitInstance();
+    EXPECT_EQ(app->MainWindow(), nullptr);
+    EXPECT_FALSE(app->IsNormalConnected());
+    EXPECT_FALSE(plugins::HaveModbus());
+    EXPECT_EQ(failedWhileRunning->load(), 0);
+    app->SetPrompts(nullptr);
+}

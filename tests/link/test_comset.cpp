@@ -1,0 +1,142 @@
+// The serial settings dialog: the port probe, OK with its key order and
+// values, Cancel that only reloads.
+#include "ConnectionSettings.h"
+#include "ControlIds.h"
+#include "DialogComSet.h"
+#include "LinkTestUtil.h"
+#include "UiTestUtil.h"
+
+#include <QComboBox>
+#include <algorithm>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using linktest::NewFolder;
+using linktest::ReadFile;
+using linktest::WriteFile;
+
+namespace {
+
+std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+QStringList Items(QComboBox* c)
+{
+    QStringList out;
+    for (int i = 0; i < c->count(); ++i) out << c->itemText(i);
+    return out;
+}
+
+class ComSetDialog : public ::testing::Test {
+protected:
+    void SetUp() override { linktest::UnmapAllPorts(); }
+};
+
+}  // namespace
+
+TEST_F(ComSetDialog, PortListHoldsThePortsThatOpenNow)
+{
+    linktest::SilentPort com2(2);
+    linktest::SilentPort com5(5);
+    CDialogComSet dlg;
+    dlg.port = QStringLiteral("COM9");
+    dlg.dataBits = QStringLiteral("7");
+    dlg.show();
+    EXPECT_EQ(dlg.ProbedPorts(), (QStringList{QStringLiteral("COM2"), QStringLiteral("COM5")}));
+    EXPECT_EQ(Items(dlg.combo(CDialogComSet::IDC_PORT)), dlg.ProbedPorts());
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_PORT)->currentText(), QStringLiteral("COM9"));
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_DATABITS)->currentText(), QStringLiteral("7"));
+    EXPECT_EQ(Items(dlg.combo(CDialogComSet::IDC_BAUD)).join(','),
+              QStringLiteral("2400,4800,9600,19200,38400,57600,115200"));
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_STATION)->count(), 252);
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_PARITY)->count(), 3);
+    EXPECT_EQ(Items(dlg.combo(CDialogComSet::IDC_CMDGAP)).join(','),
+              QStringLiteral("100,200,300,400,500,600,800,1000,2000,5000"));
+    EXPECT_EQ(dlg.windowTitle(), QString::fromWCharArray(L"\u4e32\u53e3\u8bbe\u7f6e"));
+    dlg.hide();
+}
+
+TEST_F(ComSetDialog, NoPortsGiveAnEmptyListAndTheCurrentPort)
+{
+    const std::string dir = NewFolder("noports");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=3\n");
+    ConnectionSettings s(W(dir));
+    s.Load();
+    CDialogComSet dlg;
+    LoadDialogFromSettings(dlg, s);
+    dlg.show();
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_PORT)->count(), 0);
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_PORT)->currentText(), QStringLiteral("COM3"));
+    dlg.hide();
+}
+
+TEST(ComSetPortText, CharactersCOMAreStrippedFromBothEnds)
+{
+    EXPECT_EQ(CDialogComSet::PortNumberText(QStringLiteral("COM5")), QStringLiteral("5"));
+    EXPECT_EQ(CDialogComSet::PortNumberText(QStringLiteral("COM12")), QStringLiteral("12"));
+    EXPECT_EQ(CDialogComSet::PortNumberText(QStringLiteral("12")), QStringLiteral("12"));
+    EXPECT_EQ(CDialogComSet::PortNumberText(QStringLiteral("MOC3C")), QStringLiteral("3"));
+    EXPECT_EQ(CDialogComSet::PortNumberText(QStringLiteral("com3")), QStringLiteral("com3"));
+}
+
+TEST_F(ComSetDialog, OkWritesTheKeysInOrderAndReloads)
+{
+    const std::string dir = NewFolder("ok");
+    ConnectionSettings s(W(dir));
+    s.Load();
+    uitest::WhenModalOpens<CDialogComSet>([](CDialogComSet* dlg) {
+        dlg->combo(CDialogComSet::IDC_PORT)->setEditText(QStringLiteral("COM12"));
+        dlg->combo(CDialogComSet::IDC_BAUD)->setEditText(QStringLiteral("19200"));
+        dlg->combo(CDialogComSet::IDC_DATABITS)->setEditText(QStringLiteral("6"));
+        dlg->combo(CDialogComSet::IDC_PARITY)->setCurrentIndex(1);
+        dlg->combo(CDialogComSet::IDC_STATION)->setEditText(QStringLiteral("5"));
+        dlg->combo(CDialogComSet::IDC_TIMEOUT)->setEditText(QStringLiteral("500"));
+        dlg->combo(CDialogComSet::IDC_CMDGAP)->setEditText(QStringLiteral("fast"));
+        FindCtrlAs<QPushButton>(dlg, CDialogComSet::IDOK_)->click();
+    });
+    EditSerialSettings(s, nullptr, nullptr);
+
+    const std::string expected = "[COM]\nCOMID=12\nbautRate=19200\nParity=1,ODD,\xE5\xA5\x87\ndevAddr=5\n"
+                                 "OutTime=500\nCmdBay=fast\nDataBit=8\n";
+    std::string text = ReadFile(dir + "config.ini");
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(s.COMID, L"12");
+    EXPECT_EQ(s.DataBit, L"8");
+    EXPECT_EQ(s.Parity, L"1,ODD,\u5947");
+    EXPECT_EQ(s.CmdBay, L"fast");
+    EXPECT_EQ(s.ReplyTimeout(), 500);
+}
+
+TEST_F(ComSetDialog, SevenDataBitsAreKept)
+{
+    const std::string dir = NewFolder("seven");
+    ConnectionSettings s(W(dir));
+    s.Load();
+    uitest::WhenModalOpens<CDialogComSet>([](CDialogComSet* dlg) {
+        dlg->combo(CDialogComSet::IDC_DATABITS)->setCurrentIndex(0);
+        FindCtrlAs<QPushButton>(dlg, CDialogComSet::IDOK_)->click();
+    });
+    EditSerialSettings(s, nullptr, nullptr);
+    EXPECT_EQ(s.DataBit, L"7");
+    // The port field showed "COM" + "-1".
+    EXPECT_EQ(s.COMID, L"-1");
+}
+
+TEST_F(ComSetDialog, CancelLeavesTheFileAndReloadsTheSettings)
+{
+    const std::string dir = NewFolder("cancel");
+    const std::string original = "; serial settings\r\n[COM]\r\nCOMID=4\r\nbautRate=38400\r\n";
+    WriteFile(dir + "config.ini", original);
+    ConnectionSettings s(W(dir));
+    s.Load();
+    s.bautRate = L"115200";  // changed in memory only
+    s.COMID = L"9";
+    uitest::WhenModalOpens<CDialogComSet>([](CDialogComSet* dlg) {
+        dlg->combo(CDialogComSet::IDC_PORT)->setEditText(QStringLiteral("COM1"));
+        FindCtrlAs<QPushButton>(dlg, CDialogComSet::IDCANCEL_)->click();
+    });
+    EditSerialSettings(s, nullptr, nullptr);
+    EXPECT_EQ(ReadFile(dir + "config.ini"), original);
+    EXPECT_EQ(s.COMID, L"4");
+    EXPECT_EQ(s.bautRate, L"38400");
+}

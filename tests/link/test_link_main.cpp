@@ -1,0 +1,12 @@
+#include "LinkTestUtil.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    // LinkCore writes ./msg and ./log: every test process has its own folder.
+    linktest::WorkDir();
+    linktest::UnmapAllPorts();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
