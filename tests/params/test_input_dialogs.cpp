@@ -1,0 +1,121 @@
+// The two value input dialogs: the number dialog's bound check and the
+// option dialog's free text.
+#include "DlgInputPara.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct NumberDialog : ::testing::Test {
+    CDlgInputPara dlg;
+    QStringList refusals;
+
+    void SetUp() override
+    {
+        dlg.refusal = [this](QWidget*, const QString& text) { refusals << text; };
+        dlg.value = 50;
+        dlg.minValue = 0;
+        dlg.maxValue = 590;
+        dlg.title = QStringLiteral("Digital frequency setting,\u6570\u5b57\u9891\u7387\u8bbe\u5b9a");
+        dlg.show();
+    }
+    void TearDown() override { dlg.hide(); }
+
+    void Enter(const QString& text)
+    {
+        dlg.field()->setText(text);
+        dlg.okButton()->click();
+    }
+};
+
+TEST_F(NumberDialog, OpensWithTitleAndValue)
+{
+    EXPECT_EQ(dlg.windowTitle(), dlg.title);
+    EXPECT_EQ(dlg.field()->text(), QStringLiteral("50"));
+}
+
+TEST_F(NumberDialog, MaximumAcceptedOneStepAboveRefused)
+{
+    Enter(QStringLiteral("590.01"));
+    ASSERT_EQ(refusals.size(), 1);
+    EXPECT_EQ(refusals[0], CDlgInputPara::OutOfRangeText(0, 590));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.focusWidget(), dlg.field());
+    EXPECT_EQ(dlg.value, 50);
+
+    Enter(QStringLiteral("590"));
+    EXPECT_EQ(refusals.size(), 1);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.value, 590);
+}
+
+TEST_F(NumberDialog, MinimumAcceptedBelowRefused)
+{
+    Enter(QStringLiteral("-0.01"));
+    EXPECT_EQ(refusals.size(), 1);
+    EXPECT_TRUE(dlg.isVisible());
+    Enter(QStringLiteral(" 0 "));
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.value, 0);
+}
+
+TEST_F(NumberDialog, TextThatIsNoNumberRefused)
+{
+    for (const char* text : {"abc", "", "12,5", "inf", "nan", "1e999"}) {
+        Enter(QString::fromLatin1(text));
+        EXPECT_TRUE(dlg.isVisible()) << text;
+    }
+    ASSERT_EQ(refusals.size(), 6);
+    EXPECT_EQ(refusals[0], CDlgInputPara::NotANumberText());
+    EXPECT_EQ(dlg.value, 50);
+}
+
+TEST_F(NumberDialog, CancelLeavesValue)
+{
+    dlg.field()->setText(QStringLiteral("12"));
+    dlg.cancelButton()->click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(dlg.value, 50);
+}
+
+TEST(OptionDialog, EntriesInOrderAndTypedTextReturned)
+{
+    const QStringList entries{QStringLiteral("0,Keypad"), QStringLiteral("1,Terminal"),
+                              QStringLiteral("2,Communication")};
+    CDlgInputParaCB dlg(entries, QString());
+    dlg.title = QStringLiteral("Run command source");
+    dlg.show();
+    EXPECT_EQ(dlg.windowTitle(), dlg.title);
+    ASSERT_EQ(dlg.list()->count(), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(dlg.list()->itemText(i), entries[i]);
+    EXPECT_EQ(dlg.list()->currentText(), QString());
+
+    dlg.list()->setEditText(QStringLiteral("7,not listed"));
+    dlg.okButton()->click();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.choice, QStringLiteral("7,not listed"));
+}
+
+TEST(OptionDialog, PickedEntryReturnedCancelKeepsChoice)
+{
+    CDlgInputParaCB dlg({QStringLiteral("0,Off"), QStringLiteral("1,On")}, QStringLiteral("0,Off"));
+    dlg.show();
+    EXPECT_EQ(dlg.list()->currentText(), QStringLiteral("0,Off"));
+    dlg.list()->setCurrentIndex(1);
+    dlg.cancelButton()->click();
+    EXPECT_EQ(dlg.choice, QStringLiteral("0,Off"));
+
+    dlg.show();
+    dlg.list()->setCurrentIndex(1);
+    dlg.okButton()->click();
+    EXPECT_EQ(dlg.choice, QStringLiteral("1,On"));
+}
+
+}  // namespace

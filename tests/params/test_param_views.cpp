@@ -1,0 +1,413 @@
+// The parameter and M-data views against the drive simulator on a pty: the
+// application connects in normal mode, the views run their batches on
+// worker threads, and the tests answer the views' questions.
+#include "DialogMD.h"
+#include "DialogParam.h"
+#include "DlgProgess.h"
+#include "ParamViewLogic.h"
+#include "ParamsTestSupport.h"
+#include "ReportGrid.h"
+#include "ValueFile.h"
+
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using paramview::kColValue;
+
+QString Q(const std::wstring& s) { return QString::fromStdWString(s); }
+
+struct Views : ::testing::Test {
+    std::unique_ptr<ptest::SimBench> bench;
+    ptest::TestPrompts prompts;
+    std::unique_ptr<ptest::SilencingPort> port;
+
+    void SetUp() override
+    {
+        bench = std::make_unique<ptest::SimBench>();
+        ASSERT_TRUE(bench->ok()) << bench->error();
+        port = std::make_unique<ptest::SilencingPort>(bench->sim());
+    }
+    void TearDown() override { bench.reset(); }
+
+    ParamTable& table() { return bench->table(); }
+    ParamRecord& Rec(const std::wstring& pnu) { return table().params[static_cast<size_t>(ptest::IndexOf(table(), pnu))]; }
+
+    template <class View>
+    std::unique_ptr<View> Open(int selection)
+    {
+        auto v = std::make_unique<View>(selection);
+        v->SetPrompts(&prompts);
+        v->SetRegisterPort(port.get());
+        v->SetTable(&table());
+        v->resize(1000, 600);
+        return v;
+    }
+
+    // Starts nothing: waits for the batch the caller started.
+    static bool WaitBatch(CParamGridView& v, int timeoutMs = 30000)
+    {
+        bool finished = false;
+        auto c = QObject::connect(&v, &CParamGridView::batchFinished, [&] { finished = true; });
+        const bool ok = ptest::WaitFor([&] { return finished; }, timeoutMs);
+        QObject::disconnect(c);
+        return ok;
+    }
+
+    static int RowOf(const CParamGridView& v, const ParamRecord& r)
+    {
+        const auto& rows = v.RowRecords();
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i] == r.index) return static_cast<int>(i);
+        return -1;
+    }
+    static QString Cell(const CParamGridView& v, int row) { return v.Grid()->ItemText(row, kColValue); }
+};
+
+TEST_F(Views, ParamViewGridColumnsTextsAndChecks)
+{
+    Rec(L"01.02").selected = 1;
+    auto v = Open<CDialogParam>(1);
+    CReportGrid* g = v->Grid();
+    const char* caps[] = {"Select", "VKR Pnu", "Descripition", "Value", "Default", "Min", "Max", "Unit"};
+    const int widths[] = {50, 100, 200, 300, 80, 80, 80, 80};
+    ASSERT_EQ(g->ColumnCount(), 8);
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(g->ColumnCaption(c), caps[c]);
+        EXPECT_EQ(g->ColumnWidth(c), widths[c]);
+    }
+    v->show();
+    EXPECT_EQ(g->geometry(), QRect(0, 80, 1000, 520));
+    v->resize(800, 500);
+    EXPECT_EQ(g->geometry(), QRect(0, 80, 800, 420));
+    ASSERT_EQ(v->RowCount(), static_cast<int>(paramview::ParamViewRows(table(), 1).size()));
+    const int row = RowOf(*v, Rec(L"01.03"));
+    EXPECT_EQ(g->ItemText(row, 1), "P01.03");
+    EXPECT_EQ(g->ItemText(row, 2), "Digital frequency setting");
+    EXPECT_EQ(g->ItemText(row, 3), "0.00");
+    EXPECT_EQ(g->ItemText(row, 4), "50.00");
+    EXPECT_EQ(g->ItemText(row, 7), "Hz");
+    EXPECT_TRUE(g->Item(row, 3)->button);
+    EXPECT_TRUE(g->IsChecked(RowOf(*v, Rec(L"01.02"))));
+    EXPECT_FALSE(g->IsChecked(row));
+    // Buttons follow the connection state.
+    EXPECT_TRUE(v->Button(CParamGridView::IDC_READ_SELECTED)->isEnabled());
+    v->UpdateButtons(false);
+    for (int id : {2003, 2004, 2005, 2006}) EXPECT_FALSE(v->Button(id)->isEnabled()) << id;
+    EXPECT_TRUE(v->Button(2001)->isEnabled());
+    v->UpdateButtons(true);
+    for (int id : {2003, 2004, 2005, 2006}) EXPECT_TRUE(v->Button(id)->isEnabled()) << id;
+    // Clear selection keeps the records' marks; select all refills and checks.
+    v->OnClearSelection();
+    EXPECT_FALSE(g->IsChecked(RowOf(*v, Rec(L"01.02"))));
+    EXPECT_EQ(Rec(L"01.02").selected, 1);
+    v->OnSelectAll();
+    for (int r = 0; r < g->RowCount(); ++r) EXPECT_TRUE(g->IsChecked(r));
+}
+
+TEST_F(Views, ReadGroupGivesSimulatorValuesAndReportsSilentRegister)
+{
+    // Distinct values, one of them negative on a signed register.
+    bench->sim().writeRegister(static_cast<uint16_t>(Rec(L"01.03").address - 1), 1234);
+    bench->sim().writeRegister(static_cast<uint16_t>(Rec(L"01.07").address - 1), 655);
+    const ParamRecord& silent = Rec(L"01.05");
+    port->silent.insert(static_cast<uint16_t>(silent.address - 1));
+    auto v = Open<CDialogParam>(1);
+    v->OnSelectAll();
+    ASSERT_TRUE(v->OnReadSelected());
+    EXPECT_FALSE(v->OnReadSelected());  // one batch at a time
+    ASSERT_TRUE(WaitBatch(*v));
+
+    int checkedSigned = 0;
+    for (int row = 0; row < v->RowCount(); ++row) {
+        const ParamRecord& r = table().params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])];
+        SCOPED_TRACE(r.pnu);
+        if (r.index == silent.index) {
+            EXPECT_EQ(Cell(*v, row), "-");
+            continue;
+        }
+        const double expected = ptest::Engineering(bench->Raw(r), r);
+        EXPECT_NEAR(r.value, expected, 1e-9);
+        EXPECT_EQ(Cell(*v, row), Q(table().ValueText(r, 0)));
+        checkedSigned += r.minValue < 0;
+    }
+    EXPECT_NEAR(Rec(L"01.03").value, 12.34, 1e-9);
+    EXPECT_EQ(Cell(*v, RowOf(*v, Rec(L"01.03"))), "12.34");
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "Parameter read error:P01.05 errorCode255.\n");
+    ASSERT_NE(v->Progress(), nullptr);
+    EXPECT_FALSE(v->IsRunning());
+}
+
+TEST_F(Views, ReadOfSignedRegister)
+{
+    // P09.05 (motor speed) has a negative minimum: its register is signed.
+    const ParamRecord& speed = Rec(L"09.05");
+    ASSERT_LT(speed.minValue, 0);
+    auto v = Open<CDialogMD>(9);
+    const int row = RowOf(*v, speed);
+    v->Grid()->SetChecked(row, true);
+    // The application refuses a register write here; the monitor value is
+    // whatever the drive computes, so compare with what it holds afterwards.
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_NEAR(Rec(L"09.05").value, ptest::Engineering(bench->Raw(speed), speed), 1e-9);
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(Views, EditThenWriteReachesRegister)
+{
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    const int row = RowOf(*v, freq);
+    prompts.numberText = "12.34";
+    v->EditValue(row);
+    EXPECT_EQ(prompts.editorTitle.toStdWString(), freq.name);
+    EXPECT_EQ(freq.value, 12.34);
+    EXPECT_EQ(Cell(*v, row), "12.34");
+    EXPECT_FALSE(v->Grid()->IsChecked(row));  // editing neither checks nor writes
+    EXPECT_EQ(bench->Raw(freq), 5000);
+
+    // Above the maximum: refused by the editor, value unchanged.
+    prompts.numberText = "590.01";
+    v->EditValue(row);
+    ASSERT_EQ(prompts.refusals.size(), 1);
+    EXPECT_EQ(freq.value, 12.34);
+
+    // An option parameter: entries from the option list, value from the code.
+    ParamRecord& source = Rec(L"01.01");
+    prompts.optionText = "2,Communication";
+    v->EditValue(RowOf(*v, source));
+    EXPECT_EQ(prompts.optionEntries, (QStringList{"0,Keypad", "1,Terminal", "2,Communication"}));
+    EXPECT_EQ(source.value, 2);
+    EXPECT_EQ(Cell(*v, RowOf(*v, source)), "2,Communication");
+
+    v->Grid()->SetChecked(row, true);
+    v->Grid()->SetChecked(RowOf(*v, source), true);
+    const int before = port->writes;
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(bench->Raw(freq), 1234);
+    EXPECT_EQ(bench->Raw(source), 2);
+    EXPECT_EQ(port->writes - before, 2);
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "Parameter write completion");
+    EXPECT_EQ(v->Progress()->upper(), 2 * v->RowCount());
+    EXPECT_EQ(v->Progress()->windowTitle(), "Param...Check");
+}
+
+TEST_F(Views, WriteRefusedByDriveIsNotRetriedAndReportedTwice)
+{
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    // Within 16 bits but above the drive's maximum: the drive answers with
+    // an exception.
+    freq.value = 600;
+    v->Grid()->SetChecked(RowOf(*v, freq), true);
+    const long before = bench->Requests();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(bench->Requests() - before, 2);  // one write, one read back
+    EXPECT_EQ(bench->Raw(freq), 5000);
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "Parameter write error:P01.03  Write Erroe P01.03 600.00  50.00.\n");
+    EXPECT_EQ(freq.value, 600);  // the check pass leaves the record alone
+}
+
+TEST_F(Views, ValueBeyondRegisterIsNeverSent)
+{
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    freq.value = 700;  // 70000 in register units: does not fit 16 bits
+    v->Grid()->SetChecked(RowOf(*v, freq), true);
+    const int writes = port->writes;
+    const long before = bench->Requests();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(port->writes - writes, 0);       // refused before it reached the link
+    EXPECT_EQ(bench->Requests() - before, 1);  // only the read back reached the drive
+    EXPECT_EQ(bench->Raw(freq), 5000);
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "Parameter write error:P01.03  Write Erroe P01.03 700.00  50.00.\n");
+}
+
+TEST_F(Views, WriteToSilentRegisterReportedInBothPasses)
+{
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    freq.value = 20;
+    port->silent.insert(static_cast<uint16_t>(freq.address - 1));
+    v->Grid()->SetChecked(RowOf(*v, freq), true);
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "Parameter write error:P01.03  read P01.03 errorCode255.\n");
+}
+
+TEST_F(Views, SelectDifferentAfterRead)
+{
+    // Subgroup 2.1 holds two records without a default (02.01, 02.03).
+    bench->sim().writeRegister(static_cast<uint16_t>(Rec(L"02.04").address - 1), 6000);
+    auto v = Open<CDialogParam>(21);
+    v->OnSelectAll();
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    v->OnClearSelection();
+    v->OnSelectDifferent();
+    std::vector<std::wstring> left;
+    for (int idx : v->RowRecords()) left.push_back(table().params[static_cast<size_t>(idx)].pnu);
+    EXPECT_EQ(left, (std::vector<std::wstring>{L"02.01", L"02.03", L"02.04"}));
+    for (int r = 0; r < v->Grid()->RowCount(); ++r) EXPECT_TRUE(v->Grid()->IsChecked(r));
+    EXPECT_EQ(Cell(*v, 2), "60.00");
+}
+
+TEST_F(Views, ValueFileSaveLoadAndDeviceCheck)
+{
+    QTemporaryDir dir;
+    // Saved from subgroup 2.2 with its second and fourth rows checked.
+    auto from = Open<CDialogParam>(22);
+    ASSERT_GE(from->RowCount(), 4);
+    ParamRecord& a = table().params[static_cast<size_t>(from->RowRecords()[1])];
+    ParamRecord& b = table().params[static_cast<size_t>(from->RowRecords()[3])];
+    a.value = 1.5;
+    b.value = 7.25;
+    from->Grid()->SetChecked(1, true);
+    from->Grid()->SetChecked(3, true);
+    prompts.file = dir.path() + "/motor";  // ".xls" is added
+    from->OnSaveValues();
+    EXPECT_EQ(prompts.lastFilter, "VKR Para(*.xls)|*.xls");
+    ASSERT_EQ(prompts.messages, QStringList{"The file is saved successfully."});
+    ASSERT_TRUE(QFile::exists(dir.path() + "/motor.xls"));
+    from.reset();
+
+    // Loaded into group 2 of a fresh table: only the two addresses change.
+    ParamTable fresh;
+    ptest::LoadSampleTable(fresh);
+    auto v = std::make_unique<CDialogParam>(2);
+    v->SetPrompts(&prompts);
+    v->SetTable(&fresh);
+    prompts.messages.clear();
+    v->OnLoadValues();
+    ASSERT_EQ(prompts.messages, QStringList{"The file is loaded successfully."});
+    for (int row = 0; row < v->RowCount(); ++row) {
+        const ParamRecord& r = fresh.params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])];
+        SCOPED_TRACE(r.pnu);
+        if (r.address == a.address || r.address == b.address) {
+            EXPECT_EQ(r.value, r.address == a.address ? 1.5 : 7.25);
+            EXPECT_TRUE(v->Grid()->IsChecked(row));
+            EXPECT_EQ(Cell(*v, row), Q(fresh.ValueText(r, 0)));
+        } else {
+            EXPECT_EQ(r.value, 0);
+            EXPECT_FALSE(v->Grid()->IsChecked(row));
+        }
+    }
+
+    // A group without those addresses: nothing changes.
+    auto other = std::make_unique<CDialogParam>(3);
+    other->SetPrompts(&prompts);
+    ParamTable third;
+    ptest::LoadSampleTable(third);
+    other->SetTable(&third);
+    other->OnLoadValues();
+    for (const ParamRecord& r : third.params) EXPECT_EQ(r.value, 0);
+
+    // A file of another device type: both messages, nothing changes.
+    ParamTable foreign;
+    ptest::LoadSampleTable(foreign);
+    foreign.deviceType = L"TV390";
+    ASSERT_TRUE(valuefile::Save((dir.path() + "/foreign.xls").toStdWString(), foreign,
+                                paramview::ParamViewRows(foreign, 2), std::vector<bool>(26, true)));
+    prompts.file = dir.path() + "/foreign.xls";
+    prompts.messages.clear();
+    fresh.params[static_cast<size_t>(a.index)].value = 3;
+    v->OnLoadValues();
+    EXPECT_EQ(prompts.messages,
+              (QStringList{"Device model does not match :TV380 != TV390", "The file load failed."}));
+    EXPECT_EQ(fresh.params[static_cast<size_t>(a.index)].value, 3);
+
+    // Cancelled file dialog: nothing at all.
+    prompts.file.clear();
+    prompts.messages.clear();
+    v->OnLoadValues();
+    v->OnSaveValues();
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(Views, MDataSilentRowGivesOneMessageOthersGetValues)
+{
+    Rec(L"09.02").selected = 1;  // marks of the parameter view do not carry over
+    auto v = Open<CDialogMD>(9);
+    ASSERT_EQ(v->RowCount(), 22);
+    for (int r = 0; r < v->RowCount(); ++r) EXPECT_FALSE(v->Grid()->IsChecked(r));
+    EXPECT_FALSE(v->Grid()->Item(0, kColValue)->button);
+    EXPECT_EQ(v->Button(CParamGridView::IDC_WRITE_SELECTED), nullptr);
+
+    // Quantities that stand still while the motor does: the set frequency
+    // (the target frequency register) and the input terminal state.
+    ASSERT_EQ(bench->sim().writeRegister(drivesim::reg::kTargetFrequency, 4321), 0);
+    const ParamRecord& setFreq = Rec(L"09.01");
+    const ParamRecord& current = Rec(L"09.02");
+    const ParamRecord& inputs = Rec(L"09.09");
+    for (const ParamRecord* r : {&setFreq, &current, &inputs}) v->Grid()->SetChecked(RowOf(*v, *r), true);
+    port->silent.insert(static_cast<uint16_t>(current.address - 1));
+    // While the message is up the batch waits: nothing after the silent row
+    // has been asked for yet.
+    int readsAtMessage = -1;
+    prompts.onMessage = [&](const QString&) { readsAtMessage = port->reads; };
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    ASSERT_EQ(prompts.messages, QStringList{"Parameter write read:P09.02  device error code:255"});
+    EXPECT_EQ(readsAtMessage, 5);  // 09.01 once, 09.02 four times
+    EXPECT_EQ(port->reads, 6);
+    EXPECT_EQ(Cell(*v, RowOf(*v, current)), "-");
+    EXPECT_NEAR(setFreq.value, 43.21, 1e-9);
+    for (const ParamRecord* r : {&setFreq, &inputs}) {
+        EXPECT_NEAR(r->value, ptest::Engineering(bench->Raw(*r), *r), 1e-9) << r->pnu;
+        EXPECT_EQ(Cell(*v, RowOf(*v, *r)), Q(table().ValueText(*r, 0)));
+    }
+    // Toggling in the M-data view leaves the records alone.
+    EXPECT_EQ(Rec(L"09.02").selected, 1);
+}
+
+TEST_F(Views, ClosingDuringLongBatchReturnsPromptly)
+{
+    bench->sim().setFault(drivesim::FaultKind::Silence);  // every request times out
+    auto* v = Open<CDialogParam>(-1).release();
+    v->OnSelectAll();
+    const int rows = v->RowCount();
+    ASSERT_GT(rows, 100);
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(ptest::WaitFor([&] { return port->reads >= 2; }));
+    CDataDlg::Destroy(v);  // as the main window does when another item is chosen
+    const int reads = port->reads;
+    EXPECT_LT(reads, 10);
+    // Nothing keeps running after the view is gone.
+    ptest::WaitFor([] { return false; }, 300);
+    EXPECT_EQ(port->reads, reads);
+    EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(Views, ClosingWhileMDataMessageIsOpen)
+{
+    auto* v = Open<CDialogMD>(9).release();
+    v->OnSelectAll();
+    port->silent.insert(static_cast<uint16_t>(Rec(L"09.00").address - 1));
+    // The view is replaced while its message box is open.
+    bool destroyed = false;
+    prompts.onMessage = [&](const QString&) {
+        if (!destroyed) {
+            destroyed = true;
+            CDataDlg::Destroy(v);
+        }
+    };
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(ptest::WaitFor([&] { return destroyed; }));
+    EXPECT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(port->reads, 4);  // the batch did not go on after the view went
+}
+
+}  // namespace
