@@ -9,6 +9,8 @@
 #include "TorvaneApp.h"
 #include "UiTestUtil.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <gtest/gtest.h>
 
 using linktest::NewFolder;
@@ -158,4 +160,18 @@ TEST_F(App, ExitStopsTheViewBeforeClosingTheLink)
     EXPECT_FALSE(plugins::HaveModbus());
     EXPECT_EQ(failedWhileRunning->load(), 0);
     app->SetPrompts(nullptr);
+}
+
+TEST_F(App, AboutBox)
+{
+    auto app = Start(NewFolder("appabout"));
+    QString title, text;
+    uitest::WhenModalOpens<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    app->OnAbout();
+    EXPECT_EQ(title, QStringLiteral("About Torvane"));
+    EXPECT_EQ(text, QStringLiteral("Torvane Version 1.24"));
 }

@@ -61,6 +61,23 @@ TEST_F(Connection, ConnectNormalFindsTheDriveAndStoresANewPort)
     EXPECT_FALSE(plugins::HaveModbus());
 }
 
+TEST_F(Connection, ParityComesFromTheFirstCharacterOfTheSetting)
+{
+    // A drive on odd parity: the pty carries the odd flag, so the simulator
+    // hears only a link opened with parity number 1.
+    drivesim::SimOptions o = linktest::NormalDrive();
+    o.normalLine.parity = 'O';
+    SimDrive drive(2, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    link_->settings().COMID = L"2";
+    link_->settings().OutTime = L"150";
+    link_->settings().Parity = L"2,EVEN,\u5076";
+    EXPECT_FALSE(link_->ConnectNormal());
+    EXPECT_EQ(drive.sim().stats().requests, 0);
+    link_->settings().Parity = L"1,ODD,\u5947";
+    EXPECT_TRUE(link_->ConnectNormal());
+}
+
 TEST_F(Connection, ConnectNormalDoesNotRewriteAnUnchangedPort)
 {
     SimDrive drive(3, linktest::NormalDrive());
