@@ -175,3 +175,35 @@ TEST_F(App, AboutBox)
     EXPECT_EQ(title, QStringLiteral("About Torvane"));
     EXPECT_EQ(text, QStringLiteral("Torvane Version 1.24"));
 }
+
+TEST_F(App, ViewsAddressTheConfiguredStation)
+{
+    drivesim::SimOptions o = linktest::NormalDrive();
+    o.station = 5;
+    linktest::SimDrive drive(2, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    ASSERT_EQ(drive.sim().writeRegister(0x0700, 77), 0);
+    const std::string dir = NewFolder("appstation");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=2\ndevAddr=5\nOutTime=300\n");
+    auto app = Start(dir);
+    linktest::RecordingPrompts prompts(&app->Connection());
+    app->SetPrompts(&prompts);
+    ASSERT_TRUE(app->AutoConnect());  // the presence test goes to station 5
+
+    auto* view = new CDataDlg;
+    Window(*app)->ShowView(view);
+    auto ok = std::make_shared<std::atomic<int>>(-1);
+    auto value = std::make_shared<std::atomic<int>>(0);
+    ASSERT_TRUE(view->StartWorker([view, ok, value] {
+        ParamRecord r;
+        r.address = 0x0701;
+        uint8_t err = 0;
+        *ok = view->ReadRecord(r, &err) ? 1 : 0;
+        *value = static_cast<int>(r.value);
+    }));
+    ASSERT_TRUE(uitest::PumpUntil([&] { return ok->load() >= 0; }, 5000));
+    EXPECT_EQ(ok->load(), 1);
+    EXPECT_EQ(value->load(), 77);
+    EXPECT_EQ(view->Station(), 5);
+    app->SetPrompts(nullptr);
+}

@@ -58,6 +58,8 @@ void CDataDlg::OnInitDialog()
     ApplyLanguageTexts();
 }
 
+// The workers do not read the settings texts, which the GUI thread may change
+// meanwhile: the station is taken from them whenever a worker starts.
 void CDataDlg::RefreshStation()
 {
     if (TheApp()) station_ = regaccess::StationOf(TheApp()->Settings().devAddr);
@@ -74,6 +76,7 @@ void CDataDlg::RunWorker(Worker which)
 
 bool CDataDlg::StartWorker(Worker which)
 {
+    RefreshStation();
     const int id = batchId_;
     return workers_.Start([this, which, id] {
         t_batchId = id;
@@ -83,6 +86,7 @@ bool CDataDlg::StartWorker(Worker which)
 
 bool CDataDlg::StartWorker(std::function<void()> body)
 {
+    RefreshStation();
     const int id = batchId_;
     return workers_.Start([body = std::move(body), id] {
         t_batchId = id;
@@ -93,7 +97,6 @@ bool CDataDlg::StartWorker(std::function<void()> body)
 bool CDataDlg::StartBatch(Worker which, int progressUpper, const QString& caption)
 {
     if (running_.load()) return false;
-    RefreshStation();
     ++batchId_;
     // The old dialog may still be hidden after its close request; posts of
     // the old batch carry the old id and no longer reach any dialog.

@@ -62,7 +62,7 @@ public:
     // Starts a batch (GUI thread): refused while a batch runs; otherwise the
     // previous progress dialog is discarded, a new one opens with the range
     // 0..progressUpper (and the caption, when given), `running` is set and
-    // the worker starts. The station is taken from the settings now.
+    // the worker starts.
     bool StartBatch(Worker which, int progressUpper, const QString& caption = QString());
     // Clears `running` and waits for every worker to end. Holds nothing the
     // workers need, so a worker finishing its last request runs to its end.
@@ -89,7 +89,8 @@ public:
     // A message box on the GUI thread, shown after the worker has moved on.
     void PostMessage(const QString& text);
 
-    // Register access with the station of the batch (worker threads).
+    // Register access (worker threads) with the station of the connection
+    // settings as it was when the worker started.
     uint8_t Station() const { return station_.load(); }
     void SetStation(uint8_t station) { station_ = station; }
     bool ReadRecord(ParamRecord& record, uint8_t* err);
