@@ -9,11 +9,31 @@ if(TARGET TorvaneShell AND TARGET TorvaneWorkbook)
     ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_tree.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_layout.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_views.cpp
   )
+  # The sample data set (when built) for the tree of the sample table.
+  target_compile_definitions(test_mainframe PRIVATE TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/")
+  if(TARGET TorvaneSampleData)
+    add_dependencies(test_mainframe TorvaneSampleData)
+  endif()
+  if(TARGET TorvaneParams)
+    target_compile_definitions(test_mainframe PRIVATE TEST_HAVE_PARAMS=1)
+  endif()
   target_link_libraries(test_mainframe PRIVATE TorvaneShell TorvaneWorkbook Qt6::Test GTest::gtest)
+  # Connect and Disconnect against the simulated drive, when it is built;
+  # the plug-ins are loaded from the program folder, where the test runs.
+  if(TARGET DriveSimCore AND TARGET RegMaster)
+    target_sources(test_mainframe PRIVATE ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_link.cpp)
+    target_link_libraries(test_mainframe PRIVATE DriveSimCore)
+    add_dependencies(test_mainframe RegMaster)
+    if(TARGET BlockPump)
+      add_dependencies(test_mainframe BlockPump)
+    endif()
+  endif()
+  set_target_properties(test_mainframe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
   include(GoogleTest)
   gtest_discover_tests(test_mainframe
     TEST_PREFIX mainframe.
-    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120
     DISCOVERY_TIMEOUT 60)
 endif()

@@ -68,7 +68,13 @@ TEST_F(FrameTest, MenusToolbarAndShortcuts)
     EXPECT_EQ(Entries(Popup(frame_, 3)), (std::vector<int>{32772, 32773}));
     EXPECT_EQ(Entries(Popup(frame_, 4)), (std::vector<int>{57664, 32785}));
     EXPECT_EQ(frame_->ToolBarButtons(), (std::vector<int>{32776, 32777, 32778, 0, 32774, 32772, 32773, 0, 57664}));
-    EXPECT_EQ(frame_->CommandBars()->ToolBar("Standard")->objectName(), QStringLiteral("Standard"));
+    QToolBar* bar = frame_->CommandBars()->ToolBar("Standard");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->iconSize(), QSize(16, 16));
+    for (int id : frame_->ToolBarButtons())
+        if (id) {
+            EXPECT_FALSE(frame_->Command(id)->icon().isNull()) << id;
+        }
 
     EXPECT_EQ(frame_->Command(ID_CONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+C")));
     EXPECT_EQ(frame_->Command(ID_DISCONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+D")));

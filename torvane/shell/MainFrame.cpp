@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -31,6 +32,51 @@ int ActionId(const QAction* a)
 }
 
 QString ToQ(const std::wstring& s) { return QString::fromStdWString(s); }
+
+// The 16 x 16 toolbar images, drawn rather than loaded so the program needs
+// no image files.
+QIcon CommandIcon(int id)
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    auto text = [&p](const QString& t, const QColor& c) {
+        QFont f = p.font();
+        f.setPixelSize(10);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(c);
+        p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, t);
+    };
+    switch (id) {
+    case ID_EDIT_SERIAL:  // a connector with its pins
+        p.setPen(QColor(60, 60, 60));
+        p.setBrush(QColor(200, 200, 210));
+        p.drawRoundedRect(QRectF(1.5, 4.5, 13, 7), 2, 2);
+        p.setBrush(QColor(60, 60, 60));
+        for (int x = 4; x <= 12; x += 3) p.drawEllipse(QPointF(x, 8), 0.9, 0.9);
+        break;
+    case ID_CONNECT:  // a green light
+    case ID_DISCONNECT:  // a red light
+        p.setPen(QColor(40, 40, 40));
+        p.setBrush(id == ID_CONNECT ? QColor(40, 180, 60) : QColor(210, 50, 40));
+        p.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+        break;
+    case ID_OPEN_DATA:  // a folder
+        p.setPen(QColor(150, 110, 20));
+        p.setBrush(QColor(240, 200, 80));
+        p.drawRect(QRectF(1.5, 4.5, 13, 9));
+        p.drawRect(QRectF(1.5, 2.5, 5, 2));
+        break;
+    case ID_LANGUAGE_CHINESE: text(QString::fromUtf8("中"), QColor(170, 20, 20)); break;
+    case ID_LANGUAGE_ENGLISH: text(QStringLiteral("En"), QColor(20, 60, 160)); break;
+    case ID_APP_ABOUT: text(QStringLiteral("?"), QColor(20, 90, 170)); break;
+    default: p.end(); return QIcon();
+    }
+    p.end();
+    return QIcon(pm);
+}
 }  // namespace
 
 CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
@@ -56,6 +102,9 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     bars_->HideCommand(ID_FILE_PRINT_PREVIEW);
     for (int id : {ID_LANGUAGE_CHINESE, ID_LANGUAGE_ENGLISH})
         if (QAction* a = bars_->Command(id)) a->setCheckable(true);
+    for (int id : StandardToolBarIds())
+        if (QAction* a = id > 0 ? bars_->Command(id) : nullptr) a->setIcon(CommandIcon(id));
+    if (QToolBar* bar = bars_->ToolBar(QString::fromLatin1(kStandardToolBar))) bar->setIconSize(QSize(16, 16));
     // Commands without a menu item or button: reachable by keyboard (the
     // font settings) or from the toolbar's context menu (customise).
     AddHiddenCommand(ID_FONT_SETTINGS, QStringLiteral("Font Settings"), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
@@ -263,9 +312,46 @@ void CMainFrame::OnFontSettings()
     if (CDataDlg* v = CurrentView()) v->ApplyFontSettings();
 }
 
+CustomizeModel CMainFrame::CurrentCustomization() const
+{
+    CustomizeModel m;
+    m.buttons = ToolBarButtons();
+    for (int id : bars_->CommandIds())
+        if (QAction* a = bars_->Command(id)) m.shortcuts[id] = a->shortcut();
+    for (const auto& [id, a] : extraCommands_) m.shortcuts[id] = a->shortcut();
+    m.largeIcons = bars_->LargeIcons();
+    return m;
+}
+
+void CMainFrame::ApplyCustomization(const CustomizeModel& m)
+{
+    std::vector<int> ids;
+    for (int id : m.buttons)
+        if (id == 0 || bars_->Command(id)) ids.push_back(id);
+    bars_->LoadToolBar(QString::fromLatin1(kStandardToolBar), ids);
+    for (const auto& [id, keys] : m.shortcuts)
+        if (QAction* a = Command(id)) a->setShortcut(keys);
+    bars_->SetLargeIcons(m.largeIcons);
+    UpdateCommandStates();
+}
+
+bool CMainFrame::RunCustomize(CCustomizeDlg& dialog)
+{
+    return dialog.exec() == QDialog::Accepted;
+}
+
 void CMainFrame::OnCustomize()
 {
-    bars_->Customize(this);
+    std::map<int, QString> captions;
+    std::vector<int> toolbarCommands;
+    for (int id : bars_->CommandIds())
+        if (QAction* a = bars_->Command(id); a && !bars_->IsCommandHidden(id)) {
+            captions[id] = a->text();
+            toolbarCommands.push_back(id);
+        }
+    for (const auto& [id, a] : extraCommands_) captions[id] = a->text();
+    CCustomizeDlg dialog(CurrentCustomization(), captions, toolbarCommands, StandardToolBarIds(), this);
+    if (RunCustomize(dialog)) ApplyCustomization(dialog.Model());
 }
 
 QMenu* CMainFrame::createPopupMenu()

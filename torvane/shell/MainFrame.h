@@ -4,6 +4,7 @@
 // shortcut and docking layout are kept in a file beside the program.
 #pragma once
 
+#include "CustomizeDlg.h"
 #include "LayoutFile.h"
 #include "MainFrameCommands.h"
 #include "TorvaneApp.h"
@@ -93,6 +94,13 @@ public:
     // check mark on the current language.
     void UpdateCommandStates();
 
+    // ---- Customising ----
+    // The toolbar buttons, every command's keys and the options as they are.
+    CustomizeModel CurrentCustomization() const;
+    // Puts a customisation into effect (commands this window does not have
+    // are left out).
+    void ApplyCustomization(const CustomizeModel& model);
+
     // ---- Layout file ----
     LayoutData CaptureLayout() const;
     void ApplyLayout(const LayoutData& layout);
@@ -106,6 +114,8 @@ protected:
     QMenu* createPopupMenu() override;
     // The Open Data file dialog; an empty result means cancelled.
     virtual QString PromptOpenData(const QString& startPath);
+    // Runs the customise dialog; true on OK.
+    virtual bool RunCustomize(CCustomizeDlg& dialog);
 
 private:
     QAction* AddHiddenCommand(int id, const QString& text, const QKeySequence& keys);

@@ -13,14 +13,24 @@ if(TARGET TorvaneLinkUi AND TARGET Qt6::Widgets)
     ${CMAKE_CURRENT_LIST_DIR}/DeviceViewPane.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TorvaneView.h
     ${CMAKE_CURRENT_LIST_DIR}/TorvaneView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CustomizeDlg.h
+    ${CMAKE_CURRENT_LIST_DIR}/CustomizeDlg.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FontComboDlg.h
     ${CMAKE_CURRENT_LIST_DIR}/FontComboDlg.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFrame.h
     ${CMAKE_CURRENT_LIST_DIR}/MainFrame.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ShellViews.h
+    ${CMAKE_CURRENT_LIST_DIR}/ShellViews.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFrameFactory.h
     ${CMAKE_CURRENT_LIST_DIR}/MainFrameFactory.cpp
   )
   set_target_properties(TorvaneShell PROPERTIES AUTOMOC ON)
   target_include_directories(TorvaneShell PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(TorvaneShell PUBLIC TorvaneLinkUi TorvaneToolkit TorvaneCatalogue Qt6::Widgets)
+  # The views of the other folders, as far as this build has them (those
+  # folders are read before this one).
+  if(TARGET TorvaneParams)
+    target_link_libraries(TorvaneShell PUBLIC TorvaneParams)
+    target_compile_definitions(TorvaneShell PRIVATE TORVANE_SHELL_HAVE_PARAMS=1)
+  endif()
 endif()

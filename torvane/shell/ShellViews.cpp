@@ -1,0 +1,22 @@
+#include "ShellViews.h"
+
+#include "ViewFactory.h"
+
+#ifdef TORVANE_SHELL_HAVE_PARAMS
+#include "DialogMD.h"
+#include "DialogParam.h"
+#endif
+
+void RegisterBuiltViews(CViewFactory& factory)
+{
+#ifdef TORVANE_SHELL_HAVE_PARAMS
+    factory.Register(ViewKind::Parameter, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
+        return new CDialogParam(c.selection, parent);
+    });
+    factory.Register(ViewKind::MData, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
+        return new CDialogMD(c.selection, parent);
+    });
+#else
+    (void)factory;
+#endif
+}
