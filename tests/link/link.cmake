@@ -28,6 +28,11 @@ if(TARGET TorvaneLink AND TARGET DriveSimCore)
     )
     target_link_libraries(test_link_ui PRIVATE TorvaneLinkTestUtil TorvaneLinkUi Qt6::Test)
     set_target_properties(test_link_ui PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
+    # The language test reads the sample data set of the program folder.
+    target_compile_definitions(test_link_ui PRIVATE TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/")
+    if(TARGET TorvaneSampleData)
+      add_dependencies(test_link_ui TorvaneSampleData)
+    endif()
     gtest_discover_tests(test_link_ui DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120)
   endif()

@@ -3,6 +3,7 @@
 #include "ConnectionSettings.h"
 #include "ControlIds.h"
 #include "DialogComSet.h"
+#include "LanguageTables.h"
 #include "LinkTestUtil.h"
 #include "UiTestUtil.h"
 
@@ -139,4 +140,23 @@ TEST_F(ComSetDialog, CancelLeavesTheFileAndReloadsTheSettings)
     EXPECT_EQ(ReadFile(dir + "config.ini"), original);
     EXPECT_EQ(s.COMID, L"4");
     EXPECT_EQ(s.bautRate, L"38400");
+}
+
+TEST_F(ComSetDialog, LanguageTextsReplaceTheTemplateTexts)
+{
+    const std::string folder = TORVANE_SAMPLE_PROGRAM_DIR;
+    if (linktest::ReadFile(folder + "Language/language.xls").empty()) GTEST_SKIP() << "sample data not built";
+    LanguageTables english(W(folder));
+    english.Start();
+    ASSERT_FALSE(english.controlTexts().empty());
+    CDialogComSet dlg(&english);
+    dlg.dataBits = QStringLiteral("7");
+    dlg.show();
+    EXPECT_EQ(dlg.windowTitle(), QString::fromStdWString(english.ControlText(CDialogComSet::IDD)));
+    EXPECT_EQ(CtrlText(FindCtrl(&dlg, CDialogComSet::IDC_PORT_LABEL)),
+              QString::fromStdWString(english.ControlText(CDialogComSet::IDC_PORT_LABEL)));
+    EXPECT_EQ(CtrlText(FindCtrl(&dlg, CDialogComSet::IDOK_)), QString::fromStdWString(english.ControlText(1)));
+    // A combo whose id also names a control elsewhere shows its member.
+    EXPECT_EQ(dlg.combo(CDialogComSet::IDC_DATABITS)->currentText(), QStringLiteral("7"));
+    dlg.hide();
 }

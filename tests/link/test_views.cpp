@@ -102,6 +102,29 @@ TEST(ProgressDialog, RangeStepsAndCancel)
     EXPECT_FALSE(owner.IsRunning());
 }
 
+TEST(ProgressDialog, WorkerUpdatesArriveThroughQueuedCalls)
+{
+    CDataDlg owner;
+    CDlgProgess dlg(&owner);
+    dlg.Create(&owner);
+    dlg.SetRange(4);
+    dlg.show();
+    owner.SetRunning(true);
+    WorkerSlots worker;
+    ASSERT_TRUE(worker.Start([&dlg] {
+        dlg.PostCaption(QStringLiteral("Program downloading...Unlocking EE"));
+        for (int i = 0; i < 6; ++i) dlg.PostStep(1);
+        dlg.PostClose();
+    }));
+    worker.JoinAll();
+    // Nothing reached the widgets from the worker itself.
+    EXPECT_EQ(dlg.position(), 0);
+    EXPECT_TRUE(uitest::PumpUntil([&] { return !dlg.isVisible(); }, 5000));
+    EXPECT_EQ(dlg.position(), 4);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Program downloading...Unlocking EE"));
+    EXPECT_FALSE(owner.IsRunning());  // the close request acts as cancel
+}
+
 TEST_F(Views, BatchRunsOnAWorkerAndClosesItsProgressDialog)
 {
     linktest::SimDrive drive(2, linktest::NormalDrive());
