@@ -25,8 +25,12 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace ptest {
 

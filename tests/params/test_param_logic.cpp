@@ -151,7 +151,10 @@ TEST_F(ValueFiles, SavedLayoutReadByXlrd)
     EXPECT_EQ(doc["sheets"].toArray(), QJsonArray{"Sheet1"});
     const QJsonArray sheet = doc["rows"].toArray();
     ASSERT_EQ(sheet.size(), 5);  // rows 0 to 4
-    auto cell = [&](int row, int col) { return sheet[row].toArray()[col].toObject(); };
+    auto cell = [&](int row, int col) {
+        const QJsonArray r = sheet[row].toArray();
+        return col < r.size() ? r[col].toObject() : QJsonObject{{"type", "empty"}, {"value", ""}};
+    };
     const char* heads[] = {"TV380", "PNU", "VKR PNU", "VALUE", "Descripition", "Default", "Min", "Max", "Unit"};
     for (int c = 0; c < 9; ++c) {
         EXPECT_EQ(cell(0, c)["type"].toString(), "text") << c;

@@ -260,6 +260,44 @@ TEST_F(Views, WriteToSilentRegisterReportedInBothPasses)
     EXPECT_EQ(prompts.messages[0], "Parameter write error:P01.03  read P01.03 errorCode255.\n");
 }
 
+TEST_F(Views, RowsLeftOverWhenPassesRunOutAreReported)
+{
+    // Subgroup 6.1 shows five rows, so a batch has fifteen passes. All
+    // silent: three rows use four attempts each, the fourth gets three, the
+    // fifth none. Both are reported all the same.
+    bench->sim().setFault(drivesim::FaultKind::Silence);
+    auto v = Open<CDialogParam>(61);
+    ASSERT_EQ(v->RowCount(), 5);
+    v->OnSelectAll();
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(port->reads, 15);
+    QString expected = "Parameter read error:";
+    for (int row = 0; row < 5; ++row) {
+        const ParamRecord& r = table().params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])];
+        expected += "P" + Q(r.pnu) + " errorCode255.\n";
+        EXPECT_EQ(Cell(*v, row), "-") << row;
+    }
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], expected);
+}
+
+TEST_F(Views, CancelledWriteNamesTheRowsNotWritten)
+{
+    bench->sim().setFault(drivesim::FaultKind::Silence);
+    auto v = Open<CDialogParam>(1);
+    for (int row = 0; row < 3; ++row) v->Grid()->SetChecked(row, true);
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(ptest::WaitFor([&] { return port->writes >= 1; }));
+    v->Progress()->OnCancel();
+    EXPECT_FALSE(v->IsRunning());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_LT(port->writes, 3);
+    EXPECT_EQ(port->reads, 0);  // no check pass after a cancel
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "Parameter write error:P01.00  P01.01  P01.02  ");
+}
+
 TEST_F(Views, SelectDifferentAfterRead)
 {
     // Subgroup 2.1 holds two records without a default (02.01, 02.03).

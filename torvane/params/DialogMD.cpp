@@ -50,11 +50,13 @@ void CDialogMD::ReadWorker()
     const int lang = LanguageIndex();
     std::vector<uint8_t> lastError(Batch().records.size(), 0);
 
+    uint8_t batchError = 0;
+
     BatchLoop::Hooks h;
     h.attempt = [&](int row) {
         uint8_t err = 0;
         if (ReadRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
-        lastError[static_cast<size_t>(row)] = err;
+        lastError[static_cast<size_t>(row)] = batchError = err;
         return BatchLoop::Attempt::Failed;
     };
     h.done = [&](int row) {
@@ -68,7 +70,11 @@ void CDialogMD::ReadWorker()
         WaitForMessageBox(QString::fromStdWString(
             paramview::MDataErrorMessage(BatchRecord(row).pnu, lastError[static_cast<size_t>(row)])));
     };
-    RunRows(h, h.givenUp);
+    // A row the passes did not reach carries the failure that used them up.
+    RunRows(h, [&](int row) {
+        if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
+        h.givenUp(row);
+    });
 
     FinishBatch();
     PostRedraw();

@@ -96,11 +96,13 @@ void CDialogParam::ReadWorker()
     std::vector<uint8_t> lastError(n, 0);
     std::wstring errors;
 
+    uint8_t batchError = 0;
+
     BatchLoop::Hooks h;
     h.attempt = [&](int row) {
         uint8_t err = 0;
         if (ReadRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
-        lastError[static_cast<size_t>(row)] = err;
+        lastError[static_cast<size_t>(row)] = batchError = err;
         return BatchLoop::Attempt::Failed;
     };
     h.done = [&](int row) {
@@ -111,7 +113,11 @@ void CDialogParam::ReadWorker()
         PostValueText(row, L"-");
         errors += paramview::ReadErrorLine(BatchRecord(row).pnu, lastError[static_cast<size_t>(row)]);
     };
-    RunRows(h, h.givenUp);
+    // A row the passes did not reach carries the failure that used them up.
+    RunRows(h, [&](int row) {
+        if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
+        h.givenUp(row);
+    });
 
     FinishBatch();
     PostRedraw();
@@ -145,6 +151,7 @@ void CDialogParam::WriteWorker()
     if (IsRunning()) {
         PostProgressCaption(Q(paramview::CheckCaption()));
         std::fill(lastError.begin(), lastError.end(), 0);
+        uint8_t batchError = 0;
         std::vector<double> readBack(n, 0.0);
         BatchLoop::Hooks c;
         c.attempt = [&](int row) {
@@ -154,7 +161,7 @@ void CDialogParam::WriteWorker()
                 readBack[static_cast<size_t>(row)] = v;
                 return BatchLoop::Attempt::Done;
             }
-            lastError[static_cast<size_t>(row)] = err;
+            lastError[static_cast<size_t>(row)] = batchError = err;
             return BatchLoop::Attempt::Failed;
         };
         c.done = [&](int row) {
@@ -167,7 +174,10 @@ void CDialogParam::WriteWorker()
         c.givenUp = [&](int row) {
             errors += paramview::CheckGivenUpLine(BatchRecord(row).pnu, lastError[static_cast<size_t>(row)]);
         };
-        RunRows(c, c.givenUp);
+        RunRows(c, [&](int row) {
+            if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
+            c.givenUp(row);
+        });
     }
 
     FinishBatch();
