@@ -126,3 +126,22 @@ TEST_F(FrameTest, BuiltParameterAndMDataViewsOpenFromTheTree)
     EXPECT_NE(frame_->CurrentView()->metaObject()->className(), QByteArray("CDialogMD"));
 }
 #endif
+
+TEST_F(FrameTest, CommandsWithoutMenuItemRunTheirRegisteredHandler)
+{
+    WriteProgramFolder(dir_);
+    Start();
+    QWidget* parentSeen = nullptr;
+    RegisterShellCommand(ID_PROGRAM_MAKER, [&](QWidget* parent) { parentSeen = parent; });
+    frame_->OnCommand(ID_PROGRAM_MAKER);
+    EXPECT_EQ(parentSeen, frame_);
+    // The frame's own handler comes first.
+    int own = 0;
+    frame_->SetCommandHandler(ID_PROGRAM_MAKER, [&] { ++own; });
+    parentSeen = nullptr;
+    frame_->Command(ID_PROGRAM_MAKER)->trigger();
+    EXPECT_EQ(own, 1);
+    EXPECT_EQ(parentSeen, nullptr);
+    RegisterShellCommand(ID_PROGRAM_MAKER, nullptr);
+    EXPECT_EQ(FindShellCommand(ID_PROGRAM_MAKER), nullptr);
+}

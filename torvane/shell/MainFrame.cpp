@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QFontDatabase>
 #include <QPainter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -69,7 +70,13 @@ QIcon CommandIcon(int id)
         p.drawRect(QRectF(1.5, 4.5, 13, 9));
         p.drawRect(QRectF(1.5, 2.5, 5, 2));
         break;
-    case ID_LANGUAGE_CHINESE: text(QString::fromUtf8("中"), QColor(170, 20, 20)); break;
+    case ID_LANGUAGE_CHINESE: {
+        // Without a font that has the character, its initials stand in.
+        const QString zh = QString::fromUtf8("中");
+        const bool haveFont = !QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty();
+        text(haveFont ? zh : QStringLiteral("Zh"), QColor(170, 20, 20));
+        break;
+    }
     case ID_LANGUAGE_ENGLISH: text(QStringLiteral("En"), QColor(20, 60, 160)); break;
     case ID_APP_ABOUT: text(QStringLiteral("?"), QColor(20, 90, 170)); break;
     default: p.end(); return QIcon();
@@ -246,7 +253,10 @@ void CMainFrame::OnCommand(int id)
     case ID_CUSTOMIZE: OnCustomize(); break;
     default: {
         const auto it = handlers_.find(id);
-        if (it != handlers_.end()) it->second();
+        if (it != handlers_.end())
+            it->second();
+        else if (const ShellCommand* c = FindShellCommand(id))
+            (*c)(this);
         break;
     }
     }

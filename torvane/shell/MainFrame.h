@@ -67,7 +67,8 @@ public:
 
     // Runs a command as if the user chose it.
     void OnCommand(int id);
-    // A command without a menu item of its own (the program file maker).
+    // A command without a menu item of its own (the program file maker); it
+    // takes precedence over one registered with RegisterShellCommand.
     void SetCommandHandler(int id, std::function<void()> handler);
 
     // ---- Commands ----

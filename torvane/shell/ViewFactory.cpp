@@ -30,3 +30,25 @@ void RegisterViewKind(ViewKind kind, ViewCreator creator)
 {
     TheViewFactory().Register(kind, std::move(creator));
 }
+
+namespace {
+std::map<int, ShellCommand>& ShellCommands()
+{
+    static std::map<int, ShellCommand> commands;
+    return commands;
+}
+}  // namespace
+
+void RegisterShellCommand(int id, ShellCommand command)
+{
+    if (command)
+        ShellCommands()[id] = std::move(command);
+    else
+        ShellCommands().erase(id);
+}
+
+const ShellCommand* FindShellCommand(int id)
+{
+    const auto it = ShellCommands().find(id);
+    return it == ShellCommands().end() ? nullptr : &it->second;
+}

@@ -34,3 +34,11 @@ private:
 CViewFactory& TheViewFactory();
 // Shorthand for TheViewFactory().Register(kind, creator).
 void RegisterViewKind(ViewKind kind, ViewCreator creator);
+
+// Commands of other folders that have no menu item (the program file maker,
+// 32786): run with the main window as the parent of their dialogs. The main
+// window looks here for commands it does not handle itself.
+using ShellCommand = std::function<void(QWidget* parent)>;
+void RegisterShellCommand(int id, ShellCommand command);
+// The registered command, or null.
+const ShellCommand* FindShellCommand(int id);
