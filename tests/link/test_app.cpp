@@ -112,9 +112,7 @@ TEST_F(App, FailedConnectShowsItsMessageThroughTheSeam)
 {
     linktest::SilentPort port(3);
     const std::string dir = NewFolder("appfail");
-    // 19200: the boot attempts at 9600 and 38400 then reopen the port at
-    // other settings (LinkCore cannot reopen a pty at unchanged ones yet).
-    WriteFile(dir + "config.ini", "[COM]\nCOMID=3\nbautRate=19200\nOutTime=100\n");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=3\nOutTime=100\n");
     auto app = Start(dir);
     linktest::RecordingPrompts prompts(&app->Connection());
     app->SetPrompts(&prompts);

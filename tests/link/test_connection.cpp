@@ -206,19 +206,17 @@ TEST_F(Connection, SearchWithoutAnyPortOpensTheSettingsDialog)
 
 TEST_F(Connection, ConfiguredPortTriesOnlyItsBaudRateThenFails)
 {
-    // The drive runs at 19200; the configuration says 38400. (38400 rather
-    // than 9600 because LinkCore cannot yet reopen a pty at unchanged
-    // settings; see DISABLED_ReopenAtTheSameSettings.)
+    // The drive runs at 19200; the configuration says 9600.
     SimDrive drive(3, linktest::NormalDrive(19200));
     ASSERT_TRUE(drive.ok()) << drive.error();
-    WriteFile(folder_ + "config.ini", "[COM]\nCOMID=3\nbautRate=38400\nOutTime=100\n");
+    WriteFile(folder_ + "config.ini", "[COM]\nCOMID=3\nbautRate=9600\nOutTime=100\n");
     EXPECT_FALSE(link_->AutoConnect());
     ASSERT_EQ(prompts_.messages.size(), 1u);
     EXPECT_EQ(prompts_.messages[0],
               L"Device has failed to connect, Please check:\n 1. Device connection \n 2. Serial port settings");
     EXPECT_EQ(drive.sim().stats().requests, 0);  // 19200 was never tried
     EXPECT_GT(drive.sim().stats().ignoredBytes, 0);
-    EXPECT_EQ(link_->settings().bautRate, L"38400");
+    EXPECT_EQ(link_->settings().bautRate, L"9600");
     EXPECT_EQ(prompts_.settingsDialogs, 0);
 }
 
@@ -246,12 +244,9 @@ TEST_F(Connection, EveryAttemptClosesTheOtherLink)
     EXPECT_FALSE(plugins::HaveXModem());
 }
 
-// LinkCore fault, kept here until it is mended: on a pseudo-terminal the
-// kernel drops the parity-enable flag, and a second open of the same port at
-// unchanged settings with parity is refused ("refused the settings ...:
-// Invalid argument"). Against real ports this does not happen; against the
-// simulator it makes Connect after Disconnect fail at the same baud rate.
-TEST_F(Connection, DISABLED_ReopenAtTheSameSettings)
+// Connect after Disconnect reopens the port at unchanged settings (on a pty
+// the kernel drops the parity-enable flag, which the reopen must survive).
+TEST_F(Connection, ReconnectAfterDisconnectAtTheSameSettings)
 {
     SimDrive drive(2, linktest::NormalDrive());
     ASSERT_TRUE(drive.ok()) << drive.error();
@@ -260,4 +255,5 @@ TEST_F(Connection, DISABLED_ReopenAtTheSameSettings)
     ASSERT_TRUE(link_->ConnectNormal());
     link_->Disconnect();
     EXPECT_TRUE(link_->ConnectNormal());
+    EXPECT_TRUE(prompts_.messages.empty());
 }
