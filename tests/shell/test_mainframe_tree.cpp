@@ -3,6 +3,8 @@
 #include "TorvaneView.h"
 #include "test_mainframe_util.h"
 
+#include <QAction>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTreeWidgetItemIterator>
 
@@ -234,4 +236,69 @@ TEST_F(FrameTest, OpenDataLoadsAnotherTypeAndRebuildsTree)
     EXPECT_EQ(table_.deviceType, L"TV500");
     EXPECT_NE(frame_->DevicePane()->Tree()->FindItem(10001), nullptr);
     EXPECT_NE(ReadText(dir_.file("Language/setting.ini")).find("Device=TV500"), std::string::npos);
+}
+
+namespace {
+// A frame whose Open Data dialog answers with a set path.
+class CAnsweringFrame : public CMainFrame {
+public:
+    CAnsweringFrame(CTorvaneApp& app, const MainFrameOptions& o) : CMainFrame(app, o) {}
+    QString answer;
+    QString startSeen;
+    int prompts = 0;
+
+protected:
+    QString PromptOpenData(const QString& startPath) override
+    {
+        ++prompts;
+        startSeen = startPath;
+        return answer;
+    }
+};
+}  // namespace
+
+TEST_F(FrameTest, OpenDataCommandStartsAtTheLoadedWorkbook)
+{
+    WriteProgramFolder(dir_);
+    CAnsweringFrame* frame = nullptr;
+    makeFrame_ = [&frame](CTorvaneApp& a, const MainFrameOptions& o) {
+        auto f = std::make_unique<CAnsweringFrame>(a, o);
+        frame = f.get();
+        return std::unique_ptr<CMainFrame>(std::move(f));
+    };
+    Start();
+    ASSERT_NE(frame, nullptr);
+
+    // Cancelled: nothing changes.
+    frame->OnCommand(ID_OPEN_DATA);
+    EXPECT_EQ(frame->prompts, 1);
+    EXPECT_EQ(QFileInfo(frame->startSeen).canonicalFilePath(), QFileInfo(dir_.qfile("Parameter/TV380.xls")).canonicalFilePath());
+    EXPECT_EQ(table_.deviceType, L"TV380");
+
+    // A file that does not exist is not loaded.
+    frame->answer = dir_.qfile("Parameter/Nothing.xls");
+    frame->OnCommand(ID_OPEN_DATA);
+    EXPECT_EQ(table_.deviceType, L"TV380");
+    EXPECT_TRUE(prompts_.messages.empty());
+
+    frame->answer = dir_.qfile("Parameter/TV500.xls");
+    frame->OnCommand(ID_OPEN_DATA);
+    EXPECT_EQ(table_.deviceType, L"TV500");
+    frame->OnCommand(ID_OPEN_DATA);
+    EXPECT_EQ(QFileInfo(frame->startSeen).canonicalFilePath(), QFileInfo(dir_.qfile("Parameter/TV500.xls")).canonicalFilePath());
+}
+
+TEST_F(FrameTest, CommandsCarryTheirIdentifiers)
+{
+    WriteProgramFolder(dir_);
+    Start();
+    for (int id : {32772, 32773, 32774, 32775, 32776, 32777, 32778, 32779, 32785, 32786, 21002, 35001, 57664}) {
+        QAction* a = frame_->Command(id);
+        ASSERT_NE(a, nullptr) << id;
+        EXPECT_EQ(a->data().toInt(), id);
+        EXPECT_EQ(a->property("ctrlId").toInt(), id);
+    }
+    // Through a language switch as well (the menus are built anew).
+    EXPECT_TRUE(frame_->SwitchLanguage(L"Chinese"));
+    EXPECT_EQ(frame_->Command(ID_CONNECT)->data().toInt(), ID_CONNECT);
 }

@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -298,6 +299,7 @@ protected:
             o.profilePath = wtext::FromUtf8(profile_);
             o.table = &table_;
             o.views = &views_;
+            if (makeFrame_) return makeFrame_(a, o);
             return std::make_unique<CMainFrame>(a, o);
         });
         EXPECT_TRUE(app_->InitInstance(show));
@@ -315,6 +317,8 @@ protected:
     std::unique_ptr<LanguageTables> language_;
     std::unique_ptr<CTorvaneApp> app_;
     CMainFrame* frame_ = nullptr;
+    // Builds a frame of a derived class instead (set before Start).
+    std::function<std::unique_ptr<CMainFrame>(CTorvaneApp&, const MainFrameOptions&)> makeFrame_;
 };
 
 }  // namespace mftest

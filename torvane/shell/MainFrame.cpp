@@ -152,6 +152,7 @@ QAction* CMainFrame::AddHiddenCommand(int id, const QString& text, const QKeySeq
 {
     auto* a = new QAction(text, this);
     a->setProperty(kIdProperty, id);
+    a->setData(id);
     if (!keys.isEmpty()) a->setShortcut(keys);
     addAction(a);
     connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
@@ -203,6 +204,10 @@ void CMainFrame::UpdateStatusBar()
 
 void CMainFrame::UpdateCommandStates()
 {
+    // The identifier rides on every action as its data too, for code that
+    // looks commands up the plain Qt way.
+    for (int id : bars_->CommandIds())
+        if (QAction* a = bars_->Command(id); a && a->data().toInt() != id) a->setData(id);
     const bool normal = app_.IsNormalConnected();
     const bool boot = app_.IsBootConnected();
     for (int id : {ID_CONNECT, ID_DISCONNECT, ID_EDIT_PARAM})
