@@ -36,10 +36,12 @@ private:
     std::string error_;
 };
 
+// The default reply time-out: a busy machine must not make a silent drive
+// out of a slow answer.
 void WriteConfig(const TempDir& dir)
 {
     WriteText(dir.file("config.ini"),
-              "[COM]\nCOMID=3\nbautRate=9600\nDataBit=8\nParity=2,EVEN,偶\ndevAddr=1\nOutTime=300\nCmdBay=50\n");
+              "[COM]\nCOMID=3\nbautRate=9600\nDataBit=8\nParity=2,EVEN,偶\ndevAddr=1\nOutTime=1000\nCmdBay=50\n");
 }
 
 }  // namespace
