@@ -10,7 +10,10 @@
 #include "ValueFile.h"
 
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -445,6 +448,34 @@ TEST_F(Views, ClosingDuringLongBatchReturnsPromptly)
     EXPECT_LT(port->reads, 10);
     QCoreApplication::processEvents();
     EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(Views, StoppedBatchDoesNotWriteIntoRefilledGrid)
+{
+    // As when the main window loads another table under the view: the
+    // batch stops, the view refills, and what the batch posted before it
+    // stopped must not land in the new rows.
+    for (const wchar_t* pnu : {L"01.00", L"01.01", L"01.02"})
+        bench->sim().writeRegister(static_cast<uint16_t>(Rec(pnu).address - 1), 1);
+    auto v = Open<CDialogParam>(1);
+    v->OnSelectAll();
+    ASSERT_TRUE(v->OnReadSelected());
+    // No event processing here: the batch's posts stay queued.
+    QElapsedTimer t;
+    t.start();
+    while (port->reads < 5 && t.elapsed() < 20000) std::this_thread::yield();
+    ASSERT_GE(port->reads, 5);
+    v->StopWorkers();
+    ParamTable fresh;
+    ptest::LoadSampleTable(fresh);
+    v->SetTable(&fresh);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(ptest::WaitFor([&] { return v->Workers().Running() == 0; }));
+    QCoreApplication::processEvents();
+    for (int row = 0; row < v->RowCount(); ++row) {
+        const ParamRecord& r = fresh.params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])];
+        EXPECT_EQ(Cell(*v, row), Q(fresh.ValueText(r, 0))) << row;
+    }
 }
 
 TEST_F(Views, ClosingWhileMDataMessageIsOpen)

@@ -79,6 +79,7 @@ void CDialogParam::OnSelectDifferent()
     for (int row : paramview::RowsEqualToDefault(*table_, rows_)) {
         grid_->RemoveRow(row);
         rows_.erase(rows_.begin() + row);
+        ++gridGeneration_;
     }
     for (int row = 0; row < grid_->RowCount(); ++row) grid_->SetChecked(row, true);
     grid_->Redraw();

@@ -119,6 +119,7 @@ void CParamGridView::FillGrid()
 {
     grid_->RemoveAllRows();
     rows_.clear();
+    ++gridGeneration_;
     if (!table_) return;
     rows_ = SelectRows();
     const int lang = LanguageIndex();
@@ -166,6 +167,7 @@ bool CParamGridView::BeginBatch(Worker which, int progressUpper, const QString& 
     if (Busy() || !table_) return false;
     batch_.records = rows_;
     batch_.transfer = CheckStates();
+    batch_.generation = gridGeneration_;
     return StartBatch(which, progressUpper, caption);
 }
 
@@ -190,8 +192,10 @@ BatchLoop::Result CParamGridView::RunRows(const BatchLoop::Hooks& hooks, const s
 
 void CParamGridView::PostValueText(int row, const std::wstring& text)
 {
-    PostToGui([this, row, text = Q(text)] {
-        if (row < grid_->RowCount()) grid_->SetItemText(row, paramview::kColValue, text);
+    const int generation = batch_.generation;
+    PostToGui([this, row, generation, text = Q(text)] {
+        if (generation == gridGeneration_ && row < grid_->RowCount())
+            grid_->SetItemText(row, paramview::kColValue, text);
     });
 }
 

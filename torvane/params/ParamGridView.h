@@ -100,6 +100,7 @@ protected:
     struct BatchRows {
         std::vector<int> records;    // record index per row
         std::vector<bool> transfer;  // check state per row when the batch started
+        int generation = 0;          // of the grid rows the batch was started on
     };
     // The rows of the batch in hand (read by its worker).
     const BatchRows& Batch() const { return batch_; }
@@ -124,6 +125,9 @@ protected:
     bool editableValues_;
     CReportGrid* grid_ = nullptr;
     std::vector<int> rows_;
+    // Counts every change of the row list: a batch's posts that arrive after
+    // the rows were refilled or removed no longer name the same records.
+    int gridGeneration_ = 0;
     QIcon editIcon_;
 
 private:
