@@ -107,12 +107,6 @@ TEST(ParamViewText, OptionChoicesAndSummaries)
     EXPECT_EQ(MDataErrorMessage(L"09.03", 255), L"Parameter write read:P09.03  device error code:255");
 }
 
-TEST(ParamViewText, RowsNotReached)
-{
-    EXPECT_EQ(RowsNotReached({true, false, true, true}, 2), (std::vector<int>{2, 3}));
-    EXPECT_TRUE(RowsNotReached({true, true}, 2).empty());
-}
-
 // ---- Value files ----
 
 struct ValueFiles : SampleTable {
