@@ -10,6 +10,7 @@
 #include "ValueFile.h"
 
 #include <QPushButton>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -518,6 +519,11 @@ TEST(ViewTexts, CaptionsFromTheLanguageTable)
     EXPECT_FALSE(v.Button(2004)->isEnabled());
     EXPECT_TRUE(v.Button(2005)->isEnabled());
     v.show();
+    // Keys that would end a dialog leave the view and its rows alone.
+    QTest::keyClick(&v, Qt::Key_Escape);
+    QTest::keyClick(v.Grid(), Qt::Key_Return);
+    EXPECT_TRUE(v.isVisible());
+    EXPECT_FALSE(v.Grid()->IsChecked(0));
     const std::pair<int, const char*> expected[] = {{2001, "Select All"},  {2002, "Clear Selection"},
                                                     {1077, "Select Different"}, {2003, "Read Selected"},
                                                     {2004, "Write Selected"}, {2005, "Load Param"},

@@ -60,6 +60,8 @@ QPushButton* CParamGridView::AddButton(int id, const QString& caption, std::func
 {
     auto* b = new QPushButton(caption, this);
     SetCtrlId(b, id);
+    // Enter in the grid must not run a command.
+    b->setAutoDefault(false);
     const int i = static_cast<int>(buttonOrder_.size());
     b->setGeometry(8 + i * 112, 24, 104, 28);
     connect(b, &QPushButton::clicked, this, [command = std::move(command)] { command(); });
