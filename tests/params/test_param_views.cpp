@@ -9,7 +9,10 @@
 #include "ReportGrid.h"
 #include "ValueFile.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTest>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -496,6 +499,30 @@ TEST_F(Views, ClosingWhileMDataMessageIsOpen)
     ASSERT_TRUE(ptest::WaitFor([&] { return destroyed; }));
     EXPECT_EQ(prompts.messages.size(), 1);
     EXPECT_EQ(port->reads, 4);  // the batch did not go on after the view went
+}
+
+TEST_F(Views, ProgramMessageBoxGoesWithTheView)
+{
+    // The program's own message box, open while the main window replaces
+    // the view: the box goes with its view and the batch ends.
+    auto* v = new CDialogMD(9);
+    v->SetRegisterPort(port.get());
+    v->SetTable(&table());
+    v->OnSelectAll();
+    port->silent.insert(static_cast<uint16_t>(Rec(L"09.00").address - 1));
+    bool destroyed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!destroyed && qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            destroyed = true;
+            CDataDlg::Destroy(v);
+        }
+    });
+    poll.start(10);
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(ptest::WaitFor([&] { return destroyed; }));
+    EXPECT_EQ(port->reads, 4);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace
