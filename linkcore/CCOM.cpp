@@ -1,4 +1,4 @@
-// Part 1.2: the serial channel, and the Linux mapping of port numbers to
+// The serial channel, and the Linux mapping of port numbers to
 // serial devices (README-ports.md).
 #include "CCOM.h"
 #include "CProtocolTemplate.h"
@@ -158,7 +158,8 @@ CCOM::CCOM()
       m_bOpen(false),
       m_pRecvBuf(new char[RECV_BUF_SIZE]),
       m_nReadSize(READ_SIZE),
-      m_bErrorReported(false)
+      m_bErrorReported(false),
+      m_bSendErrorReported(false)
 {
     m_szPortName[0] = '\0';
     m_szDevicePath[0] = '\0';
@@ -208,6 +209,7 @@ void CCOM::MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& 
 
 void CCOM::CloseDevice()
 {
+    std::lock_guard<std::mutex> guard(m_devLock);
     if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
         ReleaseDevice(m_pDev);
 }
@@ -312,6 +314,7 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     ::tcflush(h, TCIFLUSH);
 
     m_bErrorReported = false;
+    m_bSendErrorReported = false;
     m_bOpen = true;
     OnRead(nullptr, 0, COMM_INIT);
     return true;
@@ -366,16 +369,24 @@ int CCOM::SendData(const char* data, int length, unsigned int /*timeout*/)
 {
     if (!m_bOpen || data == nullptr || length <= 0)
         return 0;
-    ACE_HANDLE h = m_pDev->get_handle();
     ssize_t n = -1;
-    if (h == ACE_INVALID_HANDLE)
-        errno = EBADF;
-    else
-        n = m_pDev->send_n(data, static_cast<size_t>(length));
+    {
+        // The device is left open on a failed send: only the receive thread
+        // closes it (after it has seen the line fail too), so a requester
+        // never pulls the handle from under a running read.
+        std::lock_guard<std::mutex> guard(m_devLock);
+        if (m_pDev->get_handle() == ACE_INVALID_HANDLE)
+            errno = EBADF;
+        else
+            n = m_pDev->send_n(data, static_cast<size_t>(length));
+    }
     if (n < 0 || n != length)
     {
-        CloseDevice();
-        ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) %p\n"), ACE_TEXT("send_n")));
+        if (!m_bSendErrorReported)
+        {
+            m_bSendErrorReported = true;
+            ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) COM%d: %p\n"), static_cast<int>(m_cfg.wPortNo), ACE_TEXT("send_n")));
+        }
         return 0;
     }
     return static_cast<int>(n);

@@ -1,4 +1,4 @@
-// Part 1.2: the serial channel.
+// The serial channel.
 //
 // CCOM owns one serial port: opens it with a CCOMSet, sends byte blocks and
 // (after Initialize) runs a receive thread that polls the port every 20 ms and
@@ -13,6 +13,7 @@
 #define LINKCORE_CCOM_H
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <ace/TTY_IO.h>
 #include <ace/Thread.h>
@@ -105,6 +106,12 @@ protected:
     char*             m_pRecvBuf;      // RECV_BUF_SIZE bytes, owned
     int               m_nReadSize;     // READ_SIZE
     bool              m_bErrorReported;// one read-error line per open
+    bool              m_bSendErrorReported; // one send-error line per open
+    // Closing the device and sending on it happen on different threads (the
+    // receive thread closes after a read error, requesters send); the lock
+    // keeps a close from landing in the middle of a send, where the number
+    // could be reused by an unrelated file.
+    std::mutex        m_devLock;
     char              m_szPortName[32];
     char              m_szDevicePath[256];
 
