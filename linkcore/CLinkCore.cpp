@@ -1,4 +1,4 @@
-// Part 1.1: the protocol engine.
+// The protocol engine.
 #include "CLinkCore.h"
 #include "CProtocolTemplate.h"
 

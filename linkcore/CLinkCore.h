@@ -1,4 +1,4 @@
-// Part 1.1: the protocol engine.
+// The protocol engine.
 //
 // CLinkCore is the abstract base of every protocol. A concrete protocol
 // (a plug-in) derives from it, creates its frame finder (a CProtocolExplain
@@ -130,7 +130,7 @@ public:
     // receive buffer, the protocol data and the frame finder.
     virtual ~CLinkCore();
 
-    // Slot order as in Part 1.1.
+    // Virtual operations, in their fixed slot order.
     // Sets up protocol data, trace logs, size limits, the receive buffer, the
     // send hook and the timer thread; calls LOG_Init("VKR"). Returns true.
     virtual bool Initialize();
@@ -195,7 +195,7 @@ protected:
     // unchanged.
     bool SetLogFileSize(const char* iniPath);
 
-    // Fields in the order of Part 1.1.
+    // Fields in their fixed order.
     PFN_CHANNEL_HOOK   m_pfnSend;
     PFN_CHANNEL_HOOK   m_pfnReconnect;
     CSensorDBLink*     m_pDBLink;           // not owned

@@ -1,4 +1,4 @@
-// Part 1.3: protocol template, interface, binding and data link.
+// Protocol template, interface, binding and data link.
 #include "CProtocolTemplate.h"
 
 #include <ace/DLL.h>

@@ -1,4 +1,4 @@
-// Part 1.3: the protocol template and the data link.
+// The protocol template and the data link.
 //
 // CProtocolTemplate is the object the application holds per protocol link.
 // Init(channel, settings, "RegMaster") creates the serial channel (CVKRCom)

@@ -1,4 +1,4 @@
-// Part 1.6: channel descriptors.
+// Channel descriptors.
 #include "ChannelSet.h"
 
 #include <string.h>

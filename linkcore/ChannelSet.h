@@ -1,5 +1,5 @@
-// Part 1.6 (channel descriptors) and the serial configuration record of
-// Part 1.2 (ComCfgStruct, CCOMSet).
+// Channel descriptors and the serial configuration record
+// (ComCfgStruct, CCOMSet).
 #ifndef LINKCORE_CHANNELSET_H
 #define LINKCORE_CHANNELSET_H
 
@@ -18,7 +18,7 @@ enum LinkChannelKind
 };
 
 // Serial configuration record, passed by value between the application and
-// LinkCore. Field order as in Part 1.2; the default member values are the
+// LinkCore. Field order; the default member values are the
 // default record (port 0, 9600 baud, no parity, 8 data bits, 1 stop bit).
 struct ComCfgStruct
 {
@@ -117,7 +117,7 @@ public:
     CUDPSet m_second;
 };
 
-// Serial settings (Part 1.2). The application default-constructs one and
+// Serial settings. The application default-constructs one and
 // fills m_cfg directly.
 class LINKCORE_API CCOMSet : public CComSetBase
 {

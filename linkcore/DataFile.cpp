@@ -1,4 +1,4 @@
-// Part 1.7: data file and status code names.
+// Data file and status code names.
 #include "DataFile.h"
 #include "WSNConfig.h"
 
@@ -19,7 +19,7 @@ struct StatusName
     const char* desc;   // GBK bytes, as stored in the original table
 };
 
-// The 29 channel status codes of Part 1.7, in table order.
+// The 29 channel status codes, in table order.
 const StatusName kStatusNames[] = {
     { -1, "COMM_ERROR", "\xCD\xA8\xD0\xC5\xB4\xED\xCE\xF3" },  // 通信错误
     { 100, "COMM_INIT", "\xCD\xA8\xB5\xC0\xB3\xF5\xCA\xBC\xBB\xAF" },  // 通道初始化

@@ -1,4 +1,4 @@
-// Part 1.7: CDataFile (the thin file object under the trace logs) and the
+// CDataFile (the thin file object under the trace logs) and the
 // channel status codes with their names.
 #ifndef LINKCORE_DATAFILE_H
 #define LINKCORE_DATAFILE_H
@@ -6,7 +6,7 @@
 #include <ace/FILE_IO.h>
 #include "LinkCoreExport.h"
 
-// Channel status codes (Part 1.7). A channel status event reaches
+// Channel status codes. A channel status event reaches
 // CLinkCore::ReadFrChannel / ProcessUpFrame with one of these as `status`.
 enum LinkCommStatus
 {

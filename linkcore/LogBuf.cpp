@@ -1,4 +1,4 @@
-// Part 1.4: trace logs (CSFlogBuf).
+// Trace logs (CSFlogBuf).
 #include "LogBuf.h"
 #include "WSNConfig.h"
 #include "CLinkCore.h"

@@ -1,4 +1,4 @@
-// Part 1.4: message logs.
+// Message logs.
 //  - CSFlogBuf: hexadecimal trace of byte blocks into two alternating files
 //    ("<stem>_1.txt", "<stem>_0.txt"); the engine owns two of them.
 //  - LOG_ functions: the process-wide run-info log. Lines are queued from any

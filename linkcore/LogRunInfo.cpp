@@ -1,4 +1,4 @@
-// Part 1.4: the run-info log (LOG_ functions, CLogRunInfoList, CLog).
+// The run-info log (LOG_ functions, CLogRunInfoList, CLog).
 #include "LogBuf.h"
 #include "LogRunInfo.h"
 

@@ -1,4 +1,4 @@
-// Part 1.4: the parts of the run-info log behind the LOG_ functions. Exported
+// The parts of the run-info log behind the LOG_ functions. Exported
 // so that tests and tools can drive them directly; protocols and the program
 // use the LOG_ functions of LogBuf.h.
 #ifndef LINKCORE_LOGRUNINFO_H

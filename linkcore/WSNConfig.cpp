@@ -1,4 +1,4 @@
-// Part 1.5: configuration files and paths.
+// Configuration files and paths.
 #include "WSNConfig.h"
 
 #include <ace/Configuration.h>

@@ -1,4 +1,4 @@
-// Part 1.5: configuration files and paths (the WSN functions).
+// Configuration files and paths (the WSN functions).
 //
 // Every function loads the whole file into an ACE configuration heap, looks
 // the value up and discards the copy; nothing is cached between calls and
@@ -12,7 +12,7 @@
 #include <stdint.h>
 #include "LinkCoreExport.h"
 
-// One folder entry filled by WSNGetFilePath (field order as in Part 1.5).
+// One folder entry filled by WSNGetFilePath.
 struct WSN_FILE_ENTRY
 {
     int32_t nSize;        // file size in bytes, 0 when it cannot be read

@@ -436,10 +436,10 @@ class ProgramPackage(unittest.TestCase):
                     self.assertEqual(self.archive.read(name), f.read(), name)
 
     def test_images_follow_their_description(self):
-        specs = source_rows(os.path.join(SOURCE_DIR, "program", "images.csv"))[1:]
+        image_rows = source_rows(os.path.join(SOURCE_DIR, "program", "images.csv"))[1:]
         zero_block = bytes(128)
         code_sizes = []
-        for folder, name, size, seed, zeros, patches in specs:
+        for folder, name, size, seed, zeros, patches in image_rows:
             expect = xorshift_image(
                 int(size), int(seed, 0), [int(z) for z in zeros.split(";") if z],
                 [(int(p.split("=", 1)[0]), p.split("=", 1)[1]) for p in patches.split(";") if p])

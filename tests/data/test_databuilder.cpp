@@ -237,19 +237,19 @@ TEST(LanguageSource, EscapesAndGaps) {
 }
 
 TEST(Images, GeneratedBytesFollowTheDescription) {
-    ImageSpec spec;
-    spec.size = 300;
-    spec.seed = 0x12345678;
-    spec.zeroBlocks = {1};
-    spec.patches = {{25, "38000075"}};
-    const std::string a = GenerateImage(spec), b = GenerateImage(spec);
+    ImageSpec image;
+    image.size = 300;
+    image.seed = 0x12345678;
+    image.zeroBlocks = {1};
+    image.patches = {{25, "38000075"}};
+    const std::string a = GenerateImage(image), b = GenerateImage(image);
     ASSERT_EQ(a.size(), 300u);
     EXPECT_EQ(a, b);
     EXPECT_EQ(a.substr(128, 128), std::string(128, '\0'));
     EXPECT_EQ(a.substr(25, 9), std::string("38000075") + '\0');
     EXPECT_NE(a.substr(0, 25), std::string(25, '\0'));
-    spec.seed = 0x12345679;
-    EXPECT_NE(GenerateImage(spec).substr(256), a.substr(256));
+    image.seed = 0x12345679;
+    EXPECT_NE(GenerateImage(image).substr(256), a.substr(256));
 
     TempDir dir;
     std::vector<ImageSpec> images;

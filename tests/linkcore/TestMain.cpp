@@ -1,4 +1,4 @@
-// main of every LinkCore test program: runs the tests inside a temporary
+// Main of every LinkCore test program: runs the tests inside a temporary
 // folder so the source and build trees are never written to.
 #include "TestUtil.h"
 #include "LogBuf.h"

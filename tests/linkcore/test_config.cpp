@@ -1,4 +1,4 @@
-// Parts 1.5, 1.6, 1.7: configuration functions (both syntaxes), folder
+// Configuration functions (both syntaxes), folder
 // listing and creation, CDataFile, status code names, channel descriptors.
 #include "TestUtil.h"
 

@@ -1,4 +1,4 @@
-// Part 1.1: the protocol engine with a test protocol.
+// The protocol engine with a test protocol.
 #include "TestUtil.h"
 
 #include "CLinkCore.h"

@@ -1,4 +1,4 @@
-// Part 1.4: trace logs (CSFlogBuf) and the run-info log (LOG_ functions,
+// Trace logs (CSFlogBuf) and the run-info log (LOG_ functions,
 // CLogRunInfoList, CLog).
 #include "TestUtil.h"
 

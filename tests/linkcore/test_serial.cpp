@@ -1,4 +1,4 @@
-// Part 1.2: the serial channel against a real pseudo-terminal pair, and the
+// The serial channel against a real pseudo-terminal pair, and the
 // Linux port mapping (TORVANE_COMn, ports.ini, /dev/ttyS(n-1)).
 #include "TestUtil.h"
 #include "PtyUtil.h"

@@ -1,4 +1,4 @@
-// Part 1.3: the protocol template loading small test plug-ins by name.
+// The protocol template loading small test plug-ins by name.
 #include "TestUtil.h"
 #include "PtyUtil.h"
 

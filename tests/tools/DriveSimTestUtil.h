@@ -195,7 +195,7 @@ inline int writeReg(PtyPort& port, std::uint16_t reg, std::uint16_t value, std::
     return 0;
 }
 
-// A 133-byte XMODEM-CRC block as Part 3.1 frames it: SOH, number,
+// A 133-byte XMODEM-CRC block as it goes on the wire: SOH, number,
 // complement, the data padded with 0x00, CRC high, CRC low; the zero-CRC rule
 // applied.
 inline Bytes block(int number, const Bytes& data, bool corruptCrc = false) {

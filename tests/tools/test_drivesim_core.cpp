@@ -1,4 +1,4 @@
-// drivesim core, without a pty: checksums, configuration, fault specs, line
+// drivesim core, without a pty: checksums, configuration, fault texts, line
 // settings, parameter conversions, the drive model on a simulated clock,
 // Modbus framing and the bootloader's command handling.
 #include "BootConfig.h"

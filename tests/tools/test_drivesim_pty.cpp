@@ -115,7 +115,7 @@ TEST_F(SimTest, DriveControlOfPart72) {
     EXPECT_EQ(writeReg(port_, reg::kRunCommand, cmd::kCoastStop), 0);
     EXPECT_EQ(readReg(port_, reg::kOutputFrequency), 0);
 
-    // A simulated trip, cleared by the fault reset of Part 8.1 step 15.
+    // A simulated trip, cleared by the fault reset at the end of a download.
     sim_->setFault(FaultKind::DriveFault);
     EXPECT_EQ(readReg(port_, reg::kStatus) & 0x02, 0x02);
     EXPECT_EQ(writeReg(port_, reg::kRunCommand, cmd::kFaultReset), 0);
@@ -309,12 +309,12 @@ TEST_F(SimTest, BootSession) {
     startSim(o);
     openPort(38400);
 
-    // Connection (Part 4.2).
+    // Connection.
     std::string r = command(port_, "VKR PM version\n");
     EXPECT_NE(r.find(o.boot.versionText), std::string::npos);
     EXPECT_NE(r.find("RedBoot>"), std::string::npos);
 
-    // Part number at 153 (Part 8.4).
+    // Part number at 153.
     r = command(port_, "VKR pm read_ee -a 153 -l 9\n");
     EXPECT_EQ(r.rfind("313233343536373800", 0), 0u) << r;
 
@@ -384,7 +384,7 @@ TEST_F(SimTest, BootSession) {
     EXPECT_EQ(sendBlock(port_, block(3, code)), 0x15);
 
     // Mode word (EE 0x600): writable while the EE is locked, read with the
-    // double newline of Part 8.4.
+    // double newline the program sends.
     EXPECT_NE(command(port_, "VKR pm write_ee -a 0x600 -d 0081\n").find("OK"), std::string::npos);
     ASSERT_TRUE(port_.write("VKR pm read_ee -a 0x600 -l 2\n\n"));
     r = text(port_.readUntil(

@@ -185,18 +185,18 @@ bool LoadImageSource(const std::string& path, std::vector<ImageSpec>& out, std::
     return true;
 }
 
-std::string GenerateImage(const ImageSpec& spec) {
-    std::string bytes(static_cast<size_t>(spec.size), '\0');
-    uint32_t x = spec.seed;
+std::string GenerateImage(const ImageSpec& image) {
+    std::string bytes(static_cast<size_t>(image.size), '\0');
+    uint32_t x = image.seed;
     for (auto& b : bytes) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
         b = static_cast<char>(x >> 24);
     }
-    for (long block : spec.zeroBlocks)
+    for (long block : image.zeroBlocks)
         std::fill(bytes.begin() + block * 128, bytes.begin() + (block + 1) * 128, '\0');
-    for (const auto& p : spec.patches) {
+    for (const auto& p : image.patches) {
         std::copy(p.second.begin(), p.second.end(), bytes.begin() + p.first);
         bytes[p.first + p.second.size()] = '\0';
     }
@@ -251,7 +251,7 @@ bool BuildProgramFolder(const std::vector<ModelRow>& models, const std::vector<I
                         const std::string& calibrationDir, const std::string& stagingDir,
                         std::string& error) {
     std::map<std::string, std::string> generated;  // "folder/name" -> bytes
-    for (const auto& spec : images) generated[spec.folder + "/" + spec.name] = GenerateImage(spec);
+    for (const auto& image : images) generated[image.folder + "/" + image.name] = GenerateImage(image);
 
     // Every model's files must be in the package, and the data image must
     // carry the model's part number where the drive reports it from.

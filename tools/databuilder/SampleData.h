@@ -135,7 +135,7 @@ bool LoadModelSource(const std::string& path, std::vector<ModelRow>& out, std::s
 bool LoadImageSource(const std::string& path, std::vector<ImageSpec>& out, std::string& error);
 // Deterministic image bytes: xorshift32 stream from the seed, then the zero
 // blocks, then the patches.
-std::string GenerateImage(const ImageSpec& spec);
+std::string GenerateImage(const ImageSpec& image);
 
 // Commands of a calibration file as the download reads them: a line counts
 // when it contains "VKR pm write_ee"; the command is the text from there to the

@@ -1,4 +1,4 @@
-// Boot request values (Part 8.4): the program writes the boot request code to
+// Boot request values: the program writes the boot request code to
 // register 0x0605 and then the boot request key twice to register 0x4E1F to
 // make the drive restart in its bootloader.
 //
@@ -16,7 +16,7 @@
 namespace torvane {
 namespace bootrequest {
 
-// The code is assembled at run time from two byte values (Part 8.4).
+// The code is assembled at run time from two byte values.
 constexpr std::uint8_t kCodeHighByte = 0x5A;
 constexpr std::uint8_t kCodeLowByte = 0xA5;
 constexpr std::uint16_t kDefaultCode =

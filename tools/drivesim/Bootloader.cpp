@@ -374,7 +374,7 @@ void Bootloader::executeLine(const std::string& line, double now, BootActions* a
         }
         // The lock guards the EE contents; the mode word belongs to the
         // bootloader itself and stays writable (the download marks it while
-        // the EE is locked, Part 8.1 steps 4.2 and 9).
+        // the EE is locked: a download locks the EE and then still writes the mode word).
         bool onlyModeWord = address >= ee::kModeWord && address + data.size() <= ee::kModeWord + 2;
         if (eeLocked_ && !onlyModeWord) {
             error("EE is locked");

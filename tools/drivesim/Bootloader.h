@@ -1,6 +1,6 @@
 // The drive's bootloader in boot mode: a text command line (prompt
-// "RedBoot>", commands "VKR pm ...", Parts 4.2, 8.1, 8.4) and an XMODEM-CRC
-// receiver for the load commands (Part 3.1). Bytes come in with their
+// "RedBoot>", commands "VKR pm ...") and an XMODEM-CRC
+// receiver for the load commands. Bytes come in with their
 // arrival times; replies go out through the Output list. Not thread-safe:
 // the simulator guards it.
 #pragma once

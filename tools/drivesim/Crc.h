@@ -1,5 +1,5 @@
 // The two checksums the drive's protocols use, written here from the wire
-// formats alone (Parts 2.1 and 3.1), independently of RegMaster and BlockPump.
+// formats alone, independently of RegMaster and BlockPump.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@ std::uint16_t crc16Modbus(const std::uint8_t* data, std::size_t length);
 // final XOR. Sent high byte first. Check value for "123456789": 0x31C3.
 std::uint16_t crc16Xmodem(const std::uint8_t* data, std::size_t length);
 
-// What an XMODEM-CRC sender of Part 3.1 puts on the wire for an image, block
+// What an XMODEM-CRC sender puts on the wire for an image, block
 // after block: the data padded with 0x00 to whole 128-byte blocks, and in
 // each block whose CRC comes out 0x0000 while its last byte is 0x00 that
 // last byte replaced by 0x1A (the zero-CRC rule). The bootloader stores what

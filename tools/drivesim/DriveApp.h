@@ -12,7 +12,7 @@
 
 namespace drivesim {
 
-// Registers with a fixed meaning (Parts 4.2, 7.2, 8.4).
+// Registers with a fixed meaning.
 namespace reg {
 constexpr std::uint16_t kPresence = 0x0055;
 constexpr std::uint16_t kSeriesFirst = 0x0329;  // 0x0329..0x032D; text in 0x032B..0x032D
@@ -23,7 +23,7 @@ constexpr std::uint16_t kStatus = 10099;
 constexpr std::uint16_t kOutputFrequency = 10101;  // 0.1 Hz
 }  // namespace reg
 
-// Run command codes written to register 9999 (Part 7.2).
+// Run command codes written to register 9999.
 namespace cmd {
 constexpr std::uint16_t kForward = 1;
 constexpr std::uint16_t kReverse = 2;

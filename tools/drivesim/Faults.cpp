@@ -74,9 +74,9 @@ FaultSetting defaultFaultSetting(FaultKind kind) {
     return s;
 }
 
-bool parseFaultSpec(const std::string& spec, FaultKind* kind, FaultSetting* setting,
+bool parseFaultSpec(const std::string& faultText, FaultKind* kind, FaultSetting* setting,
                     std::string* error) {
-    std::string rest = spec;
+    std::string rest = faultText;
     std::string countText;
     std::size_t hash = rest.find('#');
     if (hash != std::string::npos) {
@@ -91,7 +91,7 @@ bool parseFaultSpec(const std::string& spec, FaultKind* kind, FaultSetting* sett
     }
     FaultKind k;
     if (!faultFromName(rest, &k)) {
-        if (error) *error = "unknown fault \"" + rest + "\" in \"" + spec + "\"";
+        if (error) *error = "unknown fault \"" + rest + "\" in \"" + faultText + "\"";
         return false;
     }
     FaultSetting s = defaultFaultSetting(k);
@@ -103,30 +103,30 @@ bool parseFaultSpec(const std::string& spec, FaultKind* kind, FaultSetting* sett
             a2 = argText.substr(colon + 1);
         }
         if (!parseInt(a1, &s.arg) || (colon != std::string::npos && !parseInt(a2, &s.arg2))) {
-            if (error) *error = "bad argument \"" + argText + "\" in fault \"" + spec + "\"";
+            if (error) *error = "bad argument \"" + argText + "\" in fault \"" + faultText + "\"";
             return false;
         }
         if (s.arg < 0 || s.arg2 < 0) {
-            if (error) *error = "negative argument in fault \"" + spec + "\"";
+            if (error) *error = "negative argument in fault \"" + faultText + "\"";
             return false;
         }
     }
     if (hash != std::string::npos) {
         if (!parseInt(countText, &s.remaining) || s.remaining < 1) {
-            if (error) *error = "bad count \"" + countText + "\" in fault \"" + spec + "\"";
+            if (error) *error = "bad count \"" + countText + "\" in fault \"" + faultText + "\"";
             return false;
         }
     }
     if (k == FaultKind::Exception && (s.arg < 1 || s.arg > 255)) {
-        if (error) *error = "exception code must be 1..255 in \"" + spec + "\"";
+        if (error) *error = "exception code must be 1..255 in \"" + faultText + "\"";
         return false;
     }
     if (k == FaultKind::Split && s.arg < 1) {
-        if (error) *error = "split size must be at least 1 in \"" + spec + "\"";
+        if (error) *error = "split size must be at least 1 in \"" + faultText + "\"";
         return false;
     }
     if (k == FaultKind::NakBlock && s.arg < 1) {
-        if (error) *error = "nak-block needs a block number from 1 in \"" + spec + "\"";
+        if (error) *error = "nak-block needs a block number from 1 in \"" + faultText + "\"";
         return false;
     }
     *kind = k;

@@ -37,14 +37,14 @@ struct FaultSetting {
     int remaining = -1;  // -1: until cleared
 };
 
-// The fault's name as used in specs ("bad-crc", ...).
+// The fault's name as written on the command line ("bad-crc", ...).
 const char* faultName(FaultKind kind);
 // The kind for a name; false when unknown.
 bool faultFromName(const std::string& name, FaultKind* kind);
 // The setting a bare "NAME" gives (defaults filled in, active).
 FaultSetting defaultFaultSetting(FaultKind kind);
-// Parses a spec; on failure returns false with a message in `*error`.
-bool parseFaultSpec(const std::string& spec, FaultKind* kind, FaultSetting* setting,
+// Parses a faultText; on failure returns false with a message in `*error`.
+bool parseFaultSpec(const std::string& faultText, FaultKind* kind, FaultSetting* setting,
                     std::string* error);
 // One line per fault: "  name[=ARG]  meaning", for --help.
 std::string faultHelpText();

@@ -11,7 +11,7 @@ namespace drivesim {
 
 namespace ee {
 constexpr std::size_t kSize = 8192;
-constexpr std::uint32_t kPartNumber = 153;  // 8 ASCII bytes (Part 8.4)
+constexpr std::uint32_t kPartNumber = 153;  // 8 ASCII bytes
 constexpr std::uint32_t kModeWord = 0x600;  // 2 bytes: 00 65 start the application, 00 81 stay in boot
 constexpr std::uint16_t kModeApplication = 0x0065;
 constexpr std::uint16_t kModeDownloading = 0x0081;

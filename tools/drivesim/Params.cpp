@@ -128,8 +128,7 @@ std::string cellText(xls::Sheet& s, int row, int col) {
     }
 }
 
-// Base-10 integer that stops at the first non-digit; empty text gives 0
-// (Part 5.1).
+// Base-10 integer that stops at the first non-digit; empty text gives 0.
 long parseIntText(const std::string& t) { return std::strtol(t.c_str(), nullptr, 10); }
 
 double parseRealText(const std::string& t) { return std::strtod(t.c_str(), nullptr); }

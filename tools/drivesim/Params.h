@@ -1,5 +1,5 @@
 // The drive's parameter registers: one definition per parameter record of a
-// parameter workbook (Part 5.3), or the small built-in set used without one.
+// parameter workbook, or the small built-in set used without one.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,7 @@ struct ParamDef {
     double maxValue = 0;       // column O
     int group = -1;            // number of the enclosing group header (not subgroup); -1 above the first
 
-    // Register is signed 16-bit when minValue < 0 (Part 5.3).
+    // Register is signed 16-bit when minValue < 0.
     bool isSigned() const { return !noMin && minValue < 0; }
     // 10^exponent for exponents 0, -1, -2, -3; 1 for any other (no scaling).
     double scale() const;
@@ -49,7 +49,7 @@ struct ParamDef {
 // torque, power, heatsink temperature).
 std::vector<ParamDef> builtinParams();
 
-// Reads the parameter records of sheet 0 as Part 5.3 lays them out: rows 2 to
+// Reads the parameter records of sheet 0 as the parameter workbook lays them out: rows 2 to
 // 1023, an empty column B ends the scan, "**" / "*" in B mark group and
 // subgroup headers, rows without text in column A are skipped. Numbers in
 // columns A, G, K, M, O may be text cells (as the workbooks hold them) or

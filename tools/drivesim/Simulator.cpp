@@ -698,10 +698,10 @@ bool Simulator::waitForMode(Mode m, int timeoutMs) const {
     }
 }
 
-bool Simulator::setFault(const std::string& spec, std::string* error) {
+bool Simulator::setFault(const std::string& faultText, std::string* error) {
     FaultKind k;
     FaultSetting s;
-    if (!parseFaultSpec(spec, &k, &s, error)) return false;
+    if (!parseFaultSpec(faultText, &k, &s, error)) return false;
     setFault(k, s);
     return true;
 }

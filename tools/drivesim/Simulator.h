@@ -5,7 +5,7 @@
 // bootloader's command line and XMODEM-CRC receiver in boot mode. Whoever
 // opens the slave side (the program, mbpoll, sx, a test) is the PC.
 //
-// It is written from the wire formats of the specification only and shares
+// It is written from the drive's wire formats only and shares
 // no code with LinkCore, RegMaster or BlockPump, so that a fault in them
 // cannot hide behind the same fault here.
 //
@@ -140,7 +140,7 @@ public:
     bool waitForMode(Mode m, int timeoutMs) const;
 
     // Faults (see Faults.h).
-    bool setFault(const std::string& spec, std::string* error = nullptr);
+    bool setFault(const std::string& faultText, std::string* error = nullptr);
     void setFault(FaultKind kind, FaultSetting setting);
     void setFault(FaultKind kind) { setFault(kind, defaultFaultSetting(kind)); }
     void clearFault(FaultKind kind);

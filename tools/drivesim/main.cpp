@@ -169,10 +169,10 @@ int main(int argc, char** argv) {
         else if (a == "--erase-time") o.boot.eraseSeconds = number(i, 0, 600000) / 1000.0;
         else if (a == "--xmodem-poll") o.boot.xmodemPoll = number(i, 0, 600000) / 1000.0;
         else if (a == "--fault") {
-            std::string spec = need(i), err;
+            std::string faultText = need(i), err;
             FaultKind k;
             FaultSetting s;
-            if (!parseFaultSpec(spec, &k, &s, &err)) usageError(err);
+            if (!parseFaultSpec(faultText, &k, &s, &err)) usageError(err);
             o.faults.emplace_back(k, s);
         } else if (a == "-v" || a == "--verbose") verbose = true;
         else if (a == "-q" || a == "--quiet") quiet = true;
