@@ -1,5 +1,5 @@
 // The serial channel, and the Linux mapping of port numbers to
-// serial devices (README-ports.md).
+// serial devices (see "Serial ports" in the README).
 #include "CCOM.h"
 #include "CProtocolTemplate.h"
 #include "DataFile.h"

@@ -8,7 +8,7 @@
 //
 // Port numbers on Linux: COMn is the device LinkCoreSerialDevice(n) names
 // (TORVANE_COMn, then [Ports] COMn of ports.ini in the program folder, then
-// /dev/ttyS(n-1)); see README-ports.md.
+// /dev/ttyS(n-1)); see "Serial ports" in the README.
 #ifndef LINKCORE_CCOM_H
 #define LINKCORE_CCOM_H
 
