@@ -243,7 +243,9 @@ TEST_F(ValueFiles, ApplyPrefersRowNThenMatchesAddresses)
     EXPECT_EQ(r0.value, 2);
     EXPECT_EQ(r5.value, 9.5);
     for (size_t i = 0; i < rows.size(); ++i)
-        if (i != 0 && i != 5) EXPECT_EQ(table.params[static_cast<size_t>(rows[i])].value, 0) << i;
+        if (i != 0 && i != 5) {
+            EXPECT_EQ(table.params[static_cast<size_t>(rows[i])].value, 0) << i;
+        }
 }
 
 }  // namespace
