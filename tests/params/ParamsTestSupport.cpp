@@ -4,6 +4,8 @@
 #include "WideText.h"
 
 #include <QComboBox>
+#include <QJsonDocument>
+#include <QProcess>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -105,6 +107,17 @@ double Engineering(uint16_t raw, const ParamRecord& r)
     case -3: return n / 1000.0;
     default: return n;
     }
+}
+
+QJsonObject ReadWithXlrd(const QString& path, std::string* error)
+{
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TORVANE_PARAMS_TEST_DIR "/value_file_xlrd.py"), path});
+    if (!py.waitForFinished(30000) || py.exitStatus() != QProcess::NormalExit || py.exitCode() != 0) {
+        *error = "xlrd: " + py.readAllStandardError().toStdString();
+        return {};
+    }
+    return QJsonDocument::fromJson(py.readAllStandardOutput()).object();
 }
 
 int IndexOf(const ParamTable& table, const std::wstring& pnu)

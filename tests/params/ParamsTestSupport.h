@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -166,6 +167,11 @@ private:
 // Engineering value of a raw register word, computed here from the table's
 // rules (signed when min < 0, scaled by the exponent).
 double Engineering(uint16_t raw, const ParamRecord& r);
+
+// A workbook as /usr/bin/python3 with xlrd reads it (value_file_xlrd.py):
+// {"sheets": [...], "rows": [[{"type", "value"}, ...], ...]}; an empty object
+// with *error set when the script failed.
+QJsonObject ReadWithXlrd(const QString& path, std::string* error);
 
 // Index of a record by its PNU text ("01.03"); -1 when none.
 int IndexOf(const ParamTable& table, const std::wstring& pnu);

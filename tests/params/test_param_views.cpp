@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QTest>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <thread>
@@ -340,6 +341,21 @@ TEST_F(Views, ValueFileSaveLoadAndDeviceCheck)
     EXPECT_EQ(prompts.lastFilter, "VKR Para(*.xls)|*.xls");
     ASSERT_EQ(prompts.messages, QStringList{"The file is saved successfully."});
     ASSERT_TRUE(QFile::exists(dir.path() + "/motor.xls"));
+    {
+        // Sheet rows 2 and 4 hold the two rows, rows 1 and 3 stay empty.
+        std::string err;
+        const QJsonObject doc = ptest::ReadWithXlrd(dir.path() + "/motor.xls", &err);
+        ASSERT_FALSE(doc.isEmpty()) << err;
+        const QJsonArray rows = doc["rows"].toArray();
+        ASSERT_EQ(rows.size(), 5);
+        EXPECT_EQ(rows[0].toArray()[3].toObject()["value"].toString(), "VALUE");
+        EXPECT_TRUE(rows[1].toArray().isEmpty());
+        EXPECT_TRUE(rows[3].toArray().isEmpty());
+        EXPECT_EQ(rows[2].toArray()[1].toObject()["value"].toDouble(), a.address);
+        EXPECT_EQ(rows[2].toArray()[3].toObject()["value"].toDouble(), 1.5);
+        EXPECT_EQ(rows[4].toArray()[1].toObject()["value"].toDouble(), b.address);
+        EXPECT_EQ(rows[4].toArray()[3].toObject()["value"].toDouble(), 7.25);
+    }
     from.reset();
 
     // Loaded into group 2 of a fresh table: only the two addresses change.
