@@ -35,6 +35,10 @@ public:
 
     // Store a cell, replacing what was there. False for a row or column out
     // of the format's range (65536 rows, 256 columns) or a null text.
+    // Also false: a text longer than 8192 UTF-16 code units (the longest
+    // that FreeXL reads back) and a number that is NaN or infinite (BIFF8
+    // cannot hold it). An empty text is saved as a blank cell, so it reads
+    // back as an empty cell.
     virtual bool writeStr(int row, int col, const wchar_t* text) = 0;
     virtual bool writeNum(int row, int col, double value) = 0;
     virtual bool writeBool(int row, int col, bool value) = 0;
@@ -51,7 +55,9 @@ public:
     // Writes the workbook to `path` (replacing the file). True on success.
     virtual bool save(const wchar_t* path) = 0;
     // Appends a new empty sheet; nullptr when the name is empty, longer than
-    // 31 characters, or already used.
+    // 31 characters, or already used. Also nullptr, as Excel demands: a name
+    // used already in other letter case, or one holding : \ / ? * [ ] or
+    // beginning or ending with an apostrophe.
     virtual Sheet* addSheet(const wchar_t* name) = 0;
     // The sheet at the zero-based index, or nullptr when there is none.
     virtual Sheet* getSheet(int index) = 0;
