@@ -55,12 +55,15 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     sleep 0.1
   done
   if [ -z "$win" ]; then echo "run: the main window did not appear" >&2; kill $app; exit 1; fi
-  xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
+  # No window manager runs here: the window sits at the screen origin and
+  # takes real pointer clicks. Connect Serial Port (toolbar), then open the
+  # first parameter group so the screenshot shows a view of the drive.
   xdotool windowsize "$win" 1200 760 >/dev/null 2>&1 || true
   sleep 1
-  # Connect Serial Port (Ctrl+C), then let the status bar settle.
-  xdotool key --window "$win" ctrl+c
+  xdotool mousemove 50 33 click 1
   sleep 3
+  xdotool mousemove 160 132 click 1
+  sleep 2
   import -window root "$1"
   kill $app; wait $app 2>/dev/null
   exit 0

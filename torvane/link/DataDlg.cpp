@@ -6,6 +6,7 @@
 #include "RegisterAccess.h"
 #include "TorvaneApp.h"
 
+#include <QKeyEvent>
 #include <QMetaObject>
 
 namespace {
@@ -119,6 +120,19 @@ void CDataDlg::StopWorkers()
 {
     running_ = false;
     workers_.JoinAll();
+}
+
+void CDataDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        QWidget::keyPressEvent(event);  // past QDialog's close and default-button handling
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
 }
 
 void CDataDlg::Destroy(CDataDlg* view)

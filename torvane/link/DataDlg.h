@@ -111,6 +111,10 @@ protected:
     // First show: language texts applied (a view shows itself filling its frame).
     void showEvent(QShowEvent* event) override;
     virtual void OnInitDialog();
+    // A view lives inside the main window, not as a dialog of its own:
+    // Escape does not close it and Enter does not press one of its buttons.
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override {}
 
     ParamTable* table_ = nullptr;
     std::atomic<bool> running_{false};

@@ -77,8 +77,6 @@ protected:
 
     void OnInitDialog() override;
     void resizeEvent(QResizeEvent* event) override;
-    // The view lives inside the main window: Escape does not close it.
-    void reject() override {}
 
     QPushButton* AddButton(int id, const QString& caption, std::function<void()> command);
     // The records this view shows for its selection.
