@@ -1,5 +1,5 @@
 // Benchmark of the workbook layer (TorvaneWorkbook): a history-shaped sheet
-// (Part 7.3: three header rows of texts, numbers and booleans, then one row
+// (as the monitor history lays it out: three header rows of texts, numbers and booleans, then one row
 // of 11 numbers per sample) written and read back, for 1000 rows (the
 // monitor's automatic save, which runs under the sample store's lock) and
 // 10000 rows (a full store); the same sheet through xlwt and xlrd on Debian's

@@ -1,4 +1,4 @@
-// Tests of the workbook layer (Part 5.1, Workbook.h): round trips through the
+// Tests of the workbook layer (Workbook.h): round trips through the
 // layer, every written workbook checked by xlrd, workbooks written by xlwt
 // read through the layer, the stream and container details (SST CONTINUE
 // splitting, EXTSST, mini stream, DIFAT), the interface's rules, and saving.

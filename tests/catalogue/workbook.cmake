@@ -1,4 +1,4 @@
-# Tests of the workbook layer (TorvaneWorkbook, Part 5.1).
+# Tests of the workbook layer (TorvaneWorkbook).
 #   test_workbook       round trips, xlrd checks, xlwt files, bad files, saving
 #   test_workbook_fuzz  damaged and random files (WORKBOOK_FUZZ_ITERATIONS)
 # Both need Debian's /usr/bin/python3 with python3-xlrd and python3-xlwt

@@ -115,7 +115,7 @@ def case_mixed(xlwt, wb):
 
 
 def case_history(xlwt, wb):
-    """A history-shaped sheet of 10000 rows (Part 7.3)."""
+    """A history-shaped sheet of 10000 rows."""
     s = wb.add_sheet("Sheet1")
     s.write(0, 0, "VKR-7.5G")
     for j in range(1, 11):

@@ -1,4 +1,4 @@
-// Workbook access (Part 5.1): the Book and Sheet objects of Workbook.h.
+// Workbook access: the Book and Sheet objects of Workbook.h.
 //
 // A book keeps its sheets as rows of cells; texts live in one pool per book
 // (each distinct text once), which never shrinks, so every text pointer that

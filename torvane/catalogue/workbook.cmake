@@ -1,4 +1,4 @@
-# TorvaneWorkbook: the .xls workbook layer of Part 5.1 (Workbook.h). Reads
+# TorvaneWorkbook: the .xls workbook layer (Workbook.h). Reads
 # through FreeXL, writes through our own BIFF8 writer. No Qt.
 add_library(TorvaneWorkbook STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Workbook.h
