@@ -18,9 +18,11 @@ rundir="$build/run"
 mkdir -p "$rundir"
 port="$rundir/COM1"
 
-# COM1 is the simulated drive unless the user already chose another port.
-if [ ! -f "$bin/config.ini" ] || ! grep -qi '^[[:space:]]*COMID[[:space:]]*=' "$bin/config.ini"; then
-  printf '[COM]\nCOMID=1\n' >> "$bin/config.ini"
+# A first run points the program at COM1, the simulated drive; a config.ini
+# the user already has is left as it is (without a port, Connect searches
+# COM1 to COM16 and finds the drive on COM1 all the same).
+if [ ! -f "$bin/config.ini" ]; then
+  printf '[COM]\nCOMID=1\n' > "$bin/config.ini"
 fi
 
 "$bin/drivesim" --link "$port" --ready-file "$rundir/drivesim.ready" \
