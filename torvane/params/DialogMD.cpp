@@ -47,36 +47,10 @@ void CDialogMD::OnSelectAll()
 
 void CDialogMD::ReadWorker()
 {
-    const int lang = LanguageIndex();
-    std::vector<uint8_t> lastError(Batch().records.size(), 0);
-
-    uint8_t batchError = 0;
-
-    BatchLoop::Hooks h;
-    h.attempt = [&](int row) {
-        uint8_t err = 0;
-        if (ReadRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
-        lastError[static_cast<size_t>(row)] = batchError = err;
-        return BatchLoop::Attempt::Failed;
-    };
-    h.done = [&](int row) {
-        PostValueText(row, table_->ValueText(BatchRecord(row), lang));
-        PostProgressStep(1);
-    };
-    h.givenUp = [&](int row) {
-        PostValueText(row, L"-");
+    RunReadRows([this](int row, uint8_t err) {
         PostRedraw();
         // The batch goes on once the user has seen it.
-        WaitForMessageBox(QString::fromStdWString(
-            paramview::MDataErrorMessage(BatchRecord(row).pnu, lastError[static_cast<size_t>(row)])));
-    };
-    // A row the passes did not reach carries the failure that used them up.
-    RunRows(h, [&](int row) {
-        if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
-        h.givenUp(row);
+        WaitForMessageBox(QString::fromStdWString(paramview::MDataErrorMessage(BatchRecord(row).pnu, err)));
     });
-
-    FinishBatch();
-    PostRedraw();
     PostFinished();
 }

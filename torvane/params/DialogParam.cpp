@@ -92,36 +92,8 @@ bool CDialogParam::OnWriteSelected()
 
 void CDialogParam::ReadWorker()
 {
-    const int lang = LanguageIndex();
-    const size_t n = Batch().records.size();
-    std::vector<uint8_t> lastError(n, 0);
     std::wstring errors;
-
-    uint8_t batchError = 0;
-
-    BatchLoop::Hooks h;
-    h.attempt = [&](int row) {
-        uint8_t err = 0;
-        if (ReadRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
-        lastError[static_cast<size_t>(row)] = batchError = err;
-        return BatchLoop::Attempt::Failed;
-    };
-    h.done = [&](int row) {
-        PostValueText(row, table_->ValueText(BatchRecord(row), lang));
-        PostProgressStep(1);
-    };
-    h.givenUp = [&](int row) {
-        PostValueText(row, L"-");
-        errors += paramview::ReadErrorLine(BatchRecord(row).pnu, lastError[static_cast<size_t>(row)]);
-    };
-    // A row the passes did not reach carries the failure that used them up.
-    RunRows(h, [&](int row) {
-        if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
-        h.givenUp(row);
-    });
-
-    FinishBatch();
-    PostRedraw();
+    RunReadRows([&](int row, uint8_t err) { errors += paramview::ReadErrorLine(BatchRecord(row).pnu, err); });
     const std::wstring summary = paramview::ReadSummary(errors);
     if (!summary.empty()) PostMessageBox(Q(summary));
     PostFinished();

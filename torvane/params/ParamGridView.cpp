@@ -192,6 +192,37 @@ BatchLoop::Result CParamGridView::RunRows(const BatchLoop::Hooks& hooks, const s
     return res;
 }
 
+void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp)
+{
+    const int lang = LanguageIndex();
+    std::vector<uint8_t> lastError(Batch().records.size(), 0);
+    uint8_t batchError = 0;
+
+    BatchLoop::Hooks h;
+    h.attempt = [&](int row) {
+        uint8_t err = 0;
+        if (ReadRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
+        lastError[static_cast<size_t>(row)] = batchError = err;
+        return BatchLoop::Attempt::Failed;
+    };
+    h.done = [&](int row) {
+        PostValueText(row, table_->ValueText(BatchRecord(row), lang));
+        PostProgressStep(1);
+    };
+    h.givenUp = [&](int row) {
+        PostValueText(row, L"-");
+        givenUp(row, lastError[static_cast<size_t>(row)]);
+    };
+    // A row the passes did not reach carries the failure that used them up.
+    RunRows(h, [&](int row) {
+        if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
+        h.givenUp(row);
+    });
+
+    FinishBatch();
+    PostRedraw();
+}
+
 void CParamGridView::PostValueText(int row, const std::wstring& text)
 {
     const int generation = batch_.generation;

@@ -111,6 +111,11 @@ protected:
     // report.
     BatchLoop::Result RunRows(const BatchLoop::Hooks& hooks, const std::function<void(int row)>& unreached,
                               bool reportWhenStopped = false);
+    // The read batch both views run: a row read shows its value text; a row
+    // given up (or not reached) shows "-" and is handed to `givenUp` with the
+    // error byte of its last attempt, or of the failure that used up the
+    // passes. Ends the batch with the grid redrawn.
+    void RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp);
     void PostValueText(int row, const std::wstring& text);
     void PostRedraw();
     // A message box after the worker has moved on.
