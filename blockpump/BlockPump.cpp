@@ -227,6 +227,15 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
     ACE_Guard<ACE_Thread_Mutex> exchange(m_exchangeLock);
     if (outLength < 0)
         outLength = 0;
+    // The last exchange gave up waiting: its ACK, NAK or reply line may still
+    // come and must not answer this one. Wait for a quiet line first.
+    if (m_bAfterTimeout)
+    {
+        const int outTime = m_nOutTime.load();
+        const unsigned int quiet = static_cast<unsigned int>(outTime > 0 ? outTime : 0);
+        WaitQuietLine(quiet, quiet * 4 + 100);
+        m_bAfterTimeout = false;
+    }
     BeginExchange();
 
     if (isBlock)
@@ -275,6 +284,7 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
     int n = EndExchange(reply);
     if (n == 0)
     {
+        m_bAfterTimeout = true;
         if (err != nullptr)
             *err = BLOCKPUMP_ERR_TIMEOUT;
         return false;

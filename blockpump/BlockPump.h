@@ -123,6 +123,7 @@ private:
     ACE_Thread_Mutex  m_replyLock;      // reply buffer shared with the receive thread
     bool              m_bWaiting;       // an exchange is gathering reply bytes
     std::atomic<long> m_nStray;
+    bool    m_bAfterTimeout = false;                    // guarded by m_exchangeLock
     uint8_t m_txFrame[BLOCKPUMP_FRAME_SIZE];            // guarded by m_exchangeLock
     char    m_szTxLog[LOG_TEXT_SIZE];                   // guarded by m_exchangeLock
     char    m_szRxLog[BLOCKPUMP_REPLY_SIZE];            // guarded by m_exchangeLock

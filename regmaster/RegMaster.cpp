@@ -204,9 +204,21 @@ void CRegMaster::SetOutTime(int ms)
 
 void CRegMaster::SendFrame(const uint8_t* frame)
 {
-    WriteToChannel(reinterpret_cast<char*>(const_cast<uint8_t*>(frame)), 8);
+    const int sent = WriteToChannel(reinterpret_cast<char*>(const_cast<uint8_t*>(frame)), 8);
     HexText(frame, 8, m_szTxLog, sizeof m_szTxLog);
-    LOG_MakeAndAddRunInfo(1, "OUT %s", m_szTxLog);
+    if (sent > 0)
+        LOG_MakeAndAddRunInfo(1, "OUT %s", m_szTxLog);
+    else
+        LOG_MakeAndAddRunInfo(1, "OUT not sent (port closed) %s", m_szTxLog);
+}
+
+void CRegMaster::SettleLine()
+{
+    if (!m_bAfterTimeout)
+        return;
+    const unsigned int quiet = m_dwOutTime.load();
+    WaitQuietLine(quiet, quiet * 4 + 100);
+    m_bAfterTimeout = false;
 }
 
 bool CRegMaster::CallData(int station, int function, unsigned short reg, unsigned short countOrValue)
@@ -280,10 +292,12 @@ bool CRegMaster::AwaitReply()
 bool CRegMaster::ProcRead(unsigned char station, unsigned short reg, unsigned char* value, unsigned char* err)
 {
     ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
+    SettleLine();
     ArmRequest(station, kFunRead, reg);
     CallData(station, kFunRead, reg, 1);
     if (!AwaitReply())
     {
+        m_bAfterTimeout = true;
         if (err != nullptr)
             *err = REGMASTER_ERR_TIMEOUT;
         return false;
@@ -308,10 +322,12 @@ bool CRegMaster::ProcWrite(unsigned char station, unsigned short reg, unsigned c
     if (value == nullptr)
         return false;
     ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
+    SettleLine();
     ArmRequest(station, kFunWrite, reg);
     CallFun06(station, reg, value);
     if (!AwaitReply())
     {
+        m_bAfterTimeout = true;
         if (err != nullptr)
             *err = REGMASTER_ERR_TIMEOUT;
         return false;
