@@ -153,6 +153,9 @@ private:
     // line has been quiet for a reply time-out, so that a late reply to the
     // earlier request cannot be taken for this one's.
     void SettleLine();
+    // Closing: wakes a request that waits for its reply and waits until it
+    // has returned, so the reply event can go.
+    void StopWaiters();
     static ACE_THR_FUNC_RETURN KeepAliveProc(void* arg);
     void SendFrame(const uint8_t* frame);
 
@@ -167,6 +170,7 @@ private:
     ACE_Auto_Event* m_pReplyEvent;            // owned; created by Initialize
     int            m_nTicks;
     std::atomic<bool> m_bExit;
+    std::atomic<bool> m_bClosing{false};      // UnInit or destruction: waits end now
     ACE_thread_t   m_cmdThreadId;
     ACE_hthread_t  m_hCmdThread;
     bool           m_bCmdThread;

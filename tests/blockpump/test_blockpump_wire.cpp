@@ -252,6 +252,21 @@ TEST_F(BlockPumpWire, ResendWaitsForAQuietLineAfterATimeOut)
     EXPECT_EQ(second.Got(), Bytes{0x15}) << "the resend took the late ACK of the first send";
 }
 
+// Closing the boot link during a long command (the erase's ten-second gap)
+// ends the command at once instead of after its gap and time-out.
+TEST_F(BlockPumpWire, CloseDuringALongCommandEndsItPromptly)
+{
+    pump_->SetOutTime(2000);
+    auto f = CmdAsync("VKR pm erase\n", true);
+    ASSERT_EQ(line_.Read(13, 2000).size(), 13u);
+    const auto start = Clock::now();
+    CloseLink(link_);
+    Reply r = Get(f, 4000);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, 0xFF);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 4000);
+}
+
 TEST_F(BlockPumpWire, SilenceTimesOutAfterGapAndTimeOut)
 {
     pump_->SetOutTime(300);

@@ -264,6 +264,22 @@ TEST_F(RegMasterWire, NextRequestWaitsForAQuietLineAfterATimeOut)
     EXPECT_EQ(master_->GetUnmatchedCount(), 1);
 }
 
+// Closing the link while a read waits for its reply ends the read at once
+// (as a time-out) and frees nothing the read still uses.
+TEST_F(RegMasterWire, CloseDuringARequestEndsItPromptly)
+{
+    master_->SetOutTime(8000);
+    auto f = ReadAsync(1, 0x0030);
+    ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+    const auto start = Clock::now();
+    CloseLink(link_);
+    ReadResult r = Get(f, 3000);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, 0xFF);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 3000);
+    EXPECT_EQ(GetModbus(), nullptr);
+}
+
 TEST_F(RegMasterWire, LateReplyArrivingDuringAWriteIsIgnored)
 {
     master_->SetOutTime(200);
