@@ -7,6 +7,7 @@
 #include "WideText.h"
 #include "Workbook.h"
 
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -230,8 +231,12 @@ TEST_F(FunctionView, SampleFunctionReadsAndWritesItsSettings)
     }
     EXPECT_EQ(v->SettingField(0)->pos(), QPoint(60, 165));
     EXPECT_FALSE(v->Button(CDialogFunPid::IDC_STOP_DEBUG)->isEnabled());
-    // The picture draws without trouble.
-    EXPECT_FALSE(v->grab().isNull());
+    // The picture lies under the fields at the view's top-left, as the file has it.
+    const QImage picture(Q(v->PicturePath()));
+    ASSERT_EQ(picture.size(), QSize(800, 600));
+    const QImage shown = v->Canvas()->grab().toImage();
+    for (const QPoint& p : {QPoint(2, 2), QPoint(30, 100), QPoint(340, 90), QPoint(700, 590)})
+        EXPECT_EQ(shown.pixelColor(p), picture.pixelColor(p)) << p.x() << "," << p.y();
 
     // Settings on the drive that differ from their defaults.
     ASSERT_EQ(bench->sim().writeRegister(Reg(Rec(L"13.01")), 655), 0);   // 65.5 %
@@ -394,7 +399,9 @@ TEST_F(FunctionView, MissingWorkbookAndPicture)
         EXPECT_TRUE(v->SettingField(i)->isHidden());
         EXPECT_TRUE(v->WatchField(i)->isHidden());
     }
-    EXPECT_FALSE(v->grab().isNull());
+    // The area of the missing picture says so instead.
+    const QImage shown = v->Canvas()->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(400, 100), v->Canvas()->palette().color(QPalette::Base));
     // Nothing to read: the batch ends at once with its summary.
     ASSERT_TRUE(v->OnReadPara());
     ASSERT_TRUE(WaitMessage("Parameter Read completion"));

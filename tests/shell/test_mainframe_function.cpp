@@ -6,6 +6,7 @@
 #include "test_mainframe_util.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 

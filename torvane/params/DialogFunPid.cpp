@@ -7,18 +7,17 @@
 #include "RegisterAccess.h"
 #include "TorvaneApp.h"
 
-#include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPointer>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -42,16 +41,25 @@ CDialogFunPid::CDialogFunPid(const std::wstring& functionName, QWidget* parent, 
       functionName_(functionName),
       functionFolder_(functionFolder.empty() ? DefaultFunctionFolder() : functionFolder)
 {
+    // The picture keeps its size; in a smaller view area it scrolls, so the
+    // buttons right of it stay within reach.
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    canvas_ = new QWidget;
+    canvas_->setFixedSize(kCanvasWidth, kCanvasHeight);
+    canvas_->installEventFilter(this);
+    scroll_->setWidget(canvas_);
+
     AddButton(IDC_READ_PARA, QStringLiteral("Read Para"), 0, &CDialogFunPid::OnReadParaCommand);
     AddButton(IDC_WRITE_PARA, QStringLiteral("Write Para"), 1, &CDialogFunPid::OnWriteParaCommand);
     AddButton(IDC_DEBUG, QStringLiteral("Debug"), 2, &CDialogFunPid::OnDebugCommand);
     AddButton(IDC_STOP_DEBUG, QStringLiteral("Stop Debug"), 3, &CDialogFunPid::OnStopDebug);
 
     for (int i = 0; i < funview::kMaxFields; ++i) {
-        auto* s = new QLineEdit(this);
+        auto* s = new QLineEdit(canvas_);
         SetCtrlId(s, IDC_FIRST_SETTING + i);
         settingFields_.push_back(s);
-        auto* w = new QLineEdit(this);
+        auto* w = new QLineEdit(canvas_);
         SetCtrlId(w, IDC_FIRST_WATCH + i);
         w->setReadOnly(true);
         watchFields_.push_back(w);
@@ -83,7 +91,7 @@ CDialogFunPid::~CDialogFunPid()
 
 QPushButton* CDialogFunPid::AddButton(int id, const QString& caption, int index, void (CDialogFunPid::*command)())
 {
-    auto* b = new QPushButton(caption, this);
+    auto* b = new QPushButton(caption, canvas_);
     SetCtrlId(b, id);
     b->setAutoDefault(false);
     b->setGeometry(kButtonLeft, 16 + index * (kButtonHeight + 8), kButtonWidth, kButtonHeight);
@@ -155,10 +163,21 @@ void CDialogFunPid::OnInitDialog()
     if (parentWidget()) setGeometry(parentWidget()->rect());
 }
 
-void CDialogFunPid::paintEvent(QPaintEvent* event)
+void CDialogFunPid::resizeEvent(QResizeEvent* event)
 {
-    CDataDlg::paintEvent(event);
-    QPainter p(this);
+    CDataDlg::resizeEvent(event);
+    scroll_->setGeometry(rect());
+}
+
+bool CDialogFunPid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == canvas_ && event->type() == QEvent::Paint) PaintPicture(canvas_);
+    return CDataDlg::eventFilter(watched, event);
+}
+
+void CDialogFunPid::PaintPicture(QWidget* canvas)
+{
+    QPainter p(canvas);
     const QRect area(0, 0, funview::kPictureWidth, funview::kPictureHeight);
     // Read from the file at every paint, so a picture replaced on disk shows
     // at once.
@@ -168,10 +187,10 @@ void CDialogFunPid::paintEvent(QPaintEvent* event)
         return;
     }
     // Without its picture the fields still work; the area says what is missing.
-    p.fillRect(area, palette().color(QPalette::Base));
-    p.setPen(palette().color(QPalette::Mid));
+    p.fillRect(area, canvas->palette().color(QPalette::Base));
+    p.setPen(canvas->palette().color(QPalette::Mid));
     p.drawRect(area.adjusted(0, 0, -1, -1));
-    p.setPen(palette().color(QPalette::Text));
+    p.setPen(canvas->palette().color(QPalette::Text));
     p.drawText(area.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
                QStringLiteral("Function picture not found: ") + Q(PicturePath()));
 }
@@ -335,14 +354,14 @@ void CDialogFunPid::ReadWorker()
         PostProgressStep(1);
     };
     h.givenUp = [&](int i) {
-        WaitForMessageBox(Q(funview::ReadFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu,
+        WaitViewMessage(this, Q(funview::ReadFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu,
                                                        lastError[static_cast<size_t>(i)])));
     };
     RunBatchLoop(transfer, h, kAttempts);
 
     valuesRead_ = true;
     FinishBatch();
-    PostMessageBox(Q(funview::kReadCompletion));
+    PostViewMessage(this, Q(funview::kReadCompletion));
     PostToGui([this] { WorkerEnded(true); });
 }
 
@@ -369,12 +388,12 @@ void CDialogFunPid::WriteWorker()
     };
     h.done = [&](int) { PostProgressStep(1); };
     h.givenUp = [&](int i) {
-        WaitForMessageBox(Q(funview::WriteFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu)));
+        WaitViewMessage(this, Q(funview::WriteFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu)));
     };
     RunBatchLoop(transfer, h, kAttempts);
 
     FinishBatch();
-    PostMessageBox(Q(funview::kWriteCompletion));
+    PostViewMessage(this, Q(funview::kWriteCompletion));
     PostToGui([this] { WorkerEnded(true); });
 }
 
@@ -409,50 +428,6 @@ bool CDialogFunPid::SleepRestOfSweep(int elapsedMs)
     while (Clock::now() < end) {
         if (!debugging_.load() || !running_.load()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-// ---- messages -------------------------------------------------------------------------
-
-void CDialogFunPid::PostMessageBox(const QString& text)
-{
-    // Posted to the application, not to the view: the box runs its own event
-    // loop, and the view may be destroyed while it is open.
-    QPointer<CDialogFunPid> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text] {
-            if (self) self->Prompts().ShowMessage(self, text);
-        },
-        Qt::QueuedConnection);
-}
-
-bool CDialogFunPid::WaitForMessageBox(const QString& text)
-{
-    struct Wait {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    QPointer<CDialogFunPid> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text, wait] {
-            if (self && self->IsRunning()) self->Prompts().ShowMessage(self, text);
-            std::lock_guard<std::mutex> lock(wait->mu);
-            wait->done = true;
-            wait->cv.notify_all();
-        },
-        Qt::QueuedConnection);
-    // The batch goes on once the user has seen the message. Cancel or closing
-    // the view clears the running flag, and the GUI thread may then be
-    // joining this worker: the wait ends then too.
-    std::unique_lock<std::mutex> lock(wait->mu);
-    while (!wait->done) {
-        if (!IsRunning()) return false;
-        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
     }
     return true;
 }

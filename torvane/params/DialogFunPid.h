@@ -26,6 +26,7 @@
 class CParamPrompts;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 
 class CDialogFunPid : public CDataDlg {
@@ -43,6 +44,10 @@ public:
     static constexpr int kAttempts = 3;  // a failing entry is given up at its third failure
     static constexpr int kFieldWidth = 80;
     static constexpr int kFieldHeight = 22;
+    // The picture, its fields and the button column right of it. A view
+    // area smaller than this scrolls.
+    static constexpr int kCanvasWidth = 940;
+    static constexpr int kCanvasHeight = 610;
 
     // functionFolder: where "<name>.xls" and "<name>.bmp" are; empty: the
     // "Function/" folder of the program folder.
@@ -75,6 +80,8 @@ public:
     QLineEdit* SettingField(int i) const { return settingFields_[static_cast<size_t>(i)]; }
     QLineEdit* WatchField(int i) const { return watchFields_[static_cast<size_t>(i)]; }
     QPushButton* Button(int id) const;
+    // What the picture, the fields and the buttons are drawn on.
+    QWidget* Canvas() const { return canvas_; }
     bool IsDebugging() const { return debugging_.load(); }
     // A batch or the debug loop is still on its worker.
     bool Busy() const { return workerAlive_; }
@@ -90,7 +97,9 @@ signals:
 
 protected:
     void OnInitDialog() override;
-    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // Paints the picture under the canvas's fields.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class Column { Settings, Watches };
@@ -98,6 +107,7 @@ private:
     void OnWriteParaCommand();
     void OnDebugCommand();
     QPushButton* AddButton(int id, const QString& caption, int index, void (CDialogFunPid::*command)());
+    void PaintPicture(QWidget* canvas);
     void PlaceFields(std::vector<QLineEdit*>& fields, const std::vector<FunctionEntry>& entries);
     void ShowValues(Column column);
     void RefreshButtons();
@@ -106,8 +116,6 @@ private:
     // The records of one column's entries, null for an address without one.
     std::vector<ParamRecord*> RecordsOf(const std::vector<FunctionEntry>& entries) const;
     void StoreValue(Column column, int i, double value);
-    bool WaitForMessageBox(const QString& text);
-    void PostMessageBox(const QString& text);
     bool SleepRestOfSweep(int elapsedMs);
 
     std::wstring functionName_;
@@ -123,6 +131,8 @@ private:
     std::vector<ParamRecord*> watchRecords_;
     // Write batch: the entries whose field held a number, taken when it starts.
     std::vector<bool> writable_;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* canvas_ = nullptr;
     std::vector<QLineEdit*> settingFields_;
     std::vector<QLineEdit*> watchFields_;
     std::map<int, QPushButton*> buttons_;
