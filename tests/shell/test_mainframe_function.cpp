@@ -14,14 +14,6 @@ using namespace mftest;
 
 namespace {
 
-QStringList MenuTitles(CMainFrame* f)
-{
-    QStringList out;
-    for (QAction* a : f->menuBar()->actions())
-        if (a->menu()) out << a->menu()->title();
-    return out;
-}
-
 QMenu* MenuTitled(CMainFrame* f, const QString& title)
 {
     for (QAction* a : f->menuBar()->actions())
