@@ -12,14 +12,6 @@ using namespace mftest;
 
 namespace {
 
-QStringList MenuTitles(CMainFrame* f)
-{
-    QStringList out;
-    for (QAction* a : f->menuBar()->actions())
-        if (a->menu()) out << a->menu()->title();
-    return out;
-}
-
 QMenu* Popup(CMainFrame* f, int index)
 {
     return f->menuBar()->actions().at(index)->menu();

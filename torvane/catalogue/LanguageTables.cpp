@@ -23,12 +23,14 @@ constexpr size_t kValueCapacity = 512;
 
 }  // namespace
 
-const LanguageTables::MenuKey LanguageTables::kDropDownMenus[5] = {
+const LanguageTables::MenuKey LanguageTables::kDropDownMenus[6] = {
     {L"IDS_MENU_LANGUAGE", L"&Language"},
     {L"IDS_MENU_HELP", L"&Help"},
     {L"IDS_MENU_START", L"Start"},
     {L"IDS_MENU_EDIT", L"Param(&M)"},
     {L"IDS_MENU_VIEW", L"&View"},
+    // The menu of the functions, which have no place in the device tree.
+    {L"IDS_MENU_FUNCTION", L"Function(&F)"},
 };
 
 std::wstring PickVariant(const std::wstring& text, int languageIndex)

@@ -239,43 +239,12 @@ void CParamGridView::PostRedraw()
 
 void CParamGridView::PostMessageBox(const QString& text)
 {
-    // Posted to the application, not to the view: the box runs its own event
-    // loop, and the view may be destroyed while it is open.
-    QPointer<CParamGridView> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text] {
-            if (self) self->Prompts().ShowMessage(self, text);
-        },
-        Qt::QueuedConnection);
+    PostViewMessage(this, text);
 }
 
 bool CParamGridView::WaitForMessageBox(const QString& text)
 {
-    struct Wait {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    QPointer<CParamGridView> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text, wait] {
-            if (self && self->IsRunning()) self->Prompts().ShowMessage(self, text);
-            std::lock_guard<std::mutex> lock(wait->mu);
-            wait->done = true;
-            wait->cv.notify_all();
-        },
-        Qt::QueuedConnection);
-    // Polls the running flag too: closing the view or cancelling clears it,
-    // and the GUI thread may then be joining this worker.
-    std::unique_lock<std::mutex> lock(wait->mu);
-    while (!wait->done) {
-        if (!IsRunning()) return false;
-        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
-    }
-    return true;
+    return WaitViewMessage(this, text);
 }
 
 void CParamGridView::PostFinished()

@@ -103,7 +103,7 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     // 2. Command bars.
     bars_ = new CCommandBars(this);
     menuBar()->setObjectName(QString::fromLatin1(kMenuBarName));
-    bars_->LoadMenu(MainMenuDefinition());
+    bars_->LoadMenu(MenuDefinition());
     bars_->LoadToolBar(QString::fromLatin1(kStandardToolBar), StandardToolBarIds());
     bars_->HideCommand(ID_FILE_PRINT);
     bars_->HideCommand(ID_FILE_PRINT_PREVIEW);
@@ -258,7 +258,9 @@ void CMainFrame::OnCommand(int id)
     case ID_CUSTOMIZE: OnCustomize(); break;
     default: {
         const auto it = handlers_.find(id);
-        if (it != handlers_.end())
+        if (const auto v = menuViews_.find(id); v != menuViews_.end())
+            OpenView(v->second);
+        else if (it != handlers_.end())
             it->second();
         else if (const ShellCommand* c = FindShellCommand(id))
             (*c)(this);
@@ -398,13 +400,36 @@ void CMainFrame::RebuildTree()
 
 bool CMainFrame::OpenViewFor(int number, int parentNumber, const QString& text)
 {
-    const ViewChoice choice = ChooseView(number, parentNumber, text.toStdWString());
+    return OpenView(ChooseView(number, parentNumber, text.toStdWString()));
+}
+
+bool CMainFrame::OpenView(const ViewChoice& choice)
+{
     if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
     CDataDlg* view = views_->Create(choice, view_);
     if (!view) return false;
     view_->ShowView(view, table_);
     view->UpdateButtons(app_.IsNormalConnected());
     return true;
+}
+
+std::vector<CMenuEntry> CMainFrame::MenuDefinition()
+{
+    std::vector<CMenuEntry> menu = MainMenuDefinition();
+    // The menus of views follow "&View"; a menu without items is left out.
+    auto at = menu.begin();
+    while (at != menu.end() && at->text != QStringLiteral("&View")) ++at;
+    if (at != menu.end()) ++at;
+    menuViews_.clear();
+    for (const ViewMenu& m : views_->Menus()) {
+        std::vector<CMenuEntry> items;
+        for (const ViewMenuItem& item : m.items ? m.items(app_.ProgramDir()) : std::vector<ViewMenuItem>()) {
+            items.push_back(CMenuEntry::Command(item.id, item.text));
+            menuViews_[item.id] = item.choice;
+        }
+        if (!items.empty()) at = menu.insert(at, CMenuEntry::Popup(m.caption, std::move(items))) + 1;
+    }
+    return menu;
 }
 
 // ---- command bar texts ----------------------------------------------------------
@@ -427,7 +452,7 @@ void CMainFrame::TranslateCommandBars()
     std::map<int, QKeySequence> keys;
     for (int id : bars_->CommandIds())
         if (QAction* a = bars_->Command(id)) keys[id] = a->shortcut();
-    bars_->LoadMenu(MainMenuDefinition());
+    bars_->LoadMenu(MenuDefinition());
     for (const auto& [id, k] : keys)
         if (QAction* a = bars_->Command(id)) a->setShortcut(k);
 
