@@ -117,12 +117,16 @@ protected:
     virtual QString PromptOpenData(const QString& startPath);
     // Runs the customise dialog; true on OK.
     virtual bool RunCustomize(CCustomizeDlg& dialog);
+    // A table of another device type is about to replace `count` values
+    // edited or loaded and not yet written: true lets them go.
+    virtual bool ConfirmDiscardUnwritten(int count);
 
 private:
     QAction* AddHiddenCommand(int id, const QString& text, const QKeySequence& keys);
     void TranslatePopup(QMenu* popup);
     void ApplyCommandText(int id);
     void LoadInitialTable();
+    void PrepareTableReload();
     void OnOpenData();
     void OnCustomize();
 
