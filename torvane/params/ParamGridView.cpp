@@ -146,7 +146,7 @@ void CParamGridView::ShowRowTexts(int row)
 {
     const ParamRecord* r = RecordOfRow(row);
     if (!r) return;
-    grid_->SetItemText(row, paramview::kColValue, Q(table_->ValueText(*r, LanguageIndex())));
+    grid_->SetItemText(row, paramview::kColValue, Q(paramview::ShownValueText(*table_, *r, LanguageIndex())));
 }
 
 std::vector<bool> CParamGridView::CheckStates() const
@@ -206,10 +206,15 @@ void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>
         return BatchLoop::Attempt::Failed;
     };
     h.done = [&](int row) {
-        PostValueText(row, table_->ValueText(BatchRecord(row), lang));
+        PostValueText(row, paramview::ShownValueText(*table_, BatchRecord(row), lang));
         PostProgressStep(1);
     };
     h.givenUp = [&](int row) {
+        // What the record held is no longer what the drive holds, as far as
+        // anyone knows: it must not be written or saved as if it were.
+        ParamRecord& r = BatchRecord(row);
+        r.valueUnknown = true;
+        r.valueUnwritten = false;
         PostValueText(row, L"-");
         givenUp(row, lastError[static_cast<size_t>(row)]);
     };

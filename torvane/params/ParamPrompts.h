@@ -26,11 +26,18 @@ public:
     virtual ~CParamPrompts() = default;
     // A message box with an OK button; returns when it is dismissed.
     virtual void ShowMessage(QWidget* parent, const QString& text);
-    // The file dialog of the value files (the open kind, a new name may be
-    // typed): starts in `folder`, offers `filterText` for `pattern`. Empty
-    // when the user cancelled.
+    // The file dialog of the value files to load (the open kind): starts in
+    // `folder`, offers `filterText` for `pattern`. Empty when the user
+    // cancelled.
     virtual QString AskValueFile(QWidget* parent, const QString& folder, const QString& filterText,
                                  const QString& pattern);
+    // The same for saving (the save kind: a new name may be typed). It does
+    // not ask about an existing file itself: the view asks ConfirmReplace
+    // once it knows the file's final name.
+    virtual QString AskSaveValueFile(QWidget* parent, const QString& folder, const QString& filterText,
+                                     const QString& pattern);
+    // The file exists: true replaces it.
+    virtual bool ConfirmReplace(QWidget* parent, const QString& path);
     // Runs an editor modally; true on OK.
     virtual bool RunNumberDialog(CDlgInputPara& dialog);
     virtual bool RunOptionDialog(CDlgInputParaCB& dialog);

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QStatusBar>
@@ -283,13 +284,34 @@ void CMainFrame::OnOpenData()
     OpenDataFile(path);
 }
 
-bool CMainFrame::OpenDataFile(const QString& path)
+bool CMainFrame::ConfirmDiscardUnwritten(int count)
+{
+    const QString text =
+        QStringLiteral("%1 parameter values were edited or loaded and not written to the drive. "
+                       "The new device type does not have them.\nDiscard them?")
+            .arg(count);
+    return QMessageBox::question(this, QStringLiteral("Torvane"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CMainFrame::PrepareTableReload()
 {
     // The current view's batch works on the table's records: it stops before
-    // the table is replaced.
-    if (CDataDlg* v = CurrentView()) v->StopWorkers();
-    if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir())) {
-        app_.ShowMessage(ToQ(ParamLoadFailedMessage(path.toStdWString())));
+    // the table is replaced; the check marks it shows go into the records so
+    // that a table of the same type takes them over.
+    if (CDataDlg* v = CurrentView()) {
+        v->StopWorkers();
+        v->StoreRowMarks();
+    }
+}
+
+bool CMainFrame::OpenDataFile(const QString& path)
+{
+    PrepareTableReload();
+    bool declined = false;
+    if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir(), nullptr,
+                          [this](int n) { return ConfirmDiscardUnwritten(n); }, &declined)) {
+        if (!declined) app_.ShowMessage(ToQ(ParamLoadFailedMessage(path.toStdWString())));
         return false;
     }
     RebuildTree();
@@ -302,8 +324,9 @@ bool CMainFrame::SwitchLanguage(const std::wstring& name)
 {
     LanguageTables& lang = app_.Language();
     if (name == lang.current()) return false;
-    if (CDataDlg* v = CurrentView()) v->StopWorkers();
-    const LanguageSwitchResult r = ::SwitchLanguage(lang, *table_, name);
+    PrepareTableReload();
+    const LanguageSwitchResult r =
+        ::SwitchLanguage(lang, *table_, name, [this](int n) { return ConfirmDiscardUnwritten(n); });
     if (r.outcome == LanguageSwitch::Unchanged) return false;
     TranslateCommandBars();
     if (r.outcome == LanguageSwitch::TableFailed) {
@@ -406,10 +429,14 @@ bool CMainFrame::OpenViewFor(int number, int parentNumber, const QString& text)
 bool CMainFrame::OpenView(const ViewChoice& choice)
 {
     if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
+    // The old view goes first, its workers joined: a new view may start link
+    // work as it opens, and the link serves one request at a time.
+    view_->CloseCurrentView();
     CDataDlg* view = views_->Create(choice, view_);
     if (!view) return false;
+    // A view sets its own buttons from the connection state as it is made;
+    // the next change of that state reaches it through UpdateButtons.
     view_->ShowView(view, table_);
-    view->UpdateButtons(app_.IsNormalConnected());
     return true;
 }
 

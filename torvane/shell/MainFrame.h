@@ -121,6 +121,9 @@ protected:
     virtual QString PromptOpenData(const QString& startPath);
     // Runs the customise dialog; true on OK.
     virtual bool RunCustomize(CCustomizeDlg& dialog);
+    // A table of another device type is about to replace `count` values
+    // edited or loaded and not yet written: true lets them go.
+    virtual bool ConfirmDiscardUnwritten(int count);
 
 private:
     // Menu 128 with the menus of views after "&View".
@@ -129,6 +132,7 @@ private:
     void TranslatePopup(QMenu* popup);
     void ApplyCommandText(int id);
     void LoadInitialTable();
+    void PrepareTableReload();
     void OnOpenData();
     void OnCustomize();
 
