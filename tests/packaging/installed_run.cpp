@@ -11,6 +11,8 @@
 #include "LanguageTables.h"
 #include "ParamTable.h"
 #include "ProgramFolder.h"
+#include "RegisterAccess.h"
+#include "DevicePlugins.h"
 #include "TorvaneApp.h"
 #include "UserFolder.h"
 #include "ValueFile.h"
@@ -56,10 +58,16 @@ int main(int argc, char** argv)
     if (!app.ConnectNormal()) return Fail("no connection to the drive on COM1");
     if (!app.StoreSettings()) return Fail("config.ini not written");
 
-    // A value file of the installed parameter table.
+    // Two parameters read from the drive and saved as a value file of the
+    // installed parameter table.
     std::wstring path;
     if (!LoadConfiguredParamTable(TheParamTable(), app.ProgramDir(), path))
         return Fail("parameter table " + wtext::ToUtf8(path));
+    for (int i = 0; i < 2; ++i) {
+        uint8_t err = 0;
+        if (!ReadRecord(ModbusPort(), 1, TheParamTable().params[i], &err))
+            return Fail("read of record " + std::to_string(i) + ", error " + std::to_string(err));
+    }
     const std::wstring valueFile = app.DataDir() + valuefile::Folder() + L"installed.xls";
     if (!valuefile::Save(valueFile, TheParamTable(), {0, 1}, {true, true}, &error))
         return Fail("value file: " + error);
