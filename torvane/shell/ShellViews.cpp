@@ -6,6 +6,9 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+#include "DlgMakeFile.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -18,5 +21,8 @@ void RegisterBuiltViews(CViewFactory& factory)
     });
 #else
     (void)factory;
+#endif
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+    RegisterShellCommand(CDlgMakeFile::kCommandId, &RunMakeFileDialog);
 #endif
 }
