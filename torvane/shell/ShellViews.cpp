@@ -6,6 +6,7 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+<<<<<<< HEAD
 #ifdef TORVANE_SHELL_HAVE_FUNCTION
 #include "DialogFunPid.h"
 #include "FunctionWorkbook.h"
@@ -37,6 +38,10 @@ std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
     return items;
 }
 }  // namespace
+=======
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+#include "DlgMakeFile.h"
+>>>>>>> i16
 #endif
 
 void RegisterBuiltViews(CViewFactory& factory)
@@ -56,5 +61,8 @@ void RegisterBuiltViews(CViewFactory& factory)
     });
 #else
     (void)factory;
+#endif
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+    RegisterShellCommand(CDlgMakeFile::kCommandId, &RunMakeFileDialog);
 #endif
 }
