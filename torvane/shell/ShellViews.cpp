@@ -6,7 +6,9 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
-<<<<<<< HEAD
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+#include "DlgMakeFile.h"
+#endif
 #ifdef TORVANE_SHELL_HAVE_FUNCTION
 #include "DialogFunPid.h"
 #include "FunctionWorkbook.h"
@@ -38,10 +40,6 @@ std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
     return items;
 }
 }  // namespace
-=======
-#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
-#include "DlgMakeFile.h"
->>>>>>> i16
 #endif
 
 void RegisterBuiltViews(CViewFactory& factory)
