@@ -290,7 +290,12 @@ bool InvertPackageFile(const std::wstring& path, std::wstring* error)
     return true;
 }
 
-std::wstring PackageProgramFolder(const std::wstring& appFolder) { return JoinPath(appFolder, L"Program") + L"/"; }
+std::wstring PackageProgramFolder(const std::wstring& appFolder)
+{
+    // Extraction writes here: beside the program, or in the user's data
+    // folder when the program folder is read-only (an installed program).
+    return JoinPath(WritableFolder(appFolder), L"Program") + L"/";
+}
 
 std::wstring ExtractedFolder(const std::wstring& programFolder)
 {

@@ -48,7 +48,8 @@ void InvertPackageBytes(std::string& bytes);
 // with a reason when the file cannot be read or written.
 bool InvertPackageFile(const std::wstring& path, std::wstring* error = nullptr);
 
-// Where the download view keeps packages: appFolder + "Program/".
+// Where the download view keeps packages: "Program/" in WritableFolder(appFolder)
+// (appFolder itself unless it is read-only).
 std::wstring PackageProgramFolder(const std::wstring& appFolder);
 // programFolder + "ProgramFile": the extracted package.
 std::wstring ExtractedFolder(const std::wstring& programFolder);
