@@ -87,7 +87,7 @@ bool DeviceConnection::ConnectNormal()
     }
     normalConnected_ = connected;
 
-    if (connected && settings_.StoredCOMID() != settings_.COMID) settings_.Store();
+    if (connected && storeOnConnect_ && settings_.StoredCOMID() != settings_.COMID) settings_.Store();
     StatusChanged();
     return connected;
 }
