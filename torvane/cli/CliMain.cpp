@@ -145,6 +145,9 @@ std::string Station(int s) { return std::to_string(s); }
 // use), then the drive.
 std::string NoReply(Session& session, int station)
 {
+    // The failed attempt leaves its link open; the port is looked at as
+    // another program would find it.
+    session.link().CloseLinks();
     const PortState p = InspectPort(session.link().settings().PortNumber());
     if (!p.present || !p.access || p.busy)
         return "COM" + std::to_string(p.port) + " (" + p.device + "): " + PortAdvice(p);
