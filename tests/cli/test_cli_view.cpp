@@ -51,7 +51,9 @@ TEST(CliView, BackupLoadsInTheParameterViewAndXlrdReadsIt)
             EXPECT_DOUBLE_EQ(r.value, 61.25);
             EXPECT_EQ(view.Grid()->ItemText(row, paramview::kColValue), "61.25");
         }
-        if (r.pnu == L"01.07") EXPECT_DOUBLE_EQ(r.value, 3.5);
+        if (r.pnu == L"01.07") {
+            EXPECT_DOUBLE_EQ(r.value, 3.5);
+        }
     }
 
     std::string err;
@@ -76,7 +78,8 @@ TEST(CliView, BackupLoadsInTheParameterViewAndXlrdReadsIt)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -203,6 +203,27 @@ bool AllTrue(const std::vector<bool>& v)
     return true;
 }
 
+// Goes through the stations one after the other: connects each in normal
+// mode and reads the records. A silent station is reported and the others
+// go on; `body` gets each station that answered, with the rows read.
+void ReadStations(Session& s, const std::vector<int>& records, Tally* t,
+                  const std::function<void(int station, const std::vector<bool>& read)>& body)
+{
+    for (int station : s.stations()) {
+        if (!g_running) break;
+        ++t->stations;
+        if (!s.ConnectNormal(station)) {
+            Say(NoReply(s, station));
+            ++t->silent;
+            continue;
+        }
+        std::vector<bool> read;
+        ReadStation(s, station, records, &read);
+        if (!AllTrue(read)) ++t->partial;
+        body(station, read);
+    }
+}
+
 std::vector<Column> StationColumn(const Session& s)
 {
     if (!s.manyStations()) return {};
@@ -334,17 +355,7 @@ int CmdRead(const Options& o)
                                       {"min", "Min", true},   {"max", "Max", true}};
     out.columns.insert(out.columns.end(), cols.begin(), cols.end());
     Tally t;
-    for (int station : s.stations()) {
-        if (!g_running) break;
-        ++t.stations;
-        if (!s.ConnectNormal(station)) {
-            Say(NoReply(s, station));
-            ++t.silent;
-            continue;
-        }
-        std::vector<bool> read;
-        ReadStation(s, station, records, &read);
-        if (!AllTrue(read)) ++t.partial;
+    ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
         for (size_t i = 0; i < records.size(); ++i) {
             const ParamRecord& r = s.table().params[static_cast<size_t>(records[i])];
             std::vector<std::string> row;
@@ -356,7 +367,7 @@ int CmdRead(const Options& o)
             row.insert(row.end(), cells.begin(), cells.end());
             out.Add(std::move(row));
         }
-    }
+    });
     s.Disconnect();
     Print(stdout, out, o.format);
     return t.Code();
@@ -379,19 +390,9 @@ int CmdBackup(const Options& o)
     out.columns = {{"station", "Station", true}, {"file", "File"}, {"saved", "Saved", true}, {"not_read", "Not read", true}};
     Tally t;
     bool saveFailed = false;
-    for (int station : s.stations()) {
-        if (!g_running) break;
-        ++t.stations;
-        if (!s.ConnectNormal(station)) {
-            Say(NoReply(s, station));
-            ++t.silent;
-            continue;
-        }
-        std::vector<bool> read;
-        ReadStation(s, station, records, &read);
+    ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
         int saved = 0;
         for (bool b : read) saved += b ? 1 : 0;
-        if (saved < static_cast<int>(records.size())) ++t.partial;
         const std::string path = Narrow(valuefile::WithXlsExtension(
             Widen(s.manyStations() ? StationFile(file, station) : file)));
         std::string error;
@@ -400,10 +401,10 @@ int CmdBackup(const Options& o)
         if (!valuefile::Save(Widen(path), s.table(), records, read, &error)) {
             Say(Narrow(valuefile::SaveFailedText()) + " " + path + ": " + error);
             saveFailed = true;
-            continue;
+            return;
         }
         out.Add({Station(station), path, std::to_string(saved), std::to_string(records.size() - saved)});
-    }
+    });
     s.Disconnect();
     Print(stdout, out, o.format);
     return saveFailed ? kFailed : t.Code();
@@ -612,17 +613,7 @@ int CmdDiff(const Options& o)
     out.columns.insert(out.columns.end(), cols.begin(), cols.end());
     Tally t;
     bool differ = false;
-    for (int station : s.stations()) {
-        if (!g_running) break;
-        ++t.stations;
-        if (!s.ConnectNormal(station)) {
-            Say(NoReply(s, station));
-            ++t.silent;
-            continue;
-        }
-        std::vector<bool> read;
-        ReadStation(s, station, records, &read);
-        if (!AllTrue(read)) ++t.partial;
+    ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
         for (size_t i = 0; i < records.size(); ++i) {
             if (!read[i]) continue;
             const ParamRecord& d = s.table().params[static_cast<size_t>(records[i])];
@@ -650,7 +641,7 @@ int CmdDiff(const Options& o)
             row.push_back(Narrow(d.unit));
             out.Add(std::move(row));
         }
-    }
+    });
     s.Disconnect();
     Print(stdout, out, o.format);
     const int failures = t.Code();
