@@ -47,11 +47,11 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return
 
 }  // namespace
 
-CliRun RunCli(const RunSpec& spec)
+CliRun RunCli(const CliCall& call)
 {
     CliRun run;
     std::vector<std::string> argStore{TORVANE_CLI_PATH};
-    argStore.insert(argStore.end(), spec.args.begin(), spec.args.end());
+    argStore.insert(argStore.end(), call.args.begin(), call.args.end());
     std::vector<char*> argv;
     for (std::string& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -63,7 +63,7 @@ CliRun RunCli(const RunSpec& spec)
         const size_t eq = kv.find('=');
         if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
     }
-    for (const auto& kv : spec.env) env[kv.first] = kv.second;
+    for (const auto& kv : call.env) env[kv.first] = kv.second;
     std::vector<std::string> envStore;
     for (const auto& kv : env) envStore.push_back(kv.first + "=" + kv.second);
     std::vector<char*> envp;
@@ -79,8 +79,8 @@ CliRun RunCli(const RunSpec& spec)
         ::dup2(err[1], 2);
         const int devnull = ::open("/dev/null", O_RDONLY);
         if (devnull >= 0) ::dup2(devnull, 0);
-        if (!spec.cwd.empty() && ::chdir(spec.cwd.c_str()) != 0) ::_exit(126);
-        if (spec.uid >= 0 && (::setgid(static_cast<gid_t>(spec.uid)) != 0 || ::setuid(static_cast<uid_t>(spec.uid)) != 0))
+        if (!call.cwd.empty() && ::chdir(call.cwd.c_str()) != 0) ::_exit(126);
+        if (call.uid >= 0 && (::setgid(static_cast<gid_t>(call.uid)) != 0 || ::setuid(static_cast<uid_t>(call.uid)) != 0))
             ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
@@ -101,7 +101,7 @@ CliRun RunCli(const RunSpec& spec)
     int open = 2;
     bool killed = false;
     while (open > 0) {
-        const int left = spec.timeoutMs - elapsed();
+        const int left = call.timeoutMs - elapsed();
         if (left <= 0) {
             ::kill(pid, SIGKILL);
             killed = true;

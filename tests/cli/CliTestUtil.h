@@ -23,7 +23,7 @@ struct CliRun {
     int ms = 0;           // how long it ran
 };
 
-struct RunSpec {
+struct CliCall {
     std::vector<std::string> args;
     std::map<std::string, std::string> env;  // added to this process's environment
     std::string cwd;
@@ -32,7 +32,7 @@ struct RunSpec {
 };
 
 // Runs torvane-cli with the arguments; stdout and stderr captured apart.
-CliRun RunCli(const RunSpec& spec);
+CliRun RunCli(const CliCall& call);
 
 // A fresh folder for one test, removed with it: the working directory of
 // the runs and a program folder with the sample Language/ and Parameter/
@@ -40,7 +40,7 @@ CliRun RunCli(const RunSpec& spec);
 // reply time-out `timeoutMs`.
 class Folder {
 public:
-    explicit Folder(int timeoutMs = 300);
+    explicit Folder(int timeoutMs = 1000);
     ~Folder();
     const std::string& path() const { return path_; }  // ends in "/"
     std::string operator/(const std::string& name) const { return path_ + name; }

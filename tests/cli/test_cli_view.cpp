@@ -23,11 +23,11 @@ TEST(CliView, BackupLoadsInTheParameterViewAndXlrdReadsIt)
     clitest::SetDriveValue(*sim, L"01.04", 61.25);
     clitest::SetDriveValue(*sim, L"01.07", 3.5);
 
-    clitest::RunSpec spec;
-    spec.cwd = folder.path();
-    spec.env["TORVANE_COM1"] = sim->slavePath();
-    spec.args = {"--folder", folder.path(), "backup", "drive.xls", "G01"};
-    const clitest::CliRun run = clitest::RunCli(spec);
+    clitest::CliCall call;
+    call.cwd = folder.path();
+    call.env["TORVANE_COM1"] = sim->slavePath();
+    call.args = {"--folder", folder.path(), "backup", "drive.xls", "G01"};
+    const clitest::CliRun run = clitest::RunCli(call);
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     const QString file = QString::fromStdString(folder / "drive.xls");
 
