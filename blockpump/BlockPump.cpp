@@ -114,8 +114,10 @@ CBlockPump::CBlockPump(_PROTOCOLID id)
 
 CBlockPump::~CBlockPump()
 {
+    StopWaiters();
     CBlockPump* self = this;
     g_pInstance.compare_exchange_strong(self, nullptr);
+    ACE_Guard<ACE_Thread_Mutex> exchange(m_exchangeLock);
     delete m_pReplyEvent;
     m_pReplyEvent = nullptr;
 }
@@ -123,6 +125,7 @@ CBlockPump::~CBlockPump()
 bool CBlockPump::Initialize()
 {
     CLinkCore::Initialize();
+    m_bClosing = false;
     if (m_pReplyEvent == nullptr)
         m_pReplyEvent = new ACE_Auto_Event(0);
     else
@@ -130,8 +133,17 @@ bool CBlockPump::Initialize()
     return true;
 }
 
+void CBlockPump::StopWaiters()
+{
+    m_bClosing = true;
+    if (m_pReplyEvent != nullptr)
+        m_pReplyEvent->signal();
+    ACE_Guard<ACE_Thread_Mutex> exchange(m_exchangeLock);
+}
+
 void CBlockPump::UnInit()
 {
+    StopWaiters();
     CLinkCore::UnInit();
 }
 
@@ -227,6 +239,15 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
     ACE_Guard<ACE_Thread_Mutex> exchange(m_exchangeLock);
     if (outLength < 0)
         outLength = 0;
+    // The last exchange gave up waiting: its ACK, NAK or reply line may still
+    // come and must not answer this one. Wait for a quiet line first.
+    if (m_bAfterTimeout && !m_bClosing)
+    {
+        const int outTime = m_nOutTime.load();
+        const unsigned int quiet = static_cast<unsigned int>(outTime > 0 ? outTime : 0);
+        WaitQuietLine(quiet, quiet * 4 + 100);
+        m_bAfterTimeout = false;
+    }
     BeginExchange();
 
     if (isBlock)
@@ -255,8 +276,9 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
             WriteToChannel(const_cast<char*>(out), outLength);
     }
 
-    if (gapMs > 0)
-        ACE_OS::sleep(Millis(gapMs));
+    // The gap lets the reply gather; a closing link does not wait it out.
+    for (int waited = 0; waited < gapMs && !m_bClosing; waited += 20)
+        ACE_OS::sleep(Millis(gapMs - waited < 20 ? gapMs - waited : 20));
 
     const ACE_Time_Value deadline = ACE_OS::gettimeofday() + Millis(m_nOutTime);
     for (;;)
@@ -268,13 +290,14 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
         }
         // A wake with nothing gathered is the signal of a chunk that belonged
         // to an earlier exchange: keep waiting for this one's bytes.
-        if (m_pReplyEvent == nullptr || m_pReplyEvent->wait(&deadline, 1) != 0)
+        if (m_bClosing || m_pReplyEvent == nullptr || m_pReplyEvent->wait(&deadline, 1) != 0)
             break;
     }
 
     int n = EndExchange(reply);
     if (n == 0)
     {
+        m_bAfterTimeout = true;
         if (err != nullptr)
             *err = BLOCKPUMP_ERR_TIMEOUT;
         return false;

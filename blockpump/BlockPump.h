@@ -108,6 +108,8 @@ private:
     bool Exchange(const char* out, int outLength, bool isBlock, int blockNumber, int gapMs, unsigned char* reply,
                   unsigned char* replyLength, unsigned char* err);
     void BeginExchange();
+    // Closing: wakes an exchange that waits and waits until it has returned.
+    void StopWaiters();
     int  EndExchange(unsigned char* reply);
 
     // Fields in the order of the block-transfer record.
@@ -116,6 +118,7 @@ private:
     uint8_t          m_byReplyLen;                      // guarded by m_replyLock
     std::atomic<int> m_nOutTime;
     std::atomic<int> m_nCmdGap;
+    std::atomic<bool> m_bClosing{false};        // UnInit or destruction: waits end now
     ACE_Auto_Event*  m_pReplyEvent;                     // owned; created by Initialize
     int              m_nTicks;
 
@@ -123,6 +126,7 @@ private:
     ACE_Thread_Mutex  m_replyLock;      // reply buffer shared with the receive thread
     bool              m_bWaiting;       // an exchange is gathering reply bytes
     std::atomic<long> m_nStray;
+    bool    m_bAfterTimeout = false;                    // guarded by m_exchangeLock
     uint8_t m_txFrame[BLOCKPUMP_FRAME_SIZE];            // guarded by m_exchangeLock
     char    m_szTxLog[LOG_TEXT_SIZE];                   // guarded by m_exchangeLock
     char    m_szRxLog[BLOCKPUMP_REPLY_SIZE];            // guarded by m_exchangeLock

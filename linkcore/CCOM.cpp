@@ -3,6 +3,7 @@
 #include "CCOM.h"
 #include "CProtocolTemplate.h"
 #include "DataFile.h"
+#include "UserFolder.h"
 #include "WSNConfig.h"
 
 #include <ace/DEV_Connector.h>
@@ -88,7 +89,7 @@ std::string LinkCoreSerialDevice(int port)
     if (env != nullptr && env[0] != '\0')
         return env;
 
-    std::string ini = ProgramFolder() + "ports.ini";
+    std::string ini = LinkCoreWritableFolder(ProgramFolder()) + "ports.ini";
     if (ACE_OS::access(ini.c_str(), R_OK) == 0)
     {
         char name[32];

@@ -1,5 +1,8 @@
 // The protocol engine.
 #include "CLinkCore.h"
+
+#include <chrono>
+#include <thread>
 #include "CProtocolTemplate.h"
 
 #include <ace/Configuration.h>
@@ -206,6 +209,7 @@ bool CLinkCore::ReadFrChannel(const char* data, int length, int status)
     // 2.
     if (length <= 0 || data == nullptr)
         return true;
+    m_nLastRecvMs = MonotonicMs();
     // 3. raw trace of the chunk
     if (length < RAW_TRACE_CHUNK_LIMIT)
         DisplayMsg(data, static_cast<unsigned int>(length), false, TRACE_RAW);
@@ -244,6 +248,35 @@ bool CLinkCore::ReadFrChannel(const char* data, int length, int status)
     return true;
 }
 
+long long CLinkCore::MonotonicMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool CLinkCore::WaitQuietLine(unsigned int quietMs, unsigned int maxWaitMs)
+{
+    const long long start = MonotonicMs();
+    for (;;)
+    {
+        const long long now = MonotonicMs();
+        const long long last = m_nLastRecvMs.load();
+        const long long quietSince = last > start ? last : start;
+        if (now - quietSince >= static_cast<long long>(quietMs))
+            return true;
+        if (now - start >= static_cast<long long>(maxWaitMs) || m_bEnd)
+            return false;
+        long long wait = quietSince + quietMs - now;
+        const long long limit = start + maxWaitMs - now;
+        if (wait > limit)
+            wait = limit;
+        if (wait > 50)
+            wait = 50;   // the end flag is seen within 50 ms
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait > 0 ? wait : 1));
+    }
+}
+
 bool CLinkCore::ReadFrDBLink(CGenData*)
 {
     return true;
@@ -261,7 +294,9 @@ int CLinkCore::WriteToChannel(char* data, int length)
     if (send == nullptr || owner == nullptr)
         return 0;
     int result = send(owner, data, length, 0);
-    if (result >= 0 && length > 0)
+    // Only what the channel took went out; a refused frame (closed port,
+    // result 0) is not traced as sent.
+    if (result > 0 && length > 0)
         DisplayMsg(data, static_cast<unsigned int>(length), true, TRACE_BOTH);
     return result;
 }

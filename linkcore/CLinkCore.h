@@ -188,6 +188,18 @@ public:
     int  GetAccumulatedLength() const { return m_nRecvLen; }
     void EnableTrace(bool enable) { m_bTrace = enable; }
 
+    // After a request gave up waiting, its reply may still come and would be
+    // taken for the next request's (a read reply names no register). The
+    // protocols call this before the next request: it returns once no byte
+    // has arrived for quietMs, counted from the call (or from the last byte
+    // that arrives meanwhile; such bytes meet no waiting request and are
+    // dropped). Gives up after maxWaitMs of a line that never goes quiet
+    // (noise) and returns false. Uses the monotonic clock.
+    bool WaitQuietLine(unsigned int quietMs, unsigned int maxWaitMs);
+    // Monotonic milliseconds of the last received chunk (0: none yet).
+    long long LastReceiveMs() const { return m_nLastRecvMs.load(); }
+    static long long MonotonicMs();
+
 protected:
     void ReconnectChannel();
     // Reads "RawLogBufSize"/"MsgLogBufSize" of section "protocolConfig" (plain
@@ -225,6 +237,7 @@ private:
     int                m_nRecvBufSize;
     ACE_Thread_Mutex   m_traceLock;         // trace record + both trace logs
     ACE_Manual_Event   m_endEvent;          // wakes the timer thread on SetEnd
+    std::atomic<long long> m_nLastRecvMs{0}; // monotonic time of the last chunk
 
     CLinkCore(const CLinkCore&) = delete;
     CLinkCore& operator=(const CLinkCore&) = delete;

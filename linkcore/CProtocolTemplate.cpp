@@ -140,10 +140,7 @@ int ProtocolTemplateSend(void* owner, const char* data, int length, int flags)
     CProtocolInterface* pInterface = binding->m_pOwner;
     if (pInterface == nullptr)
         return 0;
-    CVKRCom* channel = pInterface->GetChannel();
-    if (channel == nullptr)
-        return 0;
-    return channel->SendData(data, length, 0);
+    return pInterface->SendToChannel(data, length);
 }
 
 // ---------------------------------------------------------------------------
@@ -224,6 +221,21 @@ bool CProtocolInterface::Initialize(int channel, const char* protocolName)
     instance->SetDBLink(m_pDBLink);
     instance->Initialize();
     return true;
+}
+
+bool CProtocolInterface::SetChannel(CVKRCom* channel)
+{
+    std::lock_guard<std::mutex> guard(m_channelLock);
+    m_pChannel = channel;
+    return true;
+}
+
+int CProtocolInterface::SendToChannel(const char* data, int length)
+{
+    std::lock_guard<std::mutex> guard(m_channelLock);
+    if (m_pChannel == nullptr)
+        return 0;
+    return m_pChannel->SendData(data, length, 0);
 }
 
 bool CProtocolInterface::OnRead(const char* data, int length, int status, CChannGroupPath*)

@@ -20,6 +20,7 @@
 #ifndef LINKCORE_CPROTOCOLTEMPLATE_H
 #define LINKCORE_CPROTOCOLTEMPLATE_H
 
+#include <mutex>
 #include "LinkCoreExport.h"
 #include "CLinkCore.h"
 #include "CCOM.h"
@@ -85,7 +86,11 @@ public:
     // plug-in or factory leaves the binding without an instance and writes a
     // diagnostic line).
     bool Initialize(int channel, const char* protocolName);
-    bool SetChannel(CVKRCom* channel) { m_pChannel = channel; return true; }
+    // Waits for a send in progress: once it returns, nothing sends to the old
+    // channel any more, so the channel may be deleted.
+    bool SetChannel(CVKRCom* channel);
+    // Sends through the bound channel under the channel lock; 0 without one.
+    int  SendToChannel(const char* data, int length);
     bool SetDBLink(CSensorDBLink* link);
     bool ReadFrDBLink(CGenData* data);
     int  MsgToChannel(const char* data, int length, unsigned short channel);
@@ -102,7 +107,8 @@ public:
     const char* GetLibraryPath() const;
 
 protected:
-    CVKRCom*       m_pChannel;                // not owned
+    CVKRCom*       m_pChannel;                // not owned; guarded by m_channelLock
+    std::mutex     m_channelLock;
     CProtocol*     m_pProtocol;               // owned binding
     int            m_nChannel;
     CSensorDBLink* m_pDBLink;                 // not owned

@@ -11,6 +11,7 @@
 #include <ace/OS_NS_fcntl.h>
 #include <ace/SString.h>
 
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 
@@ -178,17 +179,13 @@ int WSNGetFilePath(const char* folder, WSN_FILE_ENTRY* entries, int* count)
             ACE_OS::memset(&e, 0, sizeof e);
             CopyOut(e.szName, sizeof e.szName, name);
             std::string full = base + name;
-            // Size: open the file read-only and ask its size.
-            ACE_HANDLE h = ACE_OS::open(full.c_str(), O_RDONLY);
-            if (h != ACE_INVALID_HANDLE)
-            {
-                ACE_OFF_T size = ACE_OS::filesize(h);
-                e.nSize = size < 0 ? 0 : static_cast<int32_t>(size);
-                ACE_OS::close(h);
-            }
+            // Size and time from the entry itself: opening it could block for
+            // ever (a named pipe waits for a writer, a device for its line).
             ACE_stat st;
             if (ACE_OS::stat(full.c_str(), &st) == 0)
             {
+                if (S_ISREG(st.st_mode))
+                    e.nSize = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
                 e.nTimesValid = 1;
                 e.llModified = static_cast<int64_t>(st.st_mtime);
             }

@@ -145,6 +145,7 @@ CRegMaster::CRegMaster(_PROTOCOLID id)
 
 CRegMaster::~CRegMaster()
 {
+    StopWaiters();
     if (m_bCmdThread)
     {
         m_bExit = true;
@@ -155,6 +156,8 @@ CRegMaster::~CRegMaster()
     }
     CRegMaster* self = this;
     g_pInstance.compare_exchange_strong(self, nullptr);
+    // No request holds the event any more (StopWaiters took the request lock).
+    ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
     delete m_pReplyEvent;
     m_pReplyEvent = nullptr;
 }
@@ -162,11 +165,22 @@ CRegMaster::~CRegMaster()
 bool CRegMaster::Initialize()
 {
     CLinkCore::Initialize();
+    m_bClosing = false;
     if (m_pReplyEvent == nullptr)
         m_pReplyEvent = new ACE_Auto_Event(0);
     else
         m_pReplyEvent->reset();
     return true;
+}
+
+void CRegMaster::StopWaiters()
+{
+    m_bClosing = true;
+    if (m_pReplyEvent != nullptr)
+        m_pReplyEvent->signal();
+    // A request in progress sees the closing flag and returns; its lock is
+    // then free. A request arriving later returns at once.
+    ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
 }
 
 void CRegMaster::UnInit()
@@ -182,6 +196,7 @@ void CRegMaster::UnInit()
             m_bCmdThread = false;
         }
     }
+    StopWaiters();
     CLinkCore::UnInit();
 }
 
@@ -204,9 +219,21 @@ void CRegMaster::SetOutTime(int ms)
 
 void CRegMaster::SendFrame(const uint8_t* frame)
 {
-    WriteToChannel(reinterpret_cast<char*>(const_cast<uint8_t*>(frame)), 8);
+    const int sent = WriteToChannel(reinterpret_cast<char*>(const_cast<uint8_t*>(frame)), 8);
     HexText(frame, 8, m_szTxLog, sizeof m_szTxLog);
-    LOG_MakeAndAddRunInfo(1, "OUT %s", m_szTxLog);
+    if (sent > 0)
+        LOG_MakeAndAddRunInfo(1, "OUT %s", m_szTxLog);
+    else
+        LOG_MakeAndAddRunInfo(1, "OUT not sent (port closed) %s", m_szTxLog);
+}
+
+void CRegMaster::SettleLine()
+{
+    if (!m_bAfterTimeout || m_bClosing)
+        return;
+    const unsigned int quiet = m_dwOutTime.load();
+    WaitQuietLine(quiet, quiet * 4 + 100);
+    m_bAfterTimeout = false;
 }
 
 bool CRegMaster::CallData(int station, int function, unsigned short reg, unsigned short countOrValue)
@@ -269,7 +296,7 @@ bool CRegMaster::AwaitReply()
         // The event can also carry the signal of a reply to an earlier
         // request that was parsed just before this one was armed; only the
         // answered id tells.
-        if (m_pReplyEvent == nullptr || m_pReplyEvent->wait(&deadline, 1) != 0)
+        if (m_bClosing || m_pReplyEvent == nullptr || m_pReplyEvent->wait(&deadline, 1) != 0)
             break;
     }
     ACE_Guard<ACE_Thread_Mutex> guard(m_replyLock);
@@ -280,10 +307,12 @@ bool CRegMaster::AwaitReply()
 bool CRegMaster::ProcRead(unsigned char station, unsigned short reg, unsigned char* value, unsigned char* err)
 {
     ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
+    SettleLine();
     ArmRequest(station, kFunRead, reg);
     CallData(station, kFunRead, reg, 1);
     if (!AwaitReply())
     {
+        m_bAfterTimeout = true;
         if (err != nullptr)
             *err = REGMASTER_ERR_TIMEOUT;
         return false;
@@ -308,10 +337,12 @@ bool CRegMaster::ProcWrite(unsigned char station, unsigned short reg, unsigned c
     if (value == nullptr)
         return false;
     ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
+    SettleLine();
     ArmRequest(station, kFunWrite, reg);
     CallFun06(station, reg, value);
     if (!AwaitReply())
     {
+        m_bAfterTimeout = true;
         if (err != nullptr)
             *err = REGMASTER_ERR_TIMEOUT;
         return false;

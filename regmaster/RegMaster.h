@@ -149,6 +149,13 @@ private:
     // Waits for the answer to the armed request; true when it came in time.
     // Disarms the request in every case.
     bool AwaitReply();
+    // Before a request (m_requestLock held): after a time-out, waits until the
+    // line has been quiet for a reply time-out, so that a late reply to the
+    // earlier request cannot be taken for this one's.
+    void SettleLine();
+    // Closing: wakes a request that waits for its reply and waits until it
+    // has returned, so the reply event can go.
+    void StopWaiters();
     static ACE_THR_FUNC_RETURN KeepAliveProc(void* arg);
     void SendFrame(const uint8_t* frame);
 
@@ -163,6 +170,7 @@ private:
     ACE_Auto_Event* m_pReplyEvent;            // owned; created by Initialize
     int            m_nTicks;
     std::atomic<bool> m_bExit;
+    std::atomic<bool> m_bClosing{false};      // UnInit or destruction: waits end now
     ACE_thread_t   m_cmdThreadId;
     ACE_hthread_t  m_hCmdThread;
     bool           m_bCmdThread;
@@ -181,6 +189,9 @@ private:
     std::atomic<long> m_nFrames;
     std::atomic<long> m_nUnmatched;
 
+    // The last request timed out: its reply may still be on its way, so the
+    // next request first waits for a quiet line.
+    bool    m_bAfterTimeout = false;          // guarded by m_requestLock
     uint8_t m_txFrame[8];                     // guarded by m_requestLock
     char    m_szTxLog[LOG_TEXT_SIZE];         // guarded by m_requestLock
     char    m_szRxLog[LOG_TEXT_SIZE];         // receive thread only

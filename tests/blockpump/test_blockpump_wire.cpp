@@ -218,15 +218,53 @@ TEST_F(BlockPumpWire, LateAckDoesNotAnswerTheNextBlock)
     ASSERT_TRUE(line_.Write(Bytes{0x06}));   // block 1 acknowledged too late
     ASSERT_TRUE(WaitFor([&] { return pump_->GetStrayBytes() == 1; }, 2000));
 
-    pump_->SetOutTime(2000);
+    // Sent once the line has been quiet for the reply time-out.
+    pump_->SetOutTime(1500);
     auto g = BlockAsync(Bytes(128, 0x22), 2);
-    Bytes frame = line_.Read(133, 2000);
+    Bytes frame = line_.Read(133, 5000);
     ASSERT_EQ(frame.size(), 133u);
     EXPECT_EQ(frame[1], 2);
     ASSERT_TRUE(line_.Write(Bytes{0x15}));   // block 2 refused
     Reply second = Get(g);
     ASSERT_TRUE(second.ok);
     EXPECT_EQ(second.Got(), Bytes{0x15}) << "block 2 took the late ACK of block 1";
+}
+
+// A block resent after a time-out goes out only once the line has been
+// quiet: the earlier send's late ACK cannot count for the resend, whose own
+// refusal is what the caller gets.
+TEST_F(BlockPumpWire, ResendWaitsForAQuietLineAfterATimeOut)
+{
+    pump_->SetOutTime(200);
+    auto f = BlockAsync(Bytes(128, 0x33), 7);
+    ASSERT_EQ(line_.Read(133, 2000).size(), 133u);
+    EXPECT_FALSE(Get(f).ok);
+
+    auto g = BlockAsync(Bytes(128, 0x33), 7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(line_.Write(Bytes{0x06}));   // the first send's ACK, late
+    Bytes frame = line_.Read(133, 3000);
+    ASSERT_EQ(frame.size(), 133u);
+    EXPECT_EQ(frame[1], 7);
+    ASSERT_TRUE(line_.Write(Bytes{0x15}));   // the resend is refused
+    Reply second = Get(g);
+    ASSERT_TRUE(second.ok);
+    EXPECT_EQ(second.Got(), Bytes{0x15}) << "the resend took the late ACK of the first send";
+}
+
+// Closing the boot link during a long command (the erase's ten-second gap)
+// ends the command at once instead of after its gap and time-out.
+TEST_F(BlockPumpWire, CloseDuringALongCommandEndsItPromptly)
+{
+    pump_->SetOutTime(2000);
+    auto f = CmdAsync("VKR pm erase\n", true);
+    ASSERT_EQ(line_.Read(13, 2000).size(), 13u);
+    const auto start = Clock::now();
+    CloseLink(link_);
+    Reply r = Get(f, 4000);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, 0xFF);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 4000);
 }
 
 TEST_F(BlockPumpWire, SilenceTimesOutAfterGapAndTimeOut)

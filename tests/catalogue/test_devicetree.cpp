@@ -208,7 +208,7 @@ TEST(DeviceType, LanguageSwitchReloadsTheConfiguredTable)
 
     const LanguageSwitchResult r = SwitchLanguage(lt, t, L"Chinese");
     EXPECT_EQ(r.outcome, LanguageSwitch::Reloaded);
-    EXPECT_EQ(t.params[0].value, 0);  // a fresh table
+    EXPECT_EQ(t.params[0].value, 5);  // the same type: the record keeps its value
     EXPECT_EQ(BuildDeviceTree(t, lt)[0].text, L"设备");
     EXPECT_EQ(Find(BuildDeviceTree(t, lt), 10001)->text, L"G01 基本");
 

@@ -194,7 +194,12 @@ TEST_F(CliDrive, RestoreRefusesAFileOfAnotherDeviceOrWithAValueOutOfRange)
     ParamTable t = Sample();
     const std::vector<int> rows = paramview::GroupRows(t, 1);
     std::vector<bool> all(rows.size(), true);
-    for (int i : rows) t.params[static_cast<size_t>(i)].value = t.params[static_cast<size_t>(i)].defaultValue;
+    for (int i : rows) {
+        // Values as read from a drive: a value file holds known values only.
+        ParamRecord& r = t.params[static_cast<size_t>(i)];
+        r.value = r.defaultValue;
+        r.valueUnknown = false;
+    }
 
     ParamTable foreign = t;
     foreign.deviceType = L"TV390";

@@ -287,7 +287,7 @@ class LanguageFiles(unittest.TestCase):
 
     def test_ini_files(self):
         keys = {"ID_LANGUAGE_CHINESE", "ID_LANGUAGE_ENGLISH", "IDS_MENU_LANGUAGE", "IDS_MENU_HELP",
-                "IDS_MENU_START", "IDS_MENU_EDIT", "IDS_MENU_VIEW"}
+                "IDS_MENU_START", "IDS_MENU_EDIT", "IDS_MENU_VIEW", "IDS_MENU_FUNCTION"}
         for language in ("English", "Chinese"):
             ini = configparser.ConfigParser()
             ini.optionxform = str

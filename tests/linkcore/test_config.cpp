@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 
 #include <set>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <fcntl.h>
 
 using namespace lctest;
 
@@ -170,6 +174,39 @@ TEST_F(ConfigTest, GetFilePath)
     EXPECT_EQ(names, (std::set<std::string>{"one.txt", "two.bin", "sub"}));
     // A trailing "/" is accepted; null entries only count.
     EXPECT_EQ(WSNGetFilePath("list/", nullptr, &count), 3);
+}
+
+// A named pipe in the folder is listed without being opened: opening it
+// would wait for a writer that never comes.
+TEST_F(ConfigTest, GetFilePathDoesNotOpenEntries)
+{
+    ASSERT_TRUE(WriteFile("pipes/data.txt", "12345"));
+    ASSERT_EQ(::mkfifo("pipes/fifo", 0600), 0);
+    std::atomic<int> result{-2};
+    WSN_FILE_ENTRY entries[4];
+    int count = 0;
+    std::thread lister([&] { result = WSNGetFilePath("pipes", entries, &count); });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (result == -2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool blocked = result == -2;
+    if (blocked)
+    {
+        // Release the reader so the test can end.
+        int fd = ::open("pipes/fifo", O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    lister.join();
+    ASSERT_FALSE(blocked) << "the listing opened the named pipe";
+    EXPECT_EQ(result.load(), 2);
+    for (int i = 0; i < 2; ++i)
+    {
+        if (std::string(entries[i].szName) == "data.txt")
+            EXPECT_EQ(entries[i].nSize, 5);
+        if (std::string(entries[i].szName) == "fifo")
+            EXPECT_EQ(entries[i].nSize, 0);
+    }
 }
 
 // --- CDataFile ---------------------------------------------------------------------

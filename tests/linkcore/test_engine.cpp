@@ -439,8 +439,10 @@ TEST_F(EngineTest, WriteToChannelThroughTheSendHook)
     m_fake.result = -1;                           // channel error: nothing traced
     EXPECT_EQ(p->WriteToChannel(frame, 4), -1);
     EXPECT_EQ(p->GetRawLog()->GetRecordCount(), raw0 + 1);
-    m_fake.result = 0;                            // port closed: result 0
+    m_fake.result = 0;                            // port closed: result 0, nothing traced
     EXPECT_EQ(p->WriteToChannel(frame, 4), 0);
+    EXPECT_EQ(p->GetRawLog()->GetRecordCount(), raw0 + 1);
+    EXPECT_EQ(p->GetMsgLog()->GetRecordCount(), msg0 + 1);
 
     m_fake.calls = 0;
     p->CallReconnect();                           // (owner, no data, 0, 1283)

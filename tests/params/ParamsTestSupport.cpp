@@ -18,8 +18,9 @@ bool TestPrompts::RunNumberDialog(CDlgInputPara& dialog)
     dialog.refusal = [this](QWidget*, const QString& text) { refusals << text; };
     dialog.show();
     editorTitle = dialog.windowTitle();
+    numberInitial = dialog.field()->text();
     dialog.field()->setText(numberText);
-    dialog.okButton()->click();
+    for (int i = 0; i < okPresses && dialog.isVisible(); ++i) dialog.okButton()->click();
     const bool accepted = !dialog.isVisible() && dialog.result() == QDialog::Accepted;
     dialog.hide();
     return accepted;
@@ -27,8 +28,10 @@ bool TestPrompts::RunNumberDialog(CDlgInputPara& dialog)
 
 bool TestPrompts::RunOptionDialog(CDlgInputParaCB& dialog)
 {
+    dialog.refusal = [this](QWidget*, const QString& text) { refusals << text; };
     dialog.show();
     editorTitle = dialog.windowTitle();
+    optionInitial = dialog.list()->currentText();
     optionEntries.clear();
     for (int i = 0; i < dialog.list()->count(); ++i) optionEntries << dialog.list()->itemText(i);
     dialog.list()->setEditText(optionText);

@@ -57,7 +57,9 @@ inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 20000)
 }
 
 // Answers of a test: every message is recorded; a file dialog gives `file`;
-// the editors take `numberText` / `optionText` as if typed and press OK.
+// the editors take `numberText` / `optionText` as if typed and press OK (the
+// number editor up to `okPresses` times while it stays open); a file that
+// would be replaced is replaced when `replaceAnswer` says so.
 class TestPrompts : public CParamPrompts {
 public:
     QStringList messages;
@@ -68,7 +70,13 @@ public:
     QStringList refusals;
     QStringList optionEntries;
     QString editorTitle;
+    QString optionInitial;  // the option editor's text as it opened
+    QString numberInitial;  // the number editor's field as it opened
+    int okPresses = 1;
     int fileAsks = 0;
+    int saveAsks = 0;
+    QStringList replaceAsks;
+    bool replaceAnswer = true;
 
     void ShowMessage(QWidget*, const QString& text) override
     {
@@ -80,6 +88,17 @@ public:
         ++fileAsks;
         lastFilter = filterText + QStringLiteral("|") + pattern;
         return file;
+    }
+    QString AskSaveValueFile(QWidget*, const QString&, const QString& filterText, const QString& pattern) override
+    {
+        ++saveAsks;
+        lastFilter = filterText + QStringLiteral("|") + pattern;
+        return file;
+    }
+    bool ConfirmReplace(QWidget*, const QString& path) override
+    {
+        replaceAsks << path;
+        return replaceAnswer;
     }
     bool RunNumberDialog(CDlgInputPara& dialog) override;
     bool RunOptionDialog(CDlgInputParaCB& dialog) override;

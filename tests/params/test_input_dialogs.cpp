@@ -76,6 +76,56 @@ TEST_F(NumberDialog, TextThatIsNoNumberRefused)
     EXPECT_EQ(dlg.value, 50);
 }
 
+TEST_F(NumberDialog, EntryRoundedToTheValuesPlacesBeforeItIsTaken)
+{
+    dlg.decimals = 2;
+    // The field shows what the drive keeps.
+    dlg.hide();
+    dlg.value = 12.5;
+    dlg.show();
+    EXPECT_EQ(dlg.field()->text(), QStringLiteral("12.50"));
+
+    Enter(QStringLiteral("35.555"));
+    ASSERT_EQ(refusals.size(), 1);
+    EXPECT_EQ(refusals[0], CDlgInputPara::RoundedText(QStringLiteral("35.56"), 2));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.field()->text(), QStringLiteral("35.56"));
+    EXPECT_EQ(dlg.value, 12.5);
+    dlg.okButton()->click();  // the rounded value, as shown
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_DOUBLE_EQ(dlg.value, 35.56);
+
+    // Places it has anyway, and trailing zeros, are taken at once.
+    dlg.show();
+    Enter(QStringLiteral("35.5"));
+    EXPECT_FALSE(dlg.isVisible());
+    dlg.show();
+    Enter(QStringLiteral("35.550"));
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(refusals.size(), 1);
+
+    // Rounding that leaves the range is refused as out of range.
+    dlg.show();
+    Enter(QStringLiteral("590.006"));
+    EXPECT_EQ(refusals.last(), CDlgInputPara::OutOfRangeText(0, 590));
+    EXPECT_TRUE(dlg.isVisible());
+    // A whole-number value rounds half away from zero, as the register does.
+    dlg.decimals = 0;
+    Enter(QStringLiteral("2.5"));
+    EXPECT_EQ(dlg.field()->text(), QStringLiteral("3"));
+}
+
+TEST_F(NumberDialog, UnknownValueOpensWithEmptyField)
+{
+    dlg.hide();
+    dlg.valueUnknown = true;
+    dlg.show();
+    EXPECT_EQ(dlg.field()->text(), QString());
+    dlg.okButton()->click();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(refusals, QStringList{CDlgInputPara::NotANumberText()});
+}
+
 TEST_F(NumberDialog, CancelLeavesValue)
 {
     dlg.field()->setText(QStringLiteral("12"));
@@ -85,11 +135,13 @@ TEST_F(NumberDialog, CancelLeavesValue)
     EXPECT_EQ(dlg.value, 50);
 }
 
-TEST(OptionDialog, EntriesInOrderAndTypedTextReturned)
+TEST(OptionDialog, EntriesInOrderAndOnlyListedOptionsTaken)
 {
     const QStringList entries{QStringLiteral("0,Keypad"), QStringLiteral("1,Terminal"),
                               QStringLiteral("2,Communication")};
     CDlgInputParaCB dlg(entries, QString());
+    QStringList refusals;
+    dlg.refusal = [&](QWidget*, const QString& text) { refusals << text; };
     dlg.title = QStringLiteral("Run command source");
     dlg.show();
     EXPECT_EQ(dlg.windowTitle(), dlg.title);
@@ -97,10 +149,42 @@ TEST(OptionDialog, EntriesInOrderAndTypedTextReturned)
     for (int i = 0; i < 3; ++i) EXPECT_EQ(dlg.list()->itemText(i), entries[i]);
     EXPECT_EQ(dlg.list()->currentText(), QString());
 
-    dlg.list()->setEditText(QStringLiteral("7,not listed"));
+    // A text that is none of the options would reach the drive as code 0.
+    for (const char* typed : {"7,not listed", "xyz", "", "Terminal", "1,terminal"}) {
+        dlg.list()->setEditText(QString::fromLatin1(typed));
+        dlg.okButton()->click();
+        EXPECT_TRUE(dlg.isVisible()) << typed;
+    }
+    ASSERT_EQ(refusals.size(), 5);
+    EXPECT_EQ(refusals[0], CDlgInputParaCB::NotAnOptionText());
+    EXPECT_EQ(dlg.choice, QString());
+
+    // The code alone picks its entry.
+    dlg.list()->setEditText(QStringLiteral(" 1 "));
     dlg.okButton()->click();
+    EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(dlg.choice, QStringLiteral("7,not listed"));
+    EXPECT_EQ(dlg.choice, QStringLiteral("1,Terminal"));
+}
+
+TEST(OptionDialog, WithoutEntriesANumberWithinBounds)
+{
+    CDlgInputParaCB dlg({}, QString());
+    QStringList refusals;
+    dlg.refusal = [&](QWidget*, const QString& text) { refusals << text; };
+    dlg.minValue = 0;
+    dlg.maxValue = 5;
+    dlg.show();
+    for (const char* typed : {"xyz", "6"}) {
+        dlg.list()->setEditText(QString::fromLatin1(typed));
+        dlg.okButton()->click();
+        EXPECT_TRUE(dlg.isVisible()) << typed;
+    }
+    EXPECT_EQ(refusals, (QStringList{CDlgInputPara::NotANumberText(), CDlgInputPara::OutOfRangeText(0, 5)}));
+    dlg.list()->setEditText(QStringLiteral("5"));
+    dlg.okButton()->click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.choice, QStringLiteral("5"));
 }
 
 TEST(OptionDialog, PickedEntryReturnedCancelKeepsChoice)

@@ -66,7 +66,10 @@ TEST_F(SampleTable, GroupWithSubgroupsShowsTheirRecords)
 
 TEST_F(SampleTable, RowTextsAndLimits)
 {
-    const ParamRecord& r = table.params[static_cast<size_t>(ptest::IndexOf(table, L"02.01"))];
+    ParamRecord& r = table.params[static_cast<size_t>(ptest::IndexOf(table, L"02.01"))];
+    // Nothing read yet: no number, however plausible.
+    EXPECT_EQ(RowTexts(table, r, 1)[kColValue], L"-");
+    r.valueUnknown = false;
     const std::vector<std::wstring> t = RowTexts(table, r, 1);
     EXPECT_EQ(t[kColPnu], L"P02.01");
     EXPECT_EQ(t[kColName], L"\u7535\u673a1\u989d\u5b9a\u529f\u7387");
@@ -75,14 +78,19 @@ TEST_F(SampleTable, RowTextsAndLimits)
     EXPECT_EQ(t[kColMin], L"0.1");
     EXPECT_EQ(t[kColMax], L"1000.0");
     EXPECT_EQ(t[kColUnit], L"kW");
-    const ParamRecord& option = table.params[static_cast<size_t>(ptest::IndexOf(table, L"01.01"))];
+    ParamRecord& option = table.params[static_cast<size_t>(ptest::IndexOf(table, L"01.01"))];
+    EXPECT_EQ(RowTexts(table, option, 0)[kColValue], L"-");
+    option.valueUnknown = false;
     EXPECT_EQ(RowTexts(table, option, 0)[kColValue], L"0,Keypad");
 }
 
 TEST_F(SampleTable, SelectDifferentKeepsRecordsWithoutDefault)
 {
     std::vector<int> rows = ParamViewRows(table, 21);
-    for (int i : rows) table.params[static_cast<size_t>(i)].value = table.params[static_cast<size_t>(i)].defaultValue;
+    for (int i : rows) {
+        table.params[static_cast<size_t>(i)].value = table.params[static_cast<size_t>(i)].defaultValue;
+        table.params[static_cast<size_t>(i)].valueUnknown = false;
+    }
     // 02.04 differs only beyond its two decimals: shown alike, so it goes.
     table.params[static_cast<size_t>(ptest::IndexOf(table, L"02.04"))].value = 50.004;
     table.params[static_cast<size_t>(ptest::IndexOf(table, L"02.05"))].value = 1450;
@@ -170,6 +178,7 @@ TEST_F(ValueFiles, SavedLayoutReadByXlrd)
     ParamRecord& r3 = table.params[static_cast<size_t>(rows[3])];
     r1.value = 1;
     r3.value = 47.5;
+    r1.valueUnknown = r3.valueUnknown = false;
     const std::wstring path = Path("layout.xls");
     std::string err;
     ASSERT_TRUE(valuefile::Save(path, table, rows, checked, &err)) << err;

@@ -3,6 +3,7 @@
 // worker threads, and the tests answer the views' questions.
 #include "DialogMD.h"
 #include "DialogParam.h"
+#include "DlgInputPara.h"
 #include "DlgProgess.h"
 #include "ParamViewLogic.h"
 #include "ParamsTestSupport.h"
@@ -10,6 +11,7 @@
 #include "ValueFile.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -95,7 +97,7 @@ TEST_F(Views, ParamViewGridColumnsTextsAndChecks)
     const int row = RowOf(*v, Rec(L"01.03"));
     EXPECT_EQ(g->ItemText(row, 1), "P01.03");
     EXPECT_EQ(g->ItemText(row, 2), "Digital frequency setting");
-    EXPECT_EQ(g->ItemText(row, 3), "0.00");
+    EXPECT_EQ(g->ItemText(row, 3), "-");  // nothing read yet
     EXPECT_EQ(g->ItemText(row, 4), "50.00");
     EXPECT_EQ(g->ItemText(row, 7), "Hz");
     EXPECT_TRUE(g->Item(row, 3)->button);
@@ -227,6 +229,7 @@ TEST_F(Views, WriteRefusedByDriveIsNotRetriedAndReportedTwice)
     // Within 16 bits but above the drive's maximum: the drive answers with
     // an exception.
     freq.value = 600;
+    freq.valueUnknown = false;
     v->Grid()->SetChecked(RowOf(*v, freq), true);
     const long before = bench->Requests();
     ASSERT_TRUE(v->OnWriteSelected());
@@ -243,6 +246,7 @@ TEST_F(Views, ValueBeyondRegisterIsNeverSent)
     auto v = Open<CDialogParam>(1);
     ParamRecord& freq = Rec(L"01.03");
     freq.value = 700;  // 70000 in register units: does not fit 16 bits
+    freq.valueUnknown = false;
     v->Grid()->SetChecked(RowOf(*v, freq), true);
     const int writes = port->writes;
     const long before = bench->Requests();
@@ -260,6 +264,7 @@ TEST_F(Views, WriteToSilentRegisterReportedInBothPasses)
     auto v = Open<CDialogParam>(1);
     ParamRecord& freq = Rec(L"01.03");
     freq.value = 20;
+    freq.valueUnknown = false;
     port->silent.insert(static_cast<uint16_t>(freq.address - 1));
     v->Grid()->SetChecked(RowOf(*v, freq), true);
     ASSERT_TRUE(v->OnWriteSelected());
@@ -294,7 +299,10 @@ TEST_F(Views, CancelledWriteNamesTheRowsNotWritten)
 {
     bench->sim().setFault(drivesim::FaultKind::Silence);
     auto v = Open<CDialogParam>(1);
-    for (int row = 0; row < 3; ++row) v->Grid()->SetChecked(row, true);
+    for (int row = 0; row < 3; ++row) {
+        v->Grid()->SetChecked(row, true);
+        table().params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])].valueUnknown = false;
+    }
     ASSERT_TRUE(v->OnWriteSelected());
     ASSERT_TRUE(ptest::WaitFor([&] { return port->writes >= 1; }));
     v->Progress()->OnCancel();
@@ -334,6 +342,7 @@ TEST_F(Views, ValueFileSaveLoadAndDeviceCheck)
     ParamRecord& b = table().params[static_cast<size_t>(from->RowRecords()[3])];
     a.value = 1.5;
     b.value = 7.25;
+    a.valueUnknown = b.valueUnknown = false;
     from->Grid()->SetChecked(1, true);
     from->Grid()->SetChecked(3, true);
     prompts.file = dir.path() + "/motor";  // ".xls" is added
@@ -453,6 +462,197 @@ TEST_F(Views, MDataSilentRowGivesOneMessageOthersGetValues)
     EXPECT_EQ(Rec(L"09.02").selected, 1);
 }
 
+TEST_F(Views, UnknownValuesAreNeitherWrittenNorSaved)
+{
+    ParamRecord& freq = Rec(L"01.03");
+    ParamRecord& accel = Rec(L"01.07");
+    bench->sim().writeRegister(static_cast<uint16_t>(freq.address - 1), 2500);
+    auto v = Open<CDialogParam>(1);
+    for (int row = 0; row < v->RowCount(); ++row) EXPECT_EQ(Cell(*v, row), "-") << row;
+
+    // Nothing read yet: select all and write sends nothing at all.
+    v->OnSelectAll();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(port->writes, 0);
+    EXPECT_EQ(port->reads, 0);  // nor is anything checked back
+    EXPECT_EQ(bench->Raw(freq), 2500);
+    QString expected = "Parameter write error:";
+    for (int idx : v->RowRecords()) expected += "P" + Q(table().params[static_cast<size_t>(idx)].pnu) +
+                                                " not written, value unknown.\n";
+    ASSERT_EQ(prompts.messages, QStringList{expected});
+
+    // A read makes a value known; a read given up makes it unknown again,
+    // also when it had been edited.
+    prompts.numberText = "30.0";
+    v->EditValue(RowOf(*v, accel));
+    EXPECT_EQ(Cell(*v, RowOf(*v, accel)), "30.0");
+    EXPECT_FALSE(accel.valueUnknown);
+    v->OnClearSelection();
+    v->Grid()->SetChecked(RowOf(*v, freq), true);
+    v->Grid()->SetChecked(RowOf(*v, accel), true);
+    port->silent.insert(static_cast<uint16_t>(accel.address - 1));
+    prompts.messages.clear();
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(Cell(*v, RowOf(*v, freq)), "25.00");
+    EXPECT_EQ(Cell(*v, RowOf(*v, accel)), "-");
+    EXPECT_TRUE(accel.valueUnknown);
+    EXPECT_FALSE(freq.valueUnknown);
+
+    // Only the known row is written.
+    port->silent.clear();
+    prompts.numberText = "12.34";
+    v->EditValue(RowOf(*v, freq));
+    prompts.messages.clear();
+    const int writes = port->writes;
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(port->writes - writes, 1);
+    EXPECT_EQ(bench->Raw(freq), 1234);
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write error:P01.07 not written, value unknown.\n"});
+
+    // The save leaves the unknown row out and says so.
+    QTemporaryDir dir;
+    prompts.file = dir.path() + "/known";
+    prompts.messages.clear();
+    v->OnSaveValues();
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "The file is saved successfully.\n" + Q(valuefile::LeftOutText(1)));
+    const valuefile::LoadResult saved = valuefile::Load((dir.path() + "/known.xls").toStdWString(), table());
+    ASSERT_EQ(saved.status, valuefile::LoadResult::Status::Ok) << saved.error;
+    ASSERT_EQ(saved.entries.size(), 1u);
+    EXPECT_EQ(saved.entries[0].address, freq.address);
+    EXPECT_DOUBLE_EQ(saved.entries[0].value, 12.34);
+
+    // Loading the file makes its rows known in a fresh table.
+    ParamTable fresh;
+    ptest::LoadSampleTable(fresh);
+    auto w = std::make_unique<CDialogParam>(1);
+    w->SetPrompts(&prompts);
+    w->SetTable(&fresh);
+    w->OnLoadValues();
+    const ParamRecord& loaded = fresh.params[static_cast<size_t>(freq.index)];
+    EXPECT_FALSE(loaded.valueUnknown);
+    EXPECT_TRUE(loaded.valueUnwritten);
+    EXPECT_EQ(Cell(*w, RowOf(*w, loaded)), "12.34");
+    EXPECT_EQ(Cell(*w, RowOf(*w, fresh.params[static_cast<size_t>(accel.index)])), "-");
+}
+
+TEST_F(Views, OptionEditorTakesOnlyListedOptionsAndOpensAtTheValue)
+{
+    ParamRecord& source = Rec(L"01.01");
+    bench->sim().writeRegister(static_cast<uint16_t>(source.address - 1), 1);
+    auto v = Open<CDialogParam>(1);
+    const int row = RowOf(*v, source);
+    // Unknown: nothing is offered as the current choice.
+    prompts.optionText = "xyz";
+    v->EditValue(row);
+    EXPECT_EQ(prompts.optionInitial, QString());
+    EXPECT_TRUE(source.valueUnknown);
+
+    v->Grid()->SetChecked(row, true);
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(Cell(*v, row), "1,Terminal");
+
+    // Typed text that is no option: refused, nothing changes, and the write
+    // sends the drive its own value back.
+    prompts.refusals.clear();
+    v->EditValue(row);
+    EXPECT_EQ(prompts.optionInitial, "1,Terminal");
+    EXPECT_EQ(prompts.refusals, QStringList{CDlgInputParaCB::NotAnOptionText()});
+    EXPECT_EQ(source.value, 1);
+    EXPECT_EQ(Cell(*v, row), "1,Terminal");
+    prompts.messages.clear();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(bench->Raw(source), 1);
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write completion"});
+
+    // The code alone picks its option.
+    prompts.optionText = "2";
+    v->EditValue(row);
+    EXPECT_EQ(source.value, 2);
+    EXPECT_EQ(Cell(*v, row), "2,Communication");
+    prompts.messages.clear();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(bench->Raw(source), 2);
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write completion"});
+}
+
+TEST_F(Views, ExtraDecimalsShownRoundedAreWhatIsWritten)
+{
+    ParamRecord& freq = Rec(L"01.03");
+    ASSERT_EQ(freq.exponent, -2);
+    auto v = Open<CDialogParam>(1);
+    const int row = RowOf(*v, freq);
+    // Pressing OK once only shows the rounded value: nothing is taken.
+    prompts.numberText = "35.555";
+    v->EditValue(row);
+    EXPECT_EQ(prompts.refusals, QStringList{CDlgInputPara::RoundedText("35.56", 2)});
+    EXPECT_TRUE(freq.valueUnknown);
+    EXPECT_EQ(Cell(*v, row), "-");
+
+    // Taken at the second OK, as shown.
+    prompts.okPresses = 2;
+    v->EditValue(row);
+    EXPECT_EQ(Cell(*v, row), "35.56");
+    v->Grid()->SetChecked(row, true);
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(bench->Raw(freq), 3556);
+    // The check pass finds what the cell shows.
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write completion"});
+    // The editor opens with the value at its places.
+    v->EditValue(row);
+    EXPECT_EQ(prompts.numberInitial, "35.56");
+}
+
+TEST_F(Views, SaveAsksBeforeReplacingAFile)
+{
+    QTemporaryDir dir;
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    freq.value = 10;
+    freq.valueUnknown = false;
+    v->Grid()->SetChecked(RowOf(*v, freq), true);
+    const QString path = dir.path() + "/values.xls";
+    auto savedValue = [&] {
+        const valuefile::LoadResult r = valuefile::Load(path.toStdWString(), table());
+        return r.entries.size() == 1 ? r.entries[0].value : -1.0;
+    };
+
+    prompts.file = dir.path() + "/values";  // the name gets ".xls" after the dialog
+    v->OnSaveValues();
+    EXPECT_EQ(prompts.saveAsks, 1);
+    EXPECT_EQ(prompts.fileAsks, 0);  // the save dialog, not the open one
+    EXPECT_TRUE(prompts.replaceAsks.isEmpty());  // a new file
+    EXPECT_EQ(savedValue(), 10);
+
+    // The file exists now: declined, it stays as it was.
+    freq.value = 20;
+    prompts.replaceAnswer = false;
+    prompts.messages.clear();
+    v->OnSaveValues();
+    EXPECT_EQ(prompts.replaceAsks, QStringList{path});
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(savedValue(), 10);
+
+    prompts.replaceAnswer = true;
+    prompts.file = path;
+    v->OnSaveValues();
+    EXPECT_EQ(prompts.replaceAsks.size(), 2);
+    EXPECT_EQ(prompts.messages, QStringList{"The file is saved successfully."});
+    EXPECT_EQ(savedValue(), 20);
+
+    // Loading goes through the open dialog.
+    v->OnLoadValues();
+    EXPECT_EQ(prompts.fileAsks, 1);
+    EXPECT_EQ(prompts.saveAsks, 3);
+}
+
 TEST_F(Views, ClosingDuringLongBatchReturnsPromptly)
 {
     bench->sim().setFault(drivesim::FaultKind::Silence);  // every request times out
@@ -494,7 +694,7 @@ TEST_F(Views, StoppedBatchDoesNotWriteIntoRefilledGrid)
     QCoreApplication::processEvents();
     for (int row = 0; row < v->RowCount(); ++row) {
         const ParamRecord& r = fresh.params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])];
-        EXPECT_EQ(Cell(*v, row), Q(fresh.ValueText(r, 0))) << row;
+        EXPECT_EQ(Cell(*v, row), Q(paramview::ShownValueText(fresh, r, 0))) << row;
     }
 }
 
@@ -544,6 +744,33 @@ TEST_F(Views, ProgramMessageBoxGoesWithTheView)
 }  // namespace
 
 namespace {
+
+// The program's own file dialogs: the save kind for saving (its button says
+// so), the open kind for loading.
+TEST(ValueFileDialogs, SaveKindForSavingOpenKindForLoading)
+{
+    CParamPrompts own;
+    QTemporaryDir dir;
+    for (bool save : {true, false}) {
+        SCOPED_TRACE(save);
+        bool seen = false;
+        QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                seen = true;
+                mode = d->acceptMode();
+                d->reject();
+            }
+        });
+        poll.start(20);
+        const QString chosen = save ? own.AskSaveValueFile(nullptr, dir.path(), "VKR Para(*.xls)", "*.xls")
+                                    : own.AskValueFile(nullptr, dir.path(), "VKR Para(*.xls)", "*.xls");
+        EXPECT_TRUE(seen);
+        EXPECT_TRUE(chosen.isEmpty());
+        EXPECT_EQ(mode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    }
+}
 
 // Without an application the views take the program's language tables: the
 // sample ones beside the test program, in English.

@@ -240,6 +240,46 @@ TEST_F(RegMasterWire, LateReadReplyIsNotTakenByTheNextRead)
     EXPECT_EQ(r2.Word(), 0x0BBB) << "the late reply of register 0x10 answered the read of 0x11";
 }
 
+// The next request is sent only once the line has been quiet after a
+// time-out: a reply that comes late, just after the next request would have
+// gone out, can no longer be taken as that request's answer.
+TEST_F(RegMasterWire, NextRequestWaitsForAQuietLineAfterATimeOut)
+{
+    master_->SetOutTime(200);
+    auto first = ReadAsync(1, 0x0010);
+    ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+    ASSERT_FALSE(Get(first).ok);
+
+    auto second = ReadAsync(1, 0x0011);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The first request's reply, late: the second request must not be on
+    // the line yet to take it.
+    ASSERT_TRUE(line_.Write(WithCrc({0x01, 0x03, 0x02, 0xAA, 0xAA})));
+    Bytes req = line_.Read(8, 3000);
+    ASSERT_EQ(req, WithCrc({0x01, 0x03, 0x00, 0x11, 0x00, 0x01}));
+    ASSERT_TRUE(line_.Write(WithCrc({0x01, 0x03, 0x02, 0x0B, 0xBB})));
+    ReadResult r2 = Get(second);
+    ASSERT_TRUE(r2.ok);
+    EXPECT_EQ(r2.Word(), 0x0BBB) << "a late reply answered the next read";
+    EXPECT_EQ(master_->GetUnmatchedCount(), 1);
+}
+
+// Closing the link while a read waits for its reply ends the read at once
+// (as a time-out) and frees nothing the read still uses.
+TEST_F(RegMasterWire, CloseDuringARequestEndsItPromptly)
+{
+    master_->SetOutTime(8000);
+    auto f = ReadAsync(1, 0x0030);
+    ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+    const auto start = Clock::now();
+    CloseLink(link_);
+    ReadResult r = Get(f, 3000);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, 0xFF);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 3000);
+    EXPECT_EQ(GetModbus(), nullptr);
+}
+
 TEST_F(RegMasterWire, LateReplyArrivingDuringAWriteIsIgnored)
 {
     master_->SetOutTime(200);
@@ -247,9 +287,11 @@ TEST_F(RegMasterWire, LateReplyArrivingDuringAWriteIsIgnored)
     ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
     ASSERT_FALSE(Get(first).ok);
 
-    master_->SetOutTime(2000);
+    // After the time-out the write waits for a quiet line (its own reply
+    // time-out) before it goes out.
+    master_->SetOutTime(1500);
     auto w = WriteAsync(1, 0x0020, 0x00, 0x05);
-    Bytes req = line_.Read(8, 2000);
+    Bytes req = line_.Read(8, 5000);
     ASSERT_EQ(req.size(), 8u);
     // The late read reply shows up while the write waits: other function.
     ASSERT_TRUE(line_.Write(WithCrc({0x01, 0x03, 0x02, 0xAA, 0xAA})));

@@ -17,9 +17,12 @@
 #include "ControlIds.h"
 #include "Workbook.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDockWidget>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -192,6 +195,15 @@ inline void WriteProgramFolder(const TempDir& dir, const std::string& language =
     ASSERT_TRUE(WriteLanguageBook(dir.file("Language/language.xls")));
     ASSERT_TRUE(WriteParamBook(dir.file("Parameter/TV380.xls"), L"TV380"));
     ASSERT_TRUE(WriteParamBook(dir.file("Parameter/TV500.xls"), L"TV500"));
+}
+
+// The captions of the menu bar's drop-down menus, in order.
+inline QStringList MenuTitles(QMainWindow* f)
+{
+    QStringList out;
+    for (QAction* a : f->menuBar()->actions())
+        if (a->menu()) out << a->menu()->title();
+    return out;
 }
 
 // Counts of the test views alive and made.

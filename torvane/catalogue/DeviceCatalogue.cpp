@@ -136,20 +136,47 @@ bool LoadConfiguredParamTable(ParamTable& table, const std::wstring& programFold
     return table.Load(path);
 }
 
-bool ChangeDeviceType(ParamTable& table, const std::wstring& path, const std::wstring& programFolder, bool* saved)
+bool KeepRecordStates(const ParamTable& before, ParamTable& table, const DiscardQuestion& discard)
+{
+    if (SameDeviceType(before, table)) {
+        CarryRecordStates(before, table);
+        return true;
+    }
+    const int unwritten = UnwrittenCount(before);
+    if (unwritten > 0 && discard && !discard(unwritten)) {
+        table = before;
+        return false;
+    }
+    return true;
+}
+
+bool ChangeDeviceType(ParamTable& table, const std::wstring& path, const std::wstring& programFolder, bool* saved,
+                      const DiscardQuestion& discard, bool* declined)
 {
     if (saved) *saved = false;
+    if (declined) *declined = false;
+    const ParamTable before = table;
     if (!table.Load(path)) return false;
+    if (!KeepRecordStates(before, table, discard)) {
+        if (declined) *declined = true;
+        return false;
+    }
     const bool ok = PrivateProfileWriteString(L"Setting", L"Device", table.deviceType, SettingFilePath(programFolder));
     if (saved) *saved = ok;
     return true;
 }
 
-LanguageSwitchResult SwitchLanguage(LanguageTables& language, ParamTable& table, const std::wstring& name)
+LanguageSwitchResult SwitchLanguage(LanguageTables& language, ParamTable& table, const std::wstring& name,
+                                    const DiscardQuestion& discard)
 {
     LanguageSwitchResult r;
     if (!language.SetLanguage(name)) return r;
-    r.outcome = LoadConfiguredParamTable(table, language.programFolder(), r.tablePath) ? LanguageSwitch::Reloaded
-                                                                                       : LanguageSwitch::TableFailed;
+    const ParamTable before = table;
+    if (!LoadConfiguredParamTable(table, language.programFolder(), r.tablePath)) {
+        r.outcome = LanguageSwitch::TableFailed;
+        return r;
+    }
+    KeepRecordStates(before, table, discard);
+    r.outcome = LanguageSwitch::Reloaded;
     return r;
 }

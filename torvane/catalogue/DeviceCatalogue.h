@@ -5,6 +5,7 @@
 
 #include "ParamTable.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,13 +87,26 @@ ViewChoice ChooseView(int number, int parentNumber, const std::wstring& itemText
 // `path` receives the workbook path (for the failure message).
 bool LoadConfiguredParamTable(ParamTable& table, const std::wstring& programFolder, std::wstring& path);
 
+// Asked before a reload replaces a table that holds values edited or loaded
+// and not yet written by a table of another device type: gets their count;
+// true lets them go. Without a question they go.
+using DiscardQuestion = std::function<bool(int unwritten)>;
+
+// After `table` was loaded anew in place of `before`: a table of the same
+// device type takes over the records' values and marks by address (the user's
+// reads, edits and check marks stay); one of another type replaces them, but
+// when `before` holds unwritten values the question decides, and false puts
+// `before` back (the result is then false).
+bool KeepRecordStates(const ParamTable& before, ParamTable& table, const DiscardQuestion& discard);
+
 // The user picked a parameter workbook. Loads it into `table`; false when it
-// does not load (show ParamLoadFailedMessage(path); nothing else changes). On
+// does not load (show ParamLoadFailedMessage(path); nothing else changes), or
+// when `discard` kept the current table (*declined set; nothing changes). On
 // true the shell empties and rebuilds the tree; the table's deviceType has
 // been written as [Setting] Device of "setting.ini" so that the next start
 // loads the same type (`saved`, when given, tells whether that write worked).
 bool ChangeDeviceType(ParamTable& table, const std::wstring& path, const std::wstring& programFolder,
-                      bool* saved = nullptr);
+                      bool* saved = nullptr, const DiscardQuestion& discard = {}, bool* declined = nullptr);
 
 // What a language command did.
 enum class LanguageSwitch {
@@ -108,4 +122,7 @@ struct LanguageSwitchResult {
 
 // The language commands: switches the language and reloads the parameter
 // table of the configured device type so that its texts are picked anew.
-LanguageSwitchResult SwitchLanguage(LanguageTables& language, ParamTable& table, const std::wstring& name);
+// Records keep their state as with KeepRecordStates; a table kept by
+// `discard` counts as reloaded (its texts are picked anew all the same).
+LanguageSwitchResult SwitchLanguage(LanguageTables& language, ParamTable& table, const std::wstring& name,
+                                    const DiscardQuestion& discard = {});

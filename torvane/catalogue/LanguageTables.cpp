@@ -23,12 +23,14 @@ constexpr size_t kValueCapacity = 512;
 
 }  // namespace
 
-const LanguageTables::MenuKey LanguageTables::kDropDownMenus[5] = {
+const LanguageTables::MenuKey LanguageTables::kDropDownMenus[6] = {
     {L"IDS_MENU_LANGUAGE", L"&Language"},
     {L"IDS_MENU_HELP", L"&Help"},
     {L"IDS_MENU_START", L"Start"},
     {L"IDS_MENU_EDIT", L"Param(&M)"},
     {L"IDS_MENU_VIEW", L"&View"},
+    // The menu of the functions, which have no place in the device tree.
+    {L"IDS_MENU_FUNCTION", L"Function(&F)"},
 };
 
 std::wstring PickVariant(const std::wstring& text, int languageIndex)
@@ -51,7 +53,7 @@ LanguageTables::LanguageTables(std::wstring programFolder) : programFolder_(std:
 
 std::wstring LanguageTables::SettingFile() const
 {
-    return JoinPath(programFolder_, L"Language/setting.ini");
+    return JoinPath(WritableFolder(programFolder_), L"Language/setting.ini");
 }
 
 std::wstring LanguageTables::LanguageFile(const std::wstring& language) const

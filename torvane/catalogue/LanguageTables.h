@@ -35,7 +35,7 @@ public:
         const wchar_t* key;
         const wchar_t* defaultText;
     };
-    static const MenuKey kDropDownMenus[5];  // the IDS_MENU_ keys
+    static const MenuKey kDropDownMenus[6];  // the IDS_MENU_ keys
 
     explicit LanguageTables(std::wstring programFolder = ProgramFolder());
 

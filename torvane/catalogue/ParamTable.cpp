@@ -223,6 +223,33 @@ std::wstring ParamTable::ValueText(const ParamRecord& record, double value, int 
     return code + L"," + (it == texts->end() ? std::wstring() : PickVariant(it->second, languageIndex));
 }
 
+void CarryRecordStates(const ParamTable& from, ParamTable& to)
+{
+    std::map<int32_t, const ParamRecord*> byAddress;
+    for (const ParamRecord& r : from.params) byAddress.emplace(r.address, &r);
+    for (ParamRecord& r : to.params) {
+        const auto it = byAddress.find(r.address);
+        if (it == byAddress.end()) continue;
+        const ParamRecord& old = *it->second;
+        r.value = old.value;
+        r.valueUnknown = old.valueUnknown;
+        r.valueUnwritten = old.valueUnwritten;
+        r.selected = old.selected;
+    }
+}
+
+int UnwrittenCount(const ParamTable& table)
+{
+    int n = 0;
+    for (const ParamRecord& r : table.params) n += r.valueUnwritten ? 1 : 0;
+    return n;
+}
+
+bool SameDeviceType(const ParamTable& a, const ParamTable& b)
+{
+    return !a.deviceType.empty() && a.deviceType == b.deviceType;
+}
+
 ParamTable& TheParamTable()
 {
     static ParamTable table;
@@ -246,7 +273,7 @@ std::wstring ParamLoadFailedMessage(const std::wstring& path)
 
 std::wstring SettingFilePath(const std::wstring& programFolder)
 {
-    return JoinPath(programFolder, L"Language/setting.ini");
+    return JoinPath(WritableFolder(programFolder), L"Language/setting.ini");
 }
 
 std::wstring ConfiguredDeviceType(const std::wstring& programFolder)

@@ -51,6 +51,13 @@ struct ParamRecord {
     bool noMax = false;         // column N
     double maxValue = 0;        // column O
     double value = 0;           // last value read from or loaded for the drive
+    // `value` means nothing yet: nothing was read, edited or loaded for the
+    // record since the table was loaded, or its last read was given up. Such
+    // a value is neither written to the drive nor saved.
+    bool valueUnknown = true;
+    // `value` was edited or loaded from a value file and has not been written
+    // to the drive since (a read replaces it and clears this too).
+    bool valueUnwritten = false;
 };
 
 class ParamTable {
@@ -108,6 +115,16 @@ private:
     std::wstring loadedPath_;
     std::string lastError_;
 };
+
+// Carries what the user built up in the records of `from` (value, unknown
+// and unwritten marks, check mark) to the records of `to` with the same
+// address; records of `to` without a match keep their fresh state.
+void CarryRecordStates(const ParamTable& from, ParamTable& to);
+// The records whose value was edited or loaded and not yet written.
+int UnwrittenCount(const ParamTable& table);
+// Both tables describe the same device type (their records' values mean
+// the same parameters).
+bool SameDeviceType(const ParamTable& a, const ParamTable& b);
 
 // The one table of the running program.
 ParamTable& TheParamTable();

@@ -39,6 +39,8 @@ void CDataDlg::ApplyLanguageTexts()
 
 void CDataDlg::SetTable(ParamTable* table) { table_ = table; }
 void CDataDlg::UpdateButtons(bool) {}
+
+void CDataDlg::StoreRowMarks() {}
 void CDataDlg::SetRunning(bool running) { running_ = running; }
 void CDataDlg::ReadWorker() {}
 void CDataDlg::WriteWorker() {}

@@ -51,6 +51,9 @@ public:
     virtual void WriteWorker();
     virtual void AuxWorker();
     virtual void ApplyFontSettings();
+    // The table is about to be loaded anew: the view puts what it shows of
+    // the records (their check marks) into them, so that it carries over.
+    virtual void StoreRowMarks();
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

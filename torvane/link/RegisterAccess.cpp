@@ -78,6 +78,9 @@ bool ReadRecord(CRegisterPort& port, uint8_t station, ParamRecord& record, uint8
     const uint16_t w = static_cast<uint16_t>(buf[0] | (buf[1] << 8));
     if (word) *word = w;
     record.value = WordToValue(w, record);
+    // The drive's own value now: known, and an edit it replaced is gone.
+    record.valueUnknown = false;
+    record.valueUnwritten = false;
     return true;
 }
 

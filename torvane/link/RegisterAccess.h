@@ -40,7 +40,8 @@ double WordToValue(uint16_t word, const ParamRecord& record);
 bool ValueToWord(double value, const ParamRecord& record, uint16_t* word);
 
 // One read of a record's register through `port`; on true the record's value
-// holds the converted word (and *word the raw word when given). *err is set
+// holds the converted word (and *word the raw word when given), and the
+// record's value counts as known and unedited. *err is set
 // to 0 before the call.
 bool ReadRecord(CRegisterPort& port, uint8_t station, ParamRecord& record, uint8_t* err,
                 uint16_t* word = nullptr);

@@ -9,6 +9,8 @@
 #include "TorvaneApp.h"
 #include "ValueFile.h"
 
+#include <QFileInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -48,6 +50,13 @@ void CDialogParam::UpdateButtons(bool normalConnected)
 {
     for (int id : {IDC_READ_SELECTED, IDC_WRITE_SELECTED, IDC_LOAD_VALUES, IDC_SAVE_VALUES})
         Button(id)->setEnabled(normalConnected);
+}
+
+void CDialogParam::StoreRowMarks()
+{
+    if (!table_) return;
+    for (int row = 0; row < RowCount(); ++row)
+        if (ParamRecord* r = RecordOfRow(row)) r->selected = grid_->IsChecked(row) ? 1 : 0;
 }
 
 std::vector<int> CDialogParam::SelectRows() const
@@ -102,8 +111,22 @@ void CDialogParam::ReadWorker()
 void CDialogParam::WriteWorker()
 {
     std::wstring errors;
+
+    // A value nobody read, edited or loaded is not the user's: the row is
+    // left out of both passes and named in the summary.
+    const size_t n = Batch().records.size();
+    for (size_t row = 0; row < n; ++row) {
+        const ParamRecord& r = BatchRecord(static_cast<int>(row));
+        if (!Batch().transfer[row] || !r.valueUnknown) continue;
+        LeaveOutOfBatch(static_cast<int>(row));
+        errors += paramview::UnknownNotWrittenLine(r.pnu);
+    }
+
     paramxfer::WriteHooks h;
-    h.written = [&](int) { PostProgressStep(1); };
+    h.written = [&](int row) {
+        BatchRecord(row).valueUnwritten = false;
+        PostProgressStep(1);
+    };
     h.writeGivenUp = [&](int row, uint8_t) { errors += paramview::WriteGivenUpEntry(BatchRecord(row).pnu); };
     h.checkStarts = [&] { PostProgressCaption(Q(paramview::CheckCaption())); };
     h.checked = [&](int row, bool differs, const std::wstring& written, const std::wstring& read) {
@@ -142,21 +165,30 @@ void CDialogParam::EditValue(int row)
     if (table_->HasOptions(r->pnu)) {
         QStringList entries;
         for (const std::wstring& e : table_->OptionChoices(r->pnu, LanguageIndex())) entries << Q(e);
-        QPointer<CDlgInputParaCB> dlg = new CDlgInputParaCB(entries, QString(), this);
+        QPointer<CDlgInputParaCB> dlg =
+            new CDlgInputParaCB(entries, Q(paramview::CurrentOptionChoice(*table_, *r, LanguageIndex())), this);
         dlg->title = Q(r->name);
+        dlg->minValue = r->minValue;
+        dlg->maxValue = r->maxValue;
         const bool ok = Prompts().RunOptionDialog(*dlg);
         if (!stillHere() || !dlg) return;
         const QString text = dlg->choice;
         delete dlg.data();
         if (!ok) return;
         r = table_->RecordByIndex(index);
-        r->value = paramview::OptionChoiceValue(text.toStdWString());
-        grid_->SetItemText(row, paramview::kColValue, text);
+        // Without entries the dialog took a number within the bounds.
+        r->value = entries.isEmpty() ? QLocale::c().toDouble(text)
+                                     : paramview::OptionChoiceValue(text.toStdWString());
+        r->valueUnknown = false;
+        r->valueUnwritten = true;
+        grid_->SetItemText(row, paramview::kColValue, Q(paramview::ShownValueText(*table_, *r, LanguageIndex())));
     } else {
         QPointer<CDlgInputPara> dlg = new CDlgInputPara(this);
         dlg->value = r->value;
+        dlg->valueUnknown = r->valueUnknown;
         dlg->minValue = r->minValue;
         dlg->maxValue = r->maxValue;
+        dlg->decimals = paramview::ValueDecimals(r->exponent);
         dlg->title = Q(r->name);
         const bool ok = Prompts().RunNumberDialog(*dlg);
         if (!stillHere() || !dlg) return;
@@ -165,6 +197,8 @@ void CDialogParam::EditValue(int row)
         if (!ok) return;
         r = table_->RecordByIndex(index);
         r->value = v;
+        r->valueUnknown = false;
+        r->valueUnwritten = true;
         grid_->SetItemText(row, paramview::kColValue, Q(FormatByExponent(v, r->exponent)));
     }
     grid_->Redraw();
@@ -172,15 +206,18 @@ void CDialogParam::EditValue(int row)
 
 QString CDialogParam::ValueFolder() const
 {
-    const std::wstring folder = TheApp() ? TheApp()->ProgramDir() : ProgramFolder();
+    const std::wstring folder = TheApp() ? TheApp()->DataDir() : WritableFolder(ProgramFolder());
     return Q(JoinPath(folder, valuefile::Folder()));
 }
 
-QString CDialogParam::AskValueFile()
+QString CDialogParam::AskValueFile(bool save)
 {
     QPointer<CDialogParam> self(this);
-    const QString chosen = Prompts().AskValueFile(this, ValueFolder(), Q(valuefile::FilterText()),
-                                                  Q(valuefile::FilterPattern()));
+    const QString folder = ValueFolder();
+    const QString filter = Q(valuefile::FilterText());
+    const QString pattern = Q(valuefile::FilterPattern());
+    const QString chosen = save ? Prompts().AskSaveValueFile(this, folder, filter, pattern)
+                                : Prompts().AskValueFile(this, folder, filter, pattern);
     if (!self || chosen.isEmpty()) return QString();
     return Q(valuefile::WithXlsExtension(chosen.toStdWString()));
 }
@@ -189,20 +226,28 @@ void CDialogParam::OnSaveValues()
 {
     if (Busy() || !table_) return;
     QPointer<CDialogParam> self(this);
-    const QString path = AskValueFile();
+    const QString path = AskValueFile(true);
     if (!self || path.isEmpty() || Busy()) return;
+    // Asked here, under the name the file gets: ".xls" may have been added.
+    if (QFileInfo::exists(path)) {
+        const bool replace = Prompts().ConfirmReplace(this, path);
+        if (!self || !replace || Busy()) return;
+    }
     const std::vector<bool> checked = CheckStates();
     // A file that could not be written is a failure too, not only a sheet
     // that could not be made.
-    const bool ok = valuefile::Save(path.toStdWString(), *table_, rows_, checked);
-    Prompts().ShowMessage(this, Q(ok ? valuefile::SavedText() : valuefile::SaveFailedText()));
+    int leftOut = 0;
+    const bool ok = valuefile::Save(path.toStdWString(), *table_, rows_, checked, nullptr, &leftOut);
+    QString text = Q(ok ? valuefile::SavedText() : valuefile::SaveFailedText());
+    if (ok && leftOut > 0) text += QStringLiteral("\n") + Q(valuefile::LeftOutText(leftOut));
+    Prompts().ShowMessage(this, text);
 }
 
 void CDialogParam::OnLoadValues()
 {
     if (Busy() || !table_) return;
     QPointer<CDialogParam> self(this);
-    const QString path = AskValueFile();
+    const QString path = AskValueFile(false);
     if (!self || path.isEmpty() || Busy()) return;
     const valuefile::LoadResult res = valuefile::Load(path.toStdWString(), *table_);
     if (res.status == valuefile::LoadResult::Status::ModelMismatch) {

@@ -15,6 +15,7 @@ public:
     ~CDialogParam() override;
 
     void UpdateButtons(bool normalConnected) override;
+    void StoreRowMarks() override;
     void ReadWorker() override;
     void WriteWorker() override;
 
@@ -39,5 +40,5 @@ protected:
     void OnCheckToggled(int row) override;
 
 private:
-    QString AskValueFile();
+    QString AskValueFile(bool save);
 };

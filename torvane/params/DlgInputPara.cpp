@@ -69,11 +69,36 @@ QString CDlgInputPara::OutOfRangeText(double minValue, double maxValue)
         .arg(QString::number(minValue, 'g', 15), QString::number(maxValue, 'g', 15));
 }
 
+QString CDlgInputPara::RoundedText(const QString& rounded, int decimals)
+{
+    return QStringLiteral("This value keeps %1 decimal places: the entry was rounded to %2. "
+                          "Press OK to take it.")
+        .arg(decimals)
+        .arg(rounded);
+}
+
+double CDlgInputPara::RoundToDecimals(double v, int decimals, bool* changed)
+{
+    if (changed) *changed = false;
+    if (decimals < 0 || !std::isfinite(v)) return v;
+    double scale = 1.0;
+    for (int i = 0; i < decimals; ++i) scale *= 10.0;
+    // The register takes round(v * 10^places): the same product, the same
+    // rounding, so the field shows what will be written.
+    const double scaled = v * scale;
+    const double r = std::round(scaled);
+    if (changed) *changed = std::fabs(scaled - r) > 1e-6;
+    return r / scale;
+}
+
 void CDlgInputPara::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
         setWindowTitle(title);
-        edit_->setText(QString::number(value, 'g', 15));
+        if (valueUnknown)
+            edit_->clear();
+        else
+            edit_->setText(decimals >= 0 ? QString::number(value, 'f', decimals) : QString::number(value, 'g', 15));
         edit_->selectAll();
         edit_->setFocus();
     }
@@ -95,8 +120,16 @@ void CDlgInputPara::accept()
         Refuse(NotANumberText());
         return;
     }
-    if (v < minValue || v > maxValue) {
+    bool rounded = false;
+    const double r = RoundToDecimals(v, decimals, &rounded);
+    if (r < minValue || r > maxValue) {
         Refuse(OutOfRangeText(minValue, maxValue));
+        return;
+    }
+    if (rounded) {
+        const QString text = QString::number(r, 'f', decimals);
+        edit_->setText(text);
+        Refuse(RoundedText(text, decimals));
         return;
     }
     value = v;
@@ -104,7 +137,7 @@ void CDlgInputPara::accept()
 }
 
 CDlgInputParaCB::CDlgInputParaCB(const QStringList& entries, const QString& initialChoice, QWidget* parent)
-    : QDialog(parent), optionEntries(entries), choice(initialChoice)
+    : QDialog(parent), optionEntries(entries), choice(initialChoice), refusal(&DefaultRefusal)
 {
     setWindowTitle(QStringLiteral("Input param..."));
     SetCtrlId(this, IDD);
@@ -135,8 +168,53 @@ void CDlgInputParaCB::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
+QString CDlgInputParaCB::NotAnOptionText()
+{
+    return QStringLiteral("Please choose one of the listed options.");
+}
+
+void CDlgInputParaCB::Refuse(const QString& text)
+{
+    if (refusal) refusal(this, text);
+    combo_->setFocus();
+    if (QLineEdit* e = combo_->lineEdit()) e->selectAll();
+}
+
 void CDlgInputParaCB::accept()
 {
-    choice = combo_->currentText();
+    const QString text = combo_->currentText().trimmed();
+    if (optionEntries.isEmpty()) {
+        bool ok = false;
+        const double v = QLocale::c().toDouble(text, &ok);
+        if (!ok || !std::isfinite(v)) {
+            Refuse(CDlgInputPara::NotANumberText());
+            return;
+        }
+        if (v < minValue || v > maxValue) {
+            Refuse(CDlgInputPara::OutOfRangeText(minValue, maxValue));
+            return;
+        }
+        choice = text;
+        QDialog::accept();
+        return;
+    }
+    const QString* picked = nullptr;
+    for (const QString& e : optionEntries)
+        if (e == text) {
+            picked = &e;
+            break;
+        }
+    // Typing just the code picks its entry.
+    if (!picked && !text.isEmpty())
+        for (const QString& e : optionEntries)
+            if (e.section(QLatin1Char(','), 0, 0) == text) {
+                picked = &e;
+                break;
+            }
+    if (!picked) {
+        Refuse(NotAnOptionText());
+        return;
+    }
+    choice = *picked;
     QDialog::accept();
 }

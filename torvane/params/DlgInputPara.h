@@ -28,10 +28,21 @@ public:
     double minValue = 0;
     double maxValue = 0;
     QString title;
+    // The decimal places the value keeps (what reaches the drive); -1 takes
+    // the number as typed. A number with more places is rounded, shown
+    // rounded in the field, and taken only at the next OK.
+    int decimals = -1;
+    // There is no value to show: the field starts empty.
+    bool valueUnknown = false;
 
     // The standard refusals (a text that is no number, a number out of range).
     static QString NotANumberText();
     static QString OutOfRangeText(double minValue, double maxValue);
+    // The field now shows the entry rounded to the value's places.
+    static QString RoundedText(const QString& rounded, int decimals);
+    // A number rounded the way the drive's register takes it: half away from
+    // zero at `decimals` places. *changed tells whether the number had more.
+    static double RoundToDecimals(double v, int decimals, bool* changed);
 
     // Shows a refusal; a message box by default. Tests put their own here.
     std::function<void(QWidget* parent, const QString& text)> refusal;
@@ -40,8 +51,9 @@ public:
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
 
-    // OK: takes the field when it holds a number within the bounds; otherwise
-    // the refusal is shown and the dialog stays open with the field focused.
+    // OK: takes the field when it holds a number within the bounds and with
+    // no more places than `decimals`; otherwise the refusal is shown and the
+    // dialog stays open with the field focused.
     void accept() override;
 
 protected:
@@ -65,20 +77,32 @@ public:
 
     QStringList optionEntries;
     // The text of the list's edit part: shown at start, and on OK the entry
-    // picked or the text typed, unchecked.
+    // picked, or the entry whose code was typed.
     QString choice;
     QString title;
+    // Without entries a number within these bounds is taken instead.
+    double minValue = 0;
+    double maxValue = 0;
+
+    // Shows a refusal; a message box by default. Tests put their own here.
+    std::function<void(QWidget* parent, const QString& text)> refusal;
+    static QString NotAnOptionText();
 
     QComboBox* list() const { return combo_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
 
+    // OK: takes one of the entries (typed in full, or just its code); a text
+    // that is none of them is refused and the dialog stays open. A value
+    // nobody meant must never reach the drive.
     void accept() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void Refuse(const QString& text);
+
     QLabel* label_;
     QComboBox* combo_;
     QPushButton* ok_;

@@ -147,7 +147,7 @@ void CParamGridView::ShowRowTexts(int row)
 {
     const ParamRecord* r = RecordOfRow(row);
     if (!r) return;
-    grid_->SetItemText(row, paramview::kColValue, Q(table_->ValueText(*r, LanguageIndex())));
+    grid_->SetItemText(row, paramview::kColValue, Q(paramview::ShownValueText(*table_, *r, LanguageIndex())));
 }
 
 std::vector<bool> CParamGridView::CheckStates() const
@@ -189,10 +189,15 @@ void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>
     const int lang = LanguageIndex();
     paramxfer::ReadHooks h;
     h.done = [&](int row) {
-        PostValueText(row, table_->ValueText(BatchRecord(row), lang));
+        PostValueText(row, paramview::ShownValueText(*table_, BatchRecord(row), lang));
         PostProgressStep(1);
     };
     h.givenUp = [&](int row, uint8_t err) {
+        // What the record held is no longer what the drive holds, as far as
+        // anyone knows: it must not be written or saved as if it were.
+        ParamRecord& r = BatchRecord(row);
+        r.valueUnknown = true;
+        r.valueUnwritten = false;
         PostValueText(row, L"-");
         givenUp(row, err);
     };
@@ -228,43 +233,12 @@ void CParamGridView::PostRedraw()
 
 void CParamGridView::PostMessageBox(const QString& text)
 {
-    // Posted to the application, not to the view: the box runs its own event
-    // loop, and the view may be destroyed while it is open.
-    QPointer<CParamGridView> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text] {
-            if (self) self->Prompts().ShowMessage(self, text);
-        },
-        Qt::QueuedConnection);
+    PostViewMessage(this, text);
 }
 
 bool CParamGridView::WaitForMessageBox(const QString& text)
 {
-    struct Wait {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    QPointer<CParamGridView> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text, wait] {
-            if (self && self->IsRunning()) self->Prompts().ShowMessage(self, text);
-            std::lock_guard<std::mutex> lock(wait->mu);
-            wait->done = true;
-            wait->cv.notify_all();
-        },
-        Qt::QueuedConnection);
-    // Polls the running flag too: closing the view or cancelling clears it,
-    // and the GUI thread may then be joining this worker.
-    std::unique_lock<std::mutex> lock(wait->mu);
-    while (!wait->done) {
-        if (!IsRunning()) return false;
-        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
-    }
-    return true;
+    return WaitViewMessage(this, text);
 }
 
 void CParamGridView::PostFinished()

@@ -105,9 +105,12 @@ protected:
     };
     // The rows of the batch in hand (read by its worker).
     const BatchRows& Batch() const { return batch_; }
+    // The worker leaves a row out of its batch before the loop starts.
+    void LeaveOutOfBatch(int row) { batch_.transfer[static_cast<size_t>(row)] = false; }
     ParamRecord& BatchRecord(int row) const;
     // The read batch both views run: a row read shows its value text; a row
-    // given up (or not reached) shows "-" and is handed to `givenUp` with the
+    // given up (or not reached) shows "-", its value counts as unknown, and it
+    // is handed to `givenUp` with the
     // error byte of its last attempt, or of the failure that used up the
     // passes. Ends the batch with the grid redrawn.
     void RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp);

@@ -2,6 +2,7 @@
 
 #include "DlgInputPara.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -19,20 +20,54 @@ void CParamPrompts::ShowMessage(QWidget* parent, const QString& text)
     delete box.data();
 }
 
-QString CParamPrompts::AskValueFile(QWidget* parent, const QString& folder, const QString& filterText,
-                                    const QString& pattern)
+namespace {
+
+QString RunFileDialog(QWidget* parent, const QString& folder, const QString& filterText, const QString& pattern,
+                      bool save)
 {
     QPointer<QFileDialog> dlg = new QFileDialog(parent, QStringLiteral("Parameter value file"), folder,
                                                 filterText + QStringLiteral(" (") + pattern + QStringLiteral(")"));
-    // The open kind, but a name that does not exist yet may be typed (the
-    // same dialog serves saving).
-    dlg->setAcceptMode(QFileDialog::AcceptOpen);
-    dlg->setFileMode(QFileDialog::AnyFile);
+    if (save) {
+        dlg->setAcceptMode(QFileDialog::AcceptSave);
+        dlg->setFileMode(QFileDialog::AnyFile);
+        // The view asks about an existing file under its final name (".xls"
+        // may still be added), once.
+        dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
+    } else {
+        dlg->setAcceptMode(QFileDialog::AcceptOpen);
+        dlg->setFileMode(QFileDialog::AnyFile);
+    }
     QString chosen;
     if (dlg->exec() == QDialog::Accepted && dlg && !dlg->selectedFiles().isEmpty())
         chosen = dlg->selectedFiles().first();
     delete dlg.data();
     return chosen;
+}
+
+}  // namespace
+
+QString CParamPrompts::AskValueFile(QWidget* parent, const QString& folder, const QString& filterText,
+                                    const QString& pattern)
+{
+    return RunFileDialog(parent, folder, filterText, pattern, false);
+}
+
+QString CParamPrompts::AskSaveValueFile(QWidget* parent, const QString& folder, const QString& filterText,
+                                        const QString& pattern)
+{
+    return RunFileDialog(parent, folder, filterText, pattern, true);
+}
+
+bool CParamPrompts::ConfirmReplace(QWidget* parent, const QString& path)
+{
+    QPointer<QMessageBox> box = new QMessageBox(
+        QMessageBox::Question, QStringLiteral("Torvane"),
+        QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(QDir::toNativeSeparators(path)),
+        QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    const bool yes = box->exec() == QMessageBox::Yes;
+    delete box.data();
+    return yes;
 }
 
 bool CParamPrompts::RunNumberDialog(CDlgInputPara& dialog)

@@ -8,7 +8,14 @@
 // answers keep their dialogs on the heap so that this is harmless.
 #pragma once
 
+#include <QApplication>
+#include <QPointer>
 #include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 class CDlgInputPara;
 class CDlgInputParaCB;
@@ -19,11 +26,18 @@ public:
     virtual ~CParamPrompts() = default;
     // A message box with an OK button; returns when it is dismissed.
     virtual void ShowMessage(QWidget* parent, const QString& text);
-    // The file dialog of the value files (the open kind, a new name may be
-    // typed): starts in `folder`, offers `filterText` for `pattern`. Empty
-    // when the user cancelled.
+    // The file dialog of the value files to load (the open kind): starts in
+    // `folder`, offers `filterText` for `pattern`. Empty when the user
+    // cancelled.
     virtual QString AskValueFile(QWidget* parent, const QString& folder, const QString& filterText,
                                  const QString& pattern);
+    // The same for saving (the save kind: a new name may be typed). It does
+    // not ask about an existing file itself: the view asks ConfirmReplace
+    // once it knows the file's final name.
+    virtual QString AskSaveValueFile(QWidget* parent, const QString& folder, const QString& filterText,
+                                     const QString& pattern);
+    // The file exists: true replaces it.
+    virtual bool ConfirmReplace(QWidget* parent, const QString& path);
     // Runs an editor modally; true on OK.
     virtual bool RunNumberDialog(CDlgInputPara& dialog);
     virtual bool RunOptionDialog(CDlgInputParaCB& dialog);
@@ -33,3 +47,50 @@ public:
 // the program's own.
 void SetParamPrompts(CParamPrompts* prompts);
 CParamPrompts& ParamPrompts();
+
+// Message boxes for a view's worker thread, shown on the GUI thread through
+// the view's prompts (view->Prompts()). Posted to the application, not to
+// the view: the box runs its own event loop, and the view may be destroyed
+// while it is open.
+template <class View>
+void PostViewMessage(View* view, const QString& text)
+{
+    QPointer<View> self(view);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, text] {
+            if (self) self->Prompts().ShowMessage(self, text);
+        },
+        Qt::QueuedConnection);
+}
+
+// The same, and the worker goes on once the box is dismissed. The wait also
+// ends, with false, when the view's running flag is cleared (cancel, view
+// closed): the GUI thread may then be joining the worker. Once the flag is
+// clear the box is not shown any more.
+template <class View>
+bool WaitViewMessage(View* view, const QString& text)
+{
+    struct Wait {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    QPointer<View> self(view);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, text, wait] {
+            if (self && self->IsRunning()) self->Prompts().ShowMessage(self, text);
+            std::lock_guard<std::mutex> lock(wait->mu);
+            wait->done = true;
+            wait->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(wait->mu);
+    while (!wait->done) {
+        if (!view->IsRunning()) return false;
+        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return true;
+}

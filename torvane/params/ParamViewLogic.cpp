@@ -83,12 +83,17 @@ std::wstring LimitText(double value, bool absent, int exponent)
     return absent ? std::wstring(L"-") : FormatByExponent(value, exponent);
 }
 
+std::wstring ShownValueText(const ParamTable& table, const ParamRecord& record, int languageIndex)
+{
+    return record.valueUnknown ? std::wstring(L"-") : table.ValueText(record, languageIndex);
+}
+
 std::vector<std::wstring> RowTexts(const ParamTable& table, const ParamRecord& record, int languageIndex)
 {
     std::vector<std::wstring> t(kColumnCount);
     t[kColPnu] = L"P" + record.pnu;
     t[kColName] = PickVariant(record.name, languageIndex);
-    t[kColValue] = table.ValueText(record, languageIndex);
+    t[kColValue] = ShownValueText(table, record, languageIndex);
     t[kColDefault] = LimitText(record.defaultValue, record.noDefault, record.exponent);
     t[kColMin] = LimitText(record.minValue, record.noMin, record.exponent);
     t[kColMax] = LimitText(record.maxValue, record.noMax, record.exponent);
@@ -101,7 +106,7 @@ std::vector<int> RowsEqualToDefault(const ParamTable& table, const std::vector<i
     std::vector<int> remove;
     for (int row = static_cast<int>(rowRecords.size()) - 1; row >= 0; --row) {
         const ParamRecord* r = table.RecordByIndex(rowRecords[static_cast<size_t>(row)]);
-        if (!r || r->noDefault) continue;
+        if (!r || r->noDefault || r->valueUnknown) continue;
         if (FormatByExponent(r->value, r->exponent) == FormatByExponent(r->defaultValue, r->exponent))
             remove.push_back(row);
     }
@@ -113,6 +118,30 @@ double OptionChoiceValue(const std::wstring& choice)
     const size_t comma = choice.find(L',');
     if (comma == std::wstring::npos) return 0;
     return wtext::ParseInt(std::wstring_view(choice).substr(0, comma));
+}
+
+std::wstring CurrentOptionChoice(const ParamTable& table, const ParamRecord& record, int languageIndex)
+{
+    if (record.valueUnknown) return std::wstring();
+    const std::vector<std::wstring> entries = table.OptionChoices(record.pnu, languageIndex);
+    const std::wstring shown = table.ValueText(record, languageIndex);
+    for (const std::wstring& e : entries)
+        if (e == shown) return e;
+    // A code written "01" in the workbook still stands for the value 1.
+    const double code = static_cast<double>(static_cast<long long>(record.value));
+    for (const std::wstring& e : entries)
+        if (OptionChoiceValue(e) == code) return e;
+    return std::wstring();
+}
+
+int ValueDecimals(int exponent)
+{
+    switch (exponent) {
+    case -1: return 1;
+    case -2: return 2;
+    case -3: return 3;
+    default: return 0;
+    }
 }
 
 std::wstring ReadErrorLine(const std::wstring& pnu, int errorCode)
@@ -128,6 +157,11 @@ std::wstring ReadSummary(const std::wstring& errors)
 std::wstring WriteGivenUpEntry(const std::wstring& pnu)
 {
     return L"P" + pnu + L"  ";
+}
+
+std::wstring UnknownNotWrittenLine(const std::wstring& pnu)
+{
+    return L"P" + pnu + L" not written, value unknown.\n";
 }
 
 std::wstring CheckMismatchLine(const std::wstring& pnu, const std::wstring& written, const std::wstring& readBack)

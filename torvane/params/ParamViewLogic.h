@@ -34,16 +34,29 @@ std::vector<int> GroupRows(const ParamTable& table, int selection);
 // or "-" when the record flags it as absent.
 std::wstring LimitText(double value, bool absent, int exponent);
 
+// A record's value as the grid shows it: its value text, or "-" while the
+// value is unknown (never read, or its read was given up).
+std::wstring ShownValueText(const ParamTable& table, const ParamRecord& record, int languageIndex);
+
 // The texts of a grid row, one per column (the Select column is empty).
 std::vector<std::wstring> RowTexts(const ParamTable& table, const ParamRecord& record, int languageIndex);
 
 // Select different: the grid positions to remove, last first. A row goes when
-// its record has a default and its value shows the same text as the default.
+// its record has a default and its value shows the same text as the default
+// (an unknown value shows "-" and stays).
 std::vector<int> RowsEqualToDefault(const ParamTable& table, const std::vector<int>& rowRecords);
 
 // The value an option choice stands for: the decimal integer before its first
 // ","; a choice without a comma ("-" included) gives 0.
 double OptionChoiceValue(const std::wstring& choice);
+// The option dialog's entry for the record's current value: the entry whose
+// text is the value text, else the first whose code stands for the value;
+// empty when the value is unknown or its code is not listed.
+std::wstring CurrentOptionChoice(const ParamTable& table, const ParamRecord& record, int languageIndex);
+
+// The decimal places the drive keeps of a record's value: one per power of
+// ten its exponent scales by (none for exponents that apply no scaling).
+int ValueDecimals(int exponent);
 
 // ---- Summary texts ----
 // Read batch: one line per row given up, and the message at the end (empty
@@ -53,6 +66,8 @@ std::wstring ReadSummary(const std::wstring& errors);
 // Write batch: a row the write pass gave up, a row whose read-back differs, a
 // row the check pass gave up, and the message at the end.
 std::wstring WriteGivenUpEntry(const std::wstring& pnu);  // "P%s  "
+// A checked row whose value is unknown: left out of the write.
+std::wstring UnknownNotWrittenLine(const std::wstring& pnu);  // "P%s not written, value unknown.\n"
 std::wstring CheckMismatchLine(const std::wstring& pnu, const std::wstring& written, const std::wstring& readBack);
 std::wstring CheckGivenUpLine(const std::wstring& pnu, int errorCode);
 std::wstring WriteSummary(const std::wstring& errors);

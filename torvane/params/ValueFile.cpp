@@ -50,9 +50,16 @@ std::wstring WithXlsExtension(const std::wstring& path)
     return path.find(L".xls") == std::wstring::npos ? path + L".xls" : path;
 }
 
-bool Save(const std::wstring& path, const ParamTable& table, const std::vector<int>& rowRecords,
-          const std::vector<bool>& checked, std::string* error)
+std::wstring LeftOutText(int leftOut)
 {
+    return std::to_wstring(leftOut) + (leftOut == 1 ? L" checked row was" : L" checked rows were") +
+           L" left out: the value is unknown (not read from the drive, or the read failed).";
+}
+
+bool Save(const std::wstring& path, const ParamTable& table, const std::vector<int>& rowRecords,
+          const std::vector<bool>& checked, std::string* error, int* leftOut)
+{
+    if (leftOut) *leftOut = 0;
     auto fail = [error](const char* why) {
         if (error) *error = why;
         return false;
@@ -67,6 +74,10 @@ bool Save(const std::wstring& path, const ParamTable& table, const std::vector<i
         if (!checked[row]) continue;
         const ParamRecord* r = table.RecordByIndex(rowRecords[row]);
         if (!r) continue;
+        if (r->valueUnknown) {
+            if (leftOut) ++*leftOut;
+            continue;
+        }
         const int at = static_cast<int>(row) + 1;
         const std::wstring pnu = L"P" + r->pnu;
         ok = sheet->writeNum(at, 0, r->index + 1) && ok;
@@ -154,15 +165,20 @@ std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, con
     for (const Entry& e : entries) {
         const int first = e.n - 1;
         ParamRecord* r = first >= 0 && first < rows ? recordAt(first) : nullptr;
+        auto set = [&e](ParamRecord& rec) {
+            rec.value = e.value;
+            rec.valueUnknown = false;
+            rec.valueUnwritten = true;
+        };
         if (r && r->address == e.address) {
-            r->value = e.value;
+            set(*r);
             changed.push_back(first);
             continue;
         }
         for (int row = 0; row < rows; ++row) {
             ParamRecord* rr = recordAt(row);
             if (rr && rr->address == e.address) {
-                rr->value = e.value;
+                set(*rr);
                 changed.push_back(row);
             }
         }

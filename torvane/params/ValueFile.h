@@ -37,10 +37,14 @@ std::wstring ModelMismatchText(const std::wstring& tableModel, const std::wstrin
 std::wstring WithXlsExtension(const std::wstring& path);
 
 // Writes the rows of a view: rowRecords are the record indices of the grid
-// rows, checked their check states (same length). False when the workbook
+// rows, checked their check states (same length). A checked row whose value
+// is unknown is left out (its sheet row stays empty): a file must not carry
+// a value nobody read. *leftOut gets their count. False when the workbook
 // could not be made or written; *error says why.
 bool Save(const std::wstring& path, const ParamTable& table, const std::vector<int>& rowRecords,
-          const std::vector<bool>& checked, std::string* error = nullptr);
+          const std::vector<bool>& checked, std::string* error = nullptr, int* leftOut = nullptr);
+// The line added to the saved message when checked rows were left out.
+std::wstring LeftOutText(int leftOut);
 
 // One data row of a value file.
 struct Entry {
@@ -62,8 +66,9 @@ LoadResult Load(const std::wstring& path, const ParamTable& table);
 
 // Applies entries to the rows of a view: when grid row n - 1 exists and shows
 // a record with the entry's address, that row takes the value; otherwise
-// every row with that address does. Sets the records' values; returns the
-// grid rows that changed, in the order they were changed.
+// every row with that address does. Sets the records' values (known now, not
+// yet written); returns the grid rows that changed, in the order they were
+// changed.
 std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, const std::vector<int>& rowRecords);
 
 }  // namespace valuefile

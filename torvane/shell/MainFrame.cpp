@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QStatusBar>
@@ -90,7 +91,7 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     : app_(app),
       table_(options.table ? options.table : &TheParamTable()),
       views_(options.views ? options.views : &TheViewFactory()),
-      layoutPath_(options.layoutPath.isEmpty() ? LayoutFilePathFor(ToQ(ProgramFilePath())) : options.layoutPath),
+      layoutPath_(options.layoutPath.isEmpty() ? ProgramLayoutFilePath(ToQ(ProgramFilePath())) : options.layoutPath),
       profilePath_(options.profilePath.empty() ? UserProfilePath() : options.profilePath)
 {
     setObjectName(QStringLiteral("MainFrame"));
@@ -103,7 +104,7 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     // 2. Command bars.
     bars_ = new CCommandBars(this);
     menuBar()->setObjectName(QString::fromLatin1(kMenuBarName));
-    bars_->LoadMenu(MainMenuDefinition());
+    bars_->LoadMenu(MenuDefinition());
     bars_->LoadToolBar(QString::fromLatin1(kStandardToolBar), StandardToolBarIds());
     bars_->HideCommand(ID_FILE_PRINT);
     bars_->HideCommand(ID_FILE_PRINT_PREVIEW);
@@ -258,7 +259,9 @@ void CMainFrame::OnCommand(int id)
     case ID_CUSTOMIZE: OnCustomize(); break;
     default: {
         const auto it = handlers_.find(id);
-        if (it != handlers_.end())
+        if (const auto v = menuViews_.find(id); v != menuViews_.end())
+            OpenView(v->second);
+        else if (it != handlers_.end())
             it->second();
         else if (const ShellCommand* c = FindShellCommand(id))
             (*c)(this);
@@ -281,13 +284,34 @@ void CMainFrame::OnOpenData()
     OpenDataFile(path);
 }
 
-bool CMainFrame::OpenDataFile(const QString& path)
+bool CMainFrame::ConfirmDiscardUnwritten(int count)
+{
+    const QString text =
+        QStringLiteral("%1 parameter values were edited or loaded and not written to the drive. "
+                       "The new device type does not have them.\nDiscard them?")
+            .arg(count);
+    return QMessageBox::question(this, QStringLiteral("Torvane"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CMainFrame::PrepareTableReload()
 {
     // The current view's batch works on the table's records: it stops before
-    // the table is replaced.
-    if (CDataDlg* v = CurrentView()) v->StopWorkers();
-    if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir())) {
-        app_.ShowMessage(ToQ(ParamLoadFailedMessage(path.toStdWString())));
+    // the table is replaced; the check marks it shows go into the records so
+    // that a table of the same type takes them over.
+    if (CDataDlg* v = CurrentView()) {
+        v->StopWorkers();
+        v->StoreRowMarks();
+    }
+}
+
+bool CMainFrame::OpenDataFile(const QString& path)
+{
+    PrepareTableReload();
+    bool declined = false;
+    if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir(), nullptr,
+                          [this](int n) { return ConfirmDiscardUnwritten(n); }, &declined)) {
+        if (!declined) app_.ShowMessage(ToQ(ParamLoadFailedMessage(path.toStdWString())));
         return false;
     }
     RebuildTree();
@@ -300,8 +324,9 @@ bool CMainFrame::SwitchLanguage(const std::wstring& name)
 {
     LanguageTables& lang = app_.Language();
     if (name == lang.current()) return false;
-    if (CDataDlg* v = CurrentView()) v->StopWorkers();
-    const LanguageSwitchResult r = ::SwitchLanguage(lang, *table_, name);
+    PrepareTableReload();
+    const LanguageSwitchResult r =
+        ::SwitchLanguage(lang, *table_, name, [this](int n) { return ConfirmDiscardUnwritten(n); });
     if (r.outcome == LanguageSwitch::Unchanged) return false;
     TranslateCommandBars();
     if (r.outcome == LanguageSwitch::TableFailed) {
@@ -398,13 +423,40 @@ void CMainFrame::RebuildTree()
 
 bool CMainFrame::OpenViewFor(int number, int parentNumber, const QString& text)
 {
-    const ViewChoice choice = ChooseView(number, parentNumber, text.toStdWString());
+    return OpenView(ChooseView(number, parentNumber, text.toStdWString()));
+}
+
+bool CMainFrame::OpenView(const ViewChoice& choice)
+{
     if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
+    // The old view goes first, its workers joined: a new view may start link
+    // work as it opens, and the link serves one request at a time.
+    view_->CloseCurrentView();
     CDataDlg* view = views_->Create(choice, view_);
     if (!view) return false;
+    // A view sets its own buttons from the connection state as it is made;
+    // the next change of that state reaches it through UpdateButtons.
     view_->ShowView(view, table_);
-    view->UpdateButtons(app_.IsNormalConnected());
     return true;
+}
+
+std::vector<CMenuEntry> CMainFrame::MenuDefinition()
+{
+    std::vector<CMenuEntry> menu = MainMenuDefinition();
+    // The menus of views follow "&View"; a menu without items is left out.
+    auto at = menu.begin();
+    while (at != menu.end() && at->text != QStringLiteral("&View")) ++at;
+    if (at != menu.end()) ++at;
+    menuViews_.clear();
+    for (const ViewMenu& m : views_->Menus()) {
+        std::vector<CMenuEntry> items;
+        for (const ViewMenuItem& item : m.items ? m.items(app_.ProgramDir()) : std::vector<ViewMenuItem>()) {
+            items.push_back(CMenuEntry::Command(item.id, item.text));
+            menuViews_[item.id] = item.choice;
+        }
+        if (!items.empty()) at = menu.insert(at, CMenuEntry::Popup(m.caption, std::move(items))) + 1;
+    }
+    return menu;
 }
 
 // ---- command bar texts ----------------------------------------------------------
@@ -427,7 +479,7 @@ void CMainFrame::TranslateCommandBars()
     std::map<int, QKeySequence> keys;
     for (int id : bars_->CommandIds())
         if (QAction* a = bars_->Command(id)) keys[id] = a->shortcut();
-    bars_->LoadMenu(MainMenuDefinition());
+    bars_->LoadMenu(MenuDefinition());
     for (const auto& [id, k] : keys)
         if (QAction* a = bars_->Command(id)) a->setShortcut(k);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CustomizeDlg.h"
+#include "DeviceCatalogue.h"
 #include "LayoutFile.h"
 #include "MainFrameCommands.h"
 #include "TorvaneApp.h"
@@ -84,6 +85,9 @@ public:
     // Opens the view a tree item asks for. False when the item opens nothing
     // (or its view is not built); the current view then stays.
     bool OpenViewFor(int number, int parentNumber, const QString& text);
+    // Opens the view of a choice (a tree item's, or a menu item's of a menu
+    // of views); false as above.
+    bool OpenView(const ViewChoice& choice);
     // Builds the device tree from the table anew (empty when the table is).
     void RebuildTree();
 
@@ -117,12 +121,18 @@ protected:
     virtual QString PromptOpenData(const QString& startPath);
     // Runs the customise dialog; true on OK.
     virtual bool RunCustomize(CCustomizeDlg& dialog);
+    // A table of another device type is about to replace `count` values
+    // edited or loaded and not yet written: true lets them go.
+    virtual bool ConfirmDiscardUnwritten(int count);
 
 private:
+    // Menu 128 with the menus of views after "&View".
+    std::vector<CMenuEntry> MenuDefinition();
     QAction* AddHiddenCommand(int id, const QString& text, const QKeySequence& keys);
     void TranslatePopup(QMenu* popup);
     void ApplyCommandText(int id);
     void LoadInitialTable();
+    void PrepareTableReload();
     void OnOpenData();
     void OnCustomize();
 
@@ -139,4 +149,5 @@ private:
     QStringList taskPanelItems_;
     std::map<int, QAction*> extraCommands_;
     std::map<int, std::function<void()>> handlers_;
+    std::map<int, ViewChoice> menuViews_;  // items of the menus of views
 };

@@ -6,9 +6,47 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_FUNCTION
+#include "DialogFunPid.h"
+#include "FunctionWorkbook.h"
+#endif
+
+#ifdef TORVANE_SHELL_HAVE_FUNCTION
+namespace {
+// Command identifiers of the function menu's items, one per name of the
+// function list.
+constexpr int kFunctionCommandFirst = 33000;
+// The menu's own caption; the language files give it as IDS_MENU_FUNCTION.
+const wchar_t* const kFunctionMenuCaption = L"Function(&F)";
+
+// The device tree has no function root, so the functions are reached through
+// a menu of their own: one item per name of "Function/function.xls", each
+// opening the function view for that name.
+std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
+{
+    std::vector<ViewMenuItem> items;
+    int id = kFunctionCommandFirst;
+    for (const std::wstring& name : funview::LoadFunctionList(programFolder)) {
+        ViewMenuItem item;
+        item.id = id++;
+        // A "&" in a name is shown, not taken as the item's access key.
+        item.text = QString::fromStdWString(name).replace(QLatin1Char('&'), QStringLiteral("&&"));
+        item.choice = ChooseView(0, DT_FUNCTION_ROOT, name);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+}  // namespace
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
+#ifdef TORVANE_SHELL_HAVE_FUNCTION
+    factory.Register(ViewKind::Function, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
+        return new CDialogFunPid(c.functionName, parent);
+    });
+    factory.RegisterMenu(ViewMenu{QString::fromWCharArray(kFunctionMenuCaption), &FunctionMenuItems});
+#endif
 #ifdef TORVANE_SHELL_HAVE_PARAMS
     factory.Register(ViewKind::Parameter, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
         return new CDialogParam(c.selection, parent);

@@ -20,6 +20,16 @@ CDataDlg* CViewFactory::Create(const ViewChoice& choice, QWidget* parent) const
     return it == creators_.end() ? nullptr : it->second(choice, parent);
 }
 
+void CViewFactory::RegisterMenu(ViewMenu menu)
+{
+    for (ViewMenu& m : menus_)
+        if (m.caption == menu.caption) {
+            m = std::move(menu);
+            return;
+        }
+    menus_.push_back(std::move(menu));
+}
+
 CViewFactory& TheViewFactory()
 {
     static CViewFactory factory;

@@ -6,8 +6,12 @@
 
 #include "DeviceCatalogue.h"
 
+#include <QString>
+
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 class CDataDlg;
 class QWidget;
@@ -17,6 +21,19 @@ class QWidget;
 // parent, not yet shown. May return null (nothing opens).
 using ViewCreator = std::function<CDataDlg*(const ViewChoice& choice, QWidget* parent)>;
 
+// A drop-down menu of the main window whose items open views, for views the
+// device tree has no place for (the functions). Its items are made anew
+// whenever the menu bar is built, from the files below the program folder.
+struct ViewMenuItem {
+    int id = 0;         // command identifier
+    QString text;       // shown as it is
+    ViewChoice choice;  // the view the item opens
+};
+struct ViewMenu {
+    QString caption;  // English; translated like the other drop-down menus
+    std::function<std::vector<ViewMenuItem>(const std::wstring& programFolder)> items;
+};
+
 class CViewFactory {
 public:
     // Replaces the creator of a kind; an empty creator removes it.
@@ -25,8 +42,14 @@ public:
     // The new view, or null when the kind has no creator (or is None).
     CDataDlg* Create(const ViewChoice& choice, QWidget* parent) const;
 
+    // Adds a menu of views, or replaces the one with the same caption. The
+    // main window places these after "&View".
+    void RegisterMenu(ViewMenu menu);
+    const std::vector<ViewMenu>& Menus() const { return menus_; }
+
 private:
     std::map<ViewKind, ViewCreator> creators_;
+    std::vector<ViewMenu> menus_;
 };
 
 // The creators of the running program; the main frame uses these unless it

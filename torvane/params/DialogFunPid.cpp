@@ -1,0 +1,433 @@
+#include "DialogFunPid.h"
+
+#include "ControlIds.h"
+#include "ParamPrompts.h"
+#include "ParamTable.h"
+#include "ProgramFolder.h"
+#include "RegisterAccess.h"
+#include "TorvaneApp.h"
+
+#include <QImage>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+QString Q(const std::wstring& s) { return QString::fromStdWString(s); }
+
+// Buttons sit in a column to the right of the picture.
+constexpr int kButtonLeft = funview::kPictureWidth + 16;
+constexpr int kButtonWidth = 104;
+constexpr int kButtonHeight = 28;
+
+std::wstring DefaultFunctionFolder()
+{
+    return funview::FunctionFolder(TheApp() ? TheApp()->ProgramDir() : ProgramFolder());
+}
+
+}  // namespace
+
+CDialogFunPid::CDialogFunPid(const std::wstring& functionName, QWidget* parent, const std::wstring& functionFolder)
+    : CDataDlg(parent),
+      functionName_(functionName),
+      functionFolder_(functionFolder.empty() ? DefaultFunctionFolder() : functionFolder)
+{
+    // The picture keeps its size; in a smaller view area it scrolls, so the
+    // buttons right of it stay within reach.
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    canvas_ = new QWidget;
+    canvas_->setFixedSize(kCanvasWidth, kCanvasHeight);
+    canvas_->installEventFilter(this);
+    scroll_->setWidget(canvas_);
+
+    AddButton(IDC_READ_PARA, QStringLiteral("Read Para"), 0, &CDialogFunPid::OnReadParaCommand);
+    AddButton(IDC_WRITE_PARA, QStringLiteral("Write Para"), 1, &CDialogFunPid::OnWriteParaCommand);
+    AddButton(IDC_DEBUG, QStringLiteral("Debug"), 2, &CDialogFunPid::OnDebugCommand);
+    AddButton(IDC_STOP_DEBUG, QStringLiteral("Stop Debug"), 3, &CDialogFunPid::OnStopDebug);
+
+    for (int i = 0; i < funview::kMaxFields; ++i) {
+        auto* s = new QLineEdit(canvas_);
+        SetCtrlId(s, IDC_FIRST_SETTING + i);
+        settingFields_.push_back(s);
+        auto* w = new QLineEdit(canvas_);
+        SetCtrlId(w, IDC_FIRST_WATCH + i);
+        w->setReadOnly(true);
+        watchFields_.push_back(w);
+    }
+
+    // A workbook that does not load leaves both columns empty.
+    FunctionLayout layout;
+    loaded_ = funview::LoadFunctionWorkbook(funview::FunctionWorkbookPath(functionFolder_, functionName_), &layout);
+    settings_ = std::move(layout.settings);
+    settingsRead_.assign(settings_.size(), false);
+    watches_ = std::move(layout.watches);
+    PlaceFields(settingFields_, settings_);
+    PlaceFields(watchFields_, watches_);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kTimerMs);
+    connect(timer_, &QTimer::timeout, this, &CDialogFunPid::OnTimer);
+    timer_->start();
+
+    UpdateButtons(TheApp() && TheApp()->IsNormalConnected());
+}
+
+CDialogFunPid::~CDialogFunPid()
+{
+    // The workers use the entries and records of this class.
+    debugging_ = false;
+    StopWorkers();
+}
+
+QPushButton* CDialogFunPid::AddButton(int id, const QString& caption, int index, void (CDialogFunPid::*command)())
+{
+    auto* b = new QPushButton(caption, canvas_);
+    SetCtrlId(b, id);
+    b->setAutoDefault(false);
+    b->setGeometry(kButtonLeft, 16 + index * (kButtonHeight + 8), kButtonWidth, kButtonHeight);
+    connect(b, &QPushButton::clicked, this, command);
+    buttons_[id] = b;
+    return b;
+}
+
+QPushButton* CDialogFunPid::Button(int id) const
+{
+    const auto it = buttons_.find(id);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+CParamPrompts& CDialogFunPid::Prompts() const
+{
+    return prompts_ ? *prompts_ : ParamPrompts();
+}
+
+std::wstring CDialogFunPid::PicturePath() const
+{
+    return funview::FunctionPicturePath(functionFolder_, functionName_);
+}
+
+void CDialogFunPid::PlaceFields(std::vector<QLineEdit*>& fields, const std::vector<FunctionEntry>& entries)
+{
+    for (size_t i = 0; i < fields.size(); ++i) {
+        QLineEdit* f = fields[i];
+        f->resize(kFieldWidth, kFieldHeight);
+        if (i < entries.size()) {
+            f->move(entries[i].x, entries[i].y);
+            f->show();
+        } else {
+            f->hide();
+        }
+    }
+}
+
+std::vector<ParamRecord*> CDialogFunPid::RecordsOf(const std::vector<FunctionEntry>& entries) const
+{
+    std::vector<ParamRecord*> records;
+    for (const FunctionEntry& e : entries)
+        records.push_back(table_ ? funview::RecordOfAddress(*table_, e.address) : nullptr);
+    return records;
+}
+
+void CDialogFunPid::SetTable(ParamTable* table)
+{
+    CDataDlg::SetTable(table);
+    settingRecords_ = RecordsOf(settings_);
+    watchRecords_ = RecordsOf(watches_);
+    // An address that names no parameter is never read or written: its field
+    // shows "-" and takes no input. The others stay empty until read.
+    auto mark = [](std::vector<QLineEdit*>& fields, const std::vector<ParamRecord*>& records, bool editable) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            QLineEdit* f = fields[i];
+            f->setText(records[i] ? QString() : QStringLiteral("-"));
+            f->setReadOnly(!editable || !records[i]);
+        }
+    };
+    mark(settingFields_, settingRecords_, true);
+    mark(watchFields_, watchRecords_, false);
+}
+
+void CDialogFunPid::OnInitDialog()
+{
+    CDataDlg::OnInitDialog();
+    // Shown filling the frame the main window gives it.
+    if (parentWidget()) setGeometry(parentWidget()->rect());
+}
+
+void CDialogFunPid::resizeEvent(QResizeEvent* event)
+{
+    CDataDlg::resizeEvent(event);
+    scroll_->setGeometry(rect());
+}
+
+bool CDialogFunPid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == canvas_ && event->type() == QEvent::Paint) PaintPicture(canvas_);
+    return CDataDlg::eventFilter(watched, event);
+}
+
+void CDialogFunPid::PaintPicture(QWidget* canvas)
+{
+    QPainter p(canvas);
+    const QRect area(0, 0, funview::kPictureWidth, funview::kPictureHeight);
+    // Read from the file at every paint, so a picture replaced on disk shows
+    // at once.
+    const QImage picture(Q(PicturePath()));
+    if (!picture.isNull()) {
+        p.drawImage(area, picture);
+        return;
+    }
+    // Without its picture the fields still work; the area says what is missing.
+    p.fillRect(area, canvas->palette().color(QPalette::Base));
+    p.setPen(canvas->palette().color(QPalette::Mid));
+    p.drawRect(area.adjusted(0, 0, -1, -1));
+    p.setPen(canvas->palette().color(QPalette::Text));
+    p.drawText(area.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
+               QStringLiteral("Function picture not found: ") + Q(PicturePath()));
+}
+
+// ---- buttons ------------------------------------------------------------------------
+
+void CDialogFunPid::UpdateButtons(bool normalConnected)
+{
+    connected_ = normalConnected;
+    RefreshButtons();
+}
+
+void CDialogFunPid::RefreshButtons()
+{
+    // While a worker is alive (a batch, or the debug loop finishing its last
+    // sweep after Stop Debug) no other may start: the register link serves
+    // one request at a time.
+    const bool idle = connected_ && !debugging_ && !workerAlive_;
+    for (int id : {IDC_READ_PARA, IDC_WRITE_PARA, IDC_DEBUG}) Button(id)->setEnabled(idle);
+    Button(IDC_STOP_DEBUG)->setEnabled(debugging_.load());
+}
+
+bool CDialogFunPid::BeginWorker(Worker which, bool batch)
+{
+    if (workerAlive_ || !table_) return false;
+    workerAlive_ = true;
+    bool started;
+    if (batch) {
+        started = StartBatch(which, static_cast<int>(settings_.size()));
+    } else {
+        running_ = true;
+        started = StartWorker(which);
+        if (!started) running_ = false;
+    }
+    if (!started) {
+        workerAlive_ = false;
+        debugging_ = false;
+    }
+    RefreshButtons();
+    return started;
+}
+
+void CDialogFunPid::WorkerEnded(bool batch)
+{
+    workerAlive_ = false;
+    // However the loop ended (Stop Debug, disconnect), the view no longer debugs.
+    if (!batch) debugging_ = false;
+    RefreshButtons();
+    if (batch)
+        emit batchFinished();
+    else
+        emit debugEnded();
+}
+
+void CDialogFunPid::OnReadParaCommand() { OnReadPara(); }
+void CDialogFunPid::OnWriteParaCommand() { OnWritePara(); }
+void CDialogFunPid::OnDebugCommand() { OnDebug(); }
+
+bool CDialogFunPid::OnReadPara()
+{
+    return BeginWorker(Worker::Read, true);
+}
+
+bool CDialogFunPid::OnWritePara()
+{
+    if (workerAlive_ || !table_) return false;
+    // The fields' texts become the entries' values. A field that holds no
+    // number keeps its entry's value and is not written: sending 0 for a
+    // typing slip would change the drive's behaviour unasked.
+    writable_.assign(settings_.size(), false);
+    {
+        std::lock_guard<std::mutex> lock(valuesMu_);
+        for (size_t i = 0; i < settings_.size(); ++i) {
+            double v = 0;
+            if (!funview::ParseFieldText(settingFields_[i]->text().toStdWString(), &v)) continue;
+            settings_[i].value = static_cast<float>(v);
+            writable_[i] = true;
+        }
+    }
+    return BeginWorker(Worker::Write, true);
+}
+
+bool CDialogFunPid::OnDebug()
+{
+    if (workerAlive_ || !table_) return false;
+    debugging_ = true;
+    return BeginWorker(Worker::Aux, false);
+}
+
+void CDialogFunPid::OnStopDebug()
+{
+    // The loop ends after its current sweep; the other buttons come back then.
+    debugging_ = false;
+    RefreshButtons();
+}
+
+// ---- values ---------------------------------------------------------------------------
+
+std::vector<FunctionEntry> CDialogFunPid::Settings() const
+{
+    std::lock_guard<std::mutex> lock(valuesMu_);
+    return settings_;
+}
+
+std::vector<FunctionEntry> CDialogFunPid::Watches() const
+{
+    std::lock_guard<std::mutex> lock(valuesMu_);
+    return watches_;
+}
+
+void CDialogFunPid::StoreValue(Column column, int i, double value)
+{
+    std::lock_guard<std::mutex> lock(valuesMu_);
+    auto& entries = column == Column::Settings ? settings_ : watches_;
+    entries[static_cast<size_t>(i)].value = static_cast<float>(value);
+    if (column == Column::Settings) settingsRead_[static_cast<size_t>(i)] = true;
+}
+
+void CDialogFunPid::ShowValues(Column column)
+{
+    std::vector<FunctionEntry> entries;
+    std::vector<bool> show;
+    {
+        std::lock_guard<std::mutex> lock(valuesMu_);
+        entries = column == Column::Settings ? settings_ : watches_;
+        show = column == Column::Settings ? settingsRead_ : std::vector<bool>(entries.size(), true);
+    }
+    auto& fields = column == Column::Settings ? settingFields_ : watchFields_;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (show[i]) fields[i]->setText(Q(funview::FieldText(table_, entries[i])));
+}
+
+void CDialogFunPid::OnTimer()
+{
+    if (valuesRead_.exchange(false)) ShowValues(Column::Settings);
+    if (debugging_) ShowValues(Column::Watches);
+}
+
+// ---- workers --------------------------------------------------------------------------
+
+void CDialogFunPid::ReadWorker()
+{
+    const int n = static_cast<int>(settings_.size());
+    std::vector<bool> transfer(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) transfer[static_cast<size_t>(i)] = settingRecords_[static_cast<size_t>(i)] != nullptr;
+    std::vector<uint8_t> lastError(static_cast<size_t>(n), 0);
+    {
+        std::lock_guard<std::mutex> lock(valuesMu_);
+        settingsRead_.assign(static_cast<size_t>(n), false);
+    }
+
+    BatchLoop::Hooks h;
+    h.attempt = [&](int i) {
+        uint8_t err = 0;
+        if (ReadRecord(*settingRecords_[static_cast<size_t>(i)], &err)) return BatchLoop::Attempt::Done;
+        lastError[static_cast<size_t>(i)] = err;
+        return BatchLoop::Attempt::Failed;
+    };
+    h.done = [&](int i) {
+        StoreValue(Column::Settings, i, settingRecords_[static_cast<size_t>(i)]->value);
+        PostProgressStep(1);
+    };
+    h.givenUp = [&](int i) {
+        WaitViewMessage(this, Q(funview::ReadFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu,
+                                                       lastError[static_cast<size_t>(i)])));
+    };
+    RunBatchLoop(transfer, h, kAttempts);
+
+    valuesRead_ = true;
+    FinishBatch();
+    PostViewMessage(this, Q(funview::kReadCompletion));
+    PostToGui([this] { WorkerEnded(true); });
+}
+
+void CDialogFunPid::WriteWorker()
+{
+    const int n = static_cast<int>(settings_.size());
+    std::vector<bool> transfer(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) transfer[static_cast<size_t>(i)] = settingRecords_[static_cast<size_t>(i)] != nullptr;
+
+    BatchLoop::Hooks h;
+    h.attempt = [&](int i) {
+        if (!writable_[static_cast<size_t>(i)]) return BatchLoop::Attempt::GiveUpNow;
+        float value;
+        {
+            std::lock_guard<std::mutex> lock(valuesMu_);
+            value = settings_[static_cast<size_t>(i)].value;
+        }
+        uint8_t err = 0;
+        if (regaccess::WriteValue(Port(), Station(), *settingRecords_[static_cast<size_t>(i)], value, &err))
+            return BatchLoop::Attempt::Done;
+        // A value the register cannot hold was never sent; trying again
+        // would not change that.
+        return err == regaccess::kErrOutOfRange ? BatchLoop::Attempt::GiveUpNow : BatchLoop::Attempt::Failed;
+    };
+    h.done = [&](int) { PostProgressStep(1); };
+    h.givenUp = [&](int i) {
+        WaitViewMessage(this, Q(funview::WriteFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu)));
+    };
+    RunBatchLoop(transfer, h, kAttempts);
+
+    FinishBatch();
+    PostViewMessage(this, Q(funview::kWriteCompletion));
+    PostToGui([this] { WorkerEnded(true); });
+}
+
+void CDialogFunPid::AuxWorker()
+{
+    using Clock = std::chrono::steady_clock;
+    auto active = [this] { return debugging_.load() && running_.load(); };
+    while (active()) {
+        const Clock::time_point start = Clock::now();
+        for (size_t i = 0; i < watches_.size() && active(); ++i) {
+            ParamRecord* record = watchRecords_[i];
+            if (!record) continue;
+            uint8_t err = 0;
+            bool ok = ReadRecord(*record, &err);
+            // One more try; a second failure leaves the value as it was.
+            if (!ok && active()) ok = ReadRecord(*record, &err);
+            if (ok) StoreValue(Column::Watches, static_cast<int>(i), record->value);
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        SleepRestOfSweep(static_cast<int>(elapsed.count()));
+    }
+    running_ = false;
+    PostToGui([this] { WorkerEnded(false); });
+}
+
+bool CDialogFunPid::SleepRestOfSweep(int elapsedMs)
+{
+    // In short steps, so that Stop Debug or closing the view need not wait
+    // for the rest of the second.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(0, kTimerMs - elapsedMs));
+    while (Clock::now() < end) {
+        if (!debugging_.load() || !running_.load()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
