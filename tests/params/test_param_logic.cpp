@@ -3,6 +3,7 @@
 // refused and applied.
 #include "ParamViewLogic.h"
 #include "ParamsTestSupport.h"
+#include "ValueCheck.h"
 #include "ValueFile.h"
 #include "WideText.h"
 #include "Workbook.h"
@@ -98,6 +99,43 @@ TEST_F(SampleTable, SelectDifferentKeepsRecordsWithoutDefault)
     for (size_t i = 1; i < remove.size(); ++i) EXPECT_GT(remove[i - 1], remove[i]);  // last first
     for (int row : remove) rows.erase(rows.begin() + row);
     EXPECT_EQ(Pnus(rows), (std::vector<std::wstring>{L"02.01", L"02.03", L"02.05"}));
+}
+
+TEST_F(SampleTable, TypedValuesAreCheckedAsTheDriveWouldTakeThem)
+{
+    using valuecheck::Verdict;
+    auto rec = [&](const wchar_t* pnu) -> const ParamRecord& {
+        return table.params[static_cast<size_t>(ptest::IndexOf(table, pnu))];
+    };
+    auto verdict = [&](const wchar_t* pnu, const wchar_t* text) { return valuecheck::Parse(table, rec(pnu), text).verdict; };
+    auto value = [&](const wchar_t* pnu, const wchar_t* text) { return valuecheck::Parse(table, rec(pnu), text).value; };
+
+    // Numbers: "." as the point, an exponent allowed, nothing else around.
+    EXPECT_EQ(verdict(L"01.04", L"60"), Verdict::Ok);
+    EXPECT_EQ(value(L"01.04", L" 5.9e2 "), 590.0);
+    EXPECT_EQ(verdict(L"01.04", L"60,5"), Verdict::NotANumber);
+    EXPECT_EQ(verdict(L"01.04", L"60Hz"), Verdict::NotANumber);
+    EXPECT_EQ(verdict(L"01.04", L""), Verdict::NotANumber);
+    // Limits and resolution: what is shown is what is written.
+    EXPECT_EQ(verdict(L"01.04", L"49.99"), Verdict::OutOfRange);
+    EXPECT_EQ(verdict(L"01.04", L"590.01"), Verdict::OutOfRange);
+    EXPECT_EQ(verdict(L"01.04", L"60.005"), Verdict::TooManyDecimals);
+    EXPECT_EQ(verdict(L"01.07", L"0.1"), Verdict::Ok);
+    EXPECT_EQ(verdict(L"01.07", L"0.15"), Verdict::TooManyDecimals);
+    // A signed register (negative minimum) takes negative values.
+    EXPECT_EQ(verdict(L"03.13", L"-200.0"), Verdict::Ok);
+    EXPECT_EQ(verdict(L"03.13", L"-200.1"), Verdict::OutOfRange);
+    // Options: a listed code, its text in either language, or the list entry.
+    EXPECT_EQ(verdict(L"01.09", L"1"), Verdict::Ok);
+    EXPECT_EQ(verdict(L"01.09", L"2"), Verdict::NotAnOption);
+    EXPECT_EQ(verdict(L"01.09", L"0.5"), Verdict::NotAnOption);
+    EXPECT_EQ(value(L"01.09", L"opposite DIRECTION"), 1.0);
+    EXPECT_EQ(value(L"01.09", L"\u65b9\u5411\u76f8\u53cd"), 1.0);
+    EXPECT_EQ(value(L"01.00", L"2,Closed-loop vector control"), 2.0);
+    EXPECT_EQ(verdict(L"01.00", L"Closed-loop"), Verdict::NotAnOption);
+    EXPECT_EQ(valuecheck::ReasonText(table, rec(L"01.09"), Verdict::NotAnOption),
+              L"not one of the options 0 (Default direction), 1 (Opposite direction)");
+    EXPECT_EQ(valuecheck::ReasonText(table, rec(L"01.04"), Verdict::OutOfRange), L"not between 50.00 and 590.00");
 }
 
 TEST(ParamViewText, OptionChoicesAndSummaries)

@@ -500,6 +500,10 @@ void Simulator::handleModbusLocked(std::vector<ModbusExchange>& exchanges, doubl
     for (ModbusExchange& e : exchanges) {
         if (phase_ != Phase::Running) break;
         if (e.forUs) ++stats_.requests;
+        if (e.wrote) {
+            ++stats_.writes;
+            if (e.writeRegister == reg::kPresence) ++stats_.presenceWrites;
+        }
         logLocked(1, "normal: " + e.text);
         if (e.wrote && e.writeRegister == reg::kRunCommand && e.writeValue == cmd::kFaultReset)
             faults_.clear(FaultKind::DriveFault);

@@ -111,6 +111,8 @@ struct SimStats {
     long hangups = 0;
     long blocksAcked = 0;
     long blocksNaked = 0;
+    long writes = 0;          // function-06 writes executed
+    long presenceWrites = 0;  // of which to the presence register (a connection's test)
 };
 
 class Simulator {

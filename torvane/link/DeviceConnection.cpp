@@ -93,7 +93,7 @@ bool DeviceConnection::ConnectNormal()
 
     const bool connected = OpenRegisterAndTest(settings_);
 
-    if (connected && settings_.StoredCOMID() != settings_.COMID) settings_.Store();
+    if (connected && storeOnConnect_ && settings_.StoredCOMID() != settings_.COMID) settings_.Store();
     StatusChanged();
     return connected;
 }

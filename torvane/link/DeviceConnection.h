@@ -89,6 +89,10 @@ public:
     // Reply time-out the port search puts into OutTime ("1000"). Tests use a
     // shorter one; the program keeps the default.
     void SetSearchOutTime(const std::wstring& ms) { searchOutTime_ = ms; }
+    // Whether a normal connection on a port other than the stored one writes
+    // the settings to config.ini (the program does; a caller that overrides
+    // the settings for one run only does not).
+    void SetStoreOnConnect(bool store) { storeOnConnect_ = store; }
 
     // True when a bare channel can open port `port` right now.
     static bool PortCanOpen(int port);
@@ -115,4 +119,5 @@ private:
     std::atomic<bool> bootConnected_{false};
     std::string bootVersion_;
     std::wstring searchOutTime_ = L"1000";
+    bool storeOnConnect_ = true;
 };

@@ -12,6 +12,7 @@ if(TARGET LinkCore AND TARGET RegMaster AND TARGET BlockPump AND TARGET TorvaneC
     ${CMAKE_CURRENT_LIST_DIR}/RegisterAccess.cpp
     ${CMAKE_CURRENT_LIST_DIR}/BatchLoop.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WorkerSlots.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DriveIdentity.cpp
   )
   target_include_directories(TorvaneLink PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(TorvaneLink PUBLIC LinkCore RegMaster BlockPump TorvaneCatalogue

@@ -110,12 +110,11 @@ void CDialogParam::ReadWorker()
 
 void CDialogParam::WriteWorker()
 {
-    const size_t n = Batch().records.size();
-    std::vector<uint8_t> lastError(n, 0);
     std::wstring errors;
 
     // A value nobody read, edited or loaded is not the user's: the row is
     // left out of both passes and named in the summary.
+    const size_t n = Batch().records.size();
     for (size_t row = 0; row < n; ++row) {
         const ParamRecord& r = BatchRecord(static_cast<int>(row));
         if (!Batch().transfer[row] || !r.valueUnknown) continue;
@@ -123,56 +122,21 @@ void CDialogParam::WriteWorker()
         errors += paramview::UnknownNotWrittenLine(r.pnu);
     }
 
-    // Write pass. A drive that refused the value (an exception code, or a
-    // value that does not fit the register) refuses it again: no retry.
-    BatchLoop::Hooks w;
-    w.attempt = [&](int row) {
-        uint8_t err = 0;
-        if (WriteRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
-        lastError[static_cast<size_t>(row)] = err;
-        return err != 0 ? BatchLoop::Attempt::GiveUpNow : BatchLoop::Attempt::Failed;
-    };
-    w.done = [&](int row) {
+    paramxfer::WriteHooks h;
+    h.written = [&](int row) {
         BatchRecord(row).valueUnwritten = false;
         PostProgressStep(1);
     };
-    w.givenUp = [&](int row) { errors += paramview::WriteGivenUpEntry(BatchRecord(row).pnu); };
-    // Rows left unwritten, also by a cancel, are named: the summary must not
-    // call a write complete that did not happen.
-    RunRows(w, w.givenUp, true);
-
-    // Check pass: read every row back and compare what the user sees.
-    if (IsRunning()) {
-        PostProgressCaption(Q(paramview::CheckCaption()));
-        std::fill(lastError.begin(), lastError.end(), 0);
-        uint8_t batchError = 0;
-        std::vector<double> readBack(n, 0.0);
-        BatchLoop::Hooks c;
-        c.attempt = [&](int row) {
-            uint8_t err = 0;
-            double v = 0;
-            if (ReadValue(BatchRecord(row), &v, &err)) {
-                readBack[static_cast<size_t>(row)] = v;
-                return BatchLoop::Attempt::Done;
-            }
-            lastError[static_cast<size_t>(row)] = batchError = err;
-            return BatchLoop::Attempt::Failed;
-        };
-        c.done = [&](int row) {
-            const ParamRecord& r = BatchRecord(row);
-            std::wstring written, read;
-            if (paramview::ReadBackDiffers(r, readBack[static_cast<size_t>(row)], &written, &read))
-                errors += paramview::CheckMismatchLine(r.pnu, written, read);
-            PostProgressStep(1);
-        };
-        c.givenUp = [&](int row) {
-            errors += paramview::CheckGivenUpLine(BatchRecord(row).pnu, lastError[static_cast<size_t>(row)]);
-        };
-        RunRows(c, [&](int row) {
-            if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
-            c.givenUp(row);
-        });
-    }
+    h.writeGivenUp = [&](int row, uint8_t) { errors += paramview::WriteGivenUpEntry(BatchRecord(row).pnu); };
+    h.checkStarts = [&] { PostProgressCaption(Q(paramview::CheckCaption())); };
+    h.checked = [&](int row, bool differs, const std::wstring& written, const std::wstring& read) {
+        if (differs) errors += paramview::CheckMismatchLine(BatchRecord(row).pnu, written, read);
+        PostProgressStep(1);
+    };
+    h.checkGivenUp = [&](int row, uint8_t err) {
+        errors += paramview::CheckGivenUpLine(BatchRecord(row).pnu, err);
+    };
+    paramxfer::WriteRows(*table_, TransferRows(), TransferTarget(), h);
 
     FinishBatch();
     PostRedraw();

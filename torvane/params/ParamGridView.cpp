@@ -4,6 +4,7 @@
 #include "LanguageTables.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
+#include "ParamTransfer.h"
 #include "ParamViewLogic.h"
 #include "ReportGrid.h"
 #include "TorvaneApp.h"
@@ -183,49 +184,37 @@ ParamRecord& CParamGridView::BatchRecord(int row) const
     return table_->params[static_cast<size_t>(batch_.records[static_cast<size_t>(row)])];
 }
 
-BatchLoop::Result CParamGridView::RunRows(const BatchLoop::Hooks& hooks, const std::function<void(int)>& unreached,
-                                          bool reportWhenStopped)
-{
-    const BatchLoop::Result res = RunBatchLoop(batch_.transfer, hooks);
-    if (unreached && (!res.stopped || reportWhenStopped))
-        for (int row : paramview::RowsNotReached(batch_.transfer, res.nextRow)) unreached(row);
-    return res;
-}
-
 void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp)
 {
     const int lang = LanguageIndex();
-    std::vector<uint8_t> lastError(Batch().records.size(), 0);
-    uint8_t batchError = 0;
-
-    BatchLoop::Hooks h;
-    h.attempt = [&](int row) {
-        uint8_t err = 0;
-        if (ReadRecord(BatchRecord(row), &err)) return BatchLoop::Attempt::Done;
-        lastError[static_cast<size_t>(row)] = batchError = err;
-        return BatchLoop::Attempt::Failed;
-    };
+    paramxfer::ReadHooks h;
     h.done = [&](int row) {
         PostValueText(row, paramview::ShownValueText(*table_, BatchRecord(row), lang));
         PostProgressStep(1);
     };
-    h.givenUp = [&](int row) {
+    h.givenUp = [&](int row, uint8_t err) {
         // What the record held is no longer what the drive holds, as far as
         // anyone knows: it must not be written or saved as if it were.
         ParamRecord& r = BatchRecord(row);
         r.valueUnknown = true;
         r.valueUnwritten = false;
         PostValueText(row, L"-");
-        givenUp(row, lastError[static_cast<size_t>(row)]);
+        givenUp(row, err);
     };
-    // A row the passes did not reach carries the failure that used them up.
-    RunRows(h, [&](int row) {
-        if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
-        h.givenUp(row);
-    });
+    paramxfer::ReadRows(*table_, TransferRows(), TransferTarget(), h);
 
     FinishBatch();
     PostRedraw();
+}
+
+paramxfer::Rows CParamGridView::TransferRows() const
+{
+    return paramxfer::Rows{batch_.records, batch_.transfer};
+}
+
+paramxfer::Target CParamGridView::TransferTarget() const
+{
+    return paramxfer::Target{Port(), Station(), RunningFlag()};
 }
 
 void CParamGridView::PostValueText(int row, const std::wstring& text)

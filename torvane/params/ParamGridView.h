@@ -14,6 +14,7 @@
 
 #include "BatchLoop.h"
 #include "DataDlg.h"
+#include "ParamTransfer.h"
 
 #include <QIcon>
 #include <QString>
@@ -107,18 +108,16 @@ protected:
     // The worker leaves a row out of its batch before the loop starts.
     void LeaveOutOfBatch(int row) { batch_.transfer[static_cast<size_t>(row)] = false; }
     ParamRecord& BatchRecord(int row) const;
-    // The batch loop over the batch's rows. `unreached` gets the rows the
-    // loop did not come to when it ran out of passes (or, with
-    // reportWhenStopped, was stopped): they would otherwise vanish from the
-    // report.
-    BatchLoop::Result RunRows(const BatchLoop::Hooks& hooks, const std::function<void(int row)>& unreached,
-                              bool reportWhenStopped = false);
     // The read batch both views run: a row read shows its value text; a row
     // given up (or not reached) shows "-", its value counts as unknown, and it
     // is handed to `givenUp` with the
     // error byte of its last attempt, or of the failure that used up the
     // passes. Ends the batch with the grid redrawn.
     void RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp);
+    // The batch's rows and this view's port, station and running flag, as
+    // the transfer batches take them.
+    paramxfer::Rows TransferRows() const;
+    paramxfer::Target TransferTarget() const;
     void PostValueText(int row, const std::wstring& text);
     void PostRedraw();
     // A message box after the worker has moved on.

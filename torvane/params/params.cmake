@@ -1,15 +1,20 @@
 # Parameter editing: the parameter view, the M-data view and the two value
 # input dialogs. TorvaneParamsCore is the part without widgets (row rules,
-# summaries, value files) that the tests drive directly.
-if(TARGET TorvaneCatalogue)
+# summaries, value files, value checks, the transfer batches) that the tests
+# and the command-line program use directly.
+if(TARGET TorvaneCatalogue AND TARGET TorvaneLink)
   add_library(TorvaneParamsCore STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ParamViewLogic.h
     ${CMAKE_CURRENT_LIST_DIR}/ParamViewLogic.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ValueFile.h
     ${CMAKE_CURRENT_LIST_DIR}/ValueFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ValueCheck.h
+    ${CMAKE_CURRENT_LIST_DIR}/ValueCheck.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ParamTransfer.h
+    ${CMAKE_CURRENT_LIST_DIR}/ParamTransfer.cpp
   )
   target_include_directories(TorvaneParamsCore PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(TorvaneParamsCore PUBLIC TorvaneCatalogue)
+  target_link_libraries(TorvaneParamsCore PUBLIC TorvaneCatalogue TorvaneLink)
 endif()
 
 if(TARGET TorvaneParamsCore AND TARGET Qt6::Widgets)

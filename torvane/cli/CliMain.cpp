@@ -1,0 +1,686 @@
+// torvane-cli: the drive's parameters from a terminal and from scripts.
+//
+// The commands use the program's own classes for everything that reaches
+// the drive or a file: the connection settings and procedures, register
+// addressing and conversion, the transfer batches with their retries and
+// read-back check, the value checks, and the value files of the parameter
+// view. Standard output carries data only; messages and progress go to
+// standard error.
+#include "CliOutput.h"
+#include "CliPorts.h"
+#include "CliSession.h"
+
+#include "DevicePlugins.h"
+#include "DriveIdentity.h"
+#include "LanguageTables.h"
+#include "LogBuf.h"
+#include "ParamTransfer.h"
+#include "ParamViewLogic.h"
+#include "ValueCheck.h"
+#include "ValueFile.h"
+
+#include <ace/Log_Msg.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace cli;
+
+namespace {
+
+// Cleared by Ctrl+C: the batch in progress stops after its current attempt.
+std::atomic<bool> g_running{true};
+
+void OnInterrupt(int) { g_running = false; }
+
+void Say(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+// ---------------------------------------------------------------- help
+
+const char* const kUsageText =
+    "usage: torvane-cli [options] COMMAND [arguments]\n"
+    "\n"
+    "commands:\n"
+    "  ports                    serial ports COM1 to COM16 and what stands in their way\n"
+    "  info                     connect and show mode, port, baud rate, station, series\n"
+    "  read [GROUP|PNU...]      read parameters (all of the parameter view by default)\n"
+    "  write PNU=VALUE...       write parameters, range-checked, and check them back\n"
+    "  backup FILE.xls [GROUP|PNU...]  read parameters and save a value file\n"
+    "  restore FILE.xls         write the values of a value file that differ from the drive\n"
+    "  diff [FILE.xls] [GROUP|PNU...]  drive, file and defaults side by side, where they differ\n"
+    "\n"
+    "options (the settings of config.ini apply unless given):\n"
+    "  --port COMn|DEVICE       serial port, by number or device path\n"
+    "  --baud N                 baud rate\n"
+    "  --parity none|odd|even   parity\n"
+    "  --station LIST           station, or for info, read, backup and diff a list such as 1-8,12\n"
+    "  --timeout MS             reply time-out in milliseconds\n"
+    "  --format table|csv|json  how data is printed (table)\n"
+    "  --folder DIR             program folder to take config.ini, Language/ and Parameter/ from\n"
+    "  --verbose                the serial link's own diagnostics on standard error\n"
+    "  --help                   help, also after a command\n"
+    "\n"
+    "exit codes: 0 done; 1 diff found differences; 2 usage error; 3 no connection;\n"
+    "  4 partly failed (rows or stations); 5 input refused, nothing written;\n"
+    "  6 the parameter table or a file could not be read or written\n";
+
+const std::map<std::string, const char*> kCommandHelp = {
+    {"ports",
+     "usage: torvane-cli ports\n\n"
+     "Lists COM1 to COM16 with the device each maps to (TORVANE_COMn, [Ports] in ports.ini,\n"
+     "or /dev/ttyS(n-1)): whether it exists, whether this user may read and write it (and\n"
+     "the group to join if not), whether another process holds it (from /proc), and a hint\n"
+     "when a modem manager or braille daemon runs that grabs USB serial adapters.\n"
+     "Run this first when a connection fails.\n"},
+    {"info",
+     "usage: torvane-cli [--port P] [--station LIST] info\n\n"
+     "Connects as the program does, in normal mode and then in boot mode, and prints the\n"
+     "mode, port, baud rate, station, the drive's series text and, in boot mode, the\n"
+     "bootloader's version. With several stations each is asked in normal mode in turn.\n"},
+    {"read",
+     "usage: torvane-cli [options] read [GROUP|PNU...]\n\n"
+     "Reads parameters and prints PNU, name (current language), value, unit, default, min\n"
+     "and max. GROUP is a group or subgroup code such as G01 or G1.1, PNU a parameter such\n"
+     "as P01.04. Without arguments every parameter of the parameter view is read.\n"
+     "--format table|csv|json; --station takes a list.\n"},
+    {"write",
+     "usage: torvane-cli [options] write PNU=VALUE...\n\n"
+     "Writes values and reads each back as the parameter view's write does. A value is a\n"
+     "number with '.' as the point, or for an enumerated parameter its option code or text.\n"
+     "Every value is checked first (known parameter, option, decimals, min..max): when one\n"
+     "is refused, nothing is written and the exit code is 5.\n"},
+    {"backup",
+     "usage: torvane-cli [options] backup FILE.xls [GROUP|PNU...]\n\n"
+     "Reads parameters and saves them as a value file of the parameter view (it loads there\n"
+     "with Load Param). With several stations each gets its own file, the station number\n"
+     "before the extension (plant.xls -> plant-5.xls); a silent station is reported and\n"
+     "the others go on. Rows that could not be read are left out and reported.\n"},
+    {"restore",
+     "usage: torvane-cli [options] restore FILE.xls [--dry-run]\n\n"
+     "Loads a value file (it must be for the configured device type), reads the drive,\n"
+     "writes only the values that differ, reads them back and prints what changed.\n"
+     "--dry-run prints the plan and writes nothing. A file value out of range refuses the\n"
+     "whole restore before anything is written.\n"},
+    {"diff",
+     "usage: torvane-cli [options] diff [FILE.xls] [GROUP|PNU...]\n\n"
+     "Compares the drive, the value file (when given) and the defaults, and prints only the\n"
+     "rows where any two differ, as the parameter view shows the values. With a file only\n"
+     "the parameters it holds are read. With several stations each is compared with the\n"
+     "same file. Exit code 1 when rows differ, 0 when none do.\n"},
+};
+
+int Usage(const std::string& error)
+{
+    if (!error.empty()) Say("torvane-cli: " + error);
+    std::fprintf(stderr, "%s", kUsageText);
+    return kUsage;
+}
+
+// ---------------------------------------------------------------- shared
+
+struct Tally {
+    int stations = 0;
+    int silent = 0;
+    int partial = 0;
+
+    int Code() const
+    {
+        if (stations > 0 && silent == stations) return kConnection;
+        return silent || partial ? kPartial : kOk;
+    }
+};
+
+std::string Station(int s) { return std::to_string(s); }
+
+// Why a station did not answer: the port first (missing, no access, in
+// use), then the drive.
+std::string NoReply(Session& session, int station)
+{
+    // The failed attempt leaves its link open; the port is looked at as
+    // another program would find it.
+    session.link().CloseLinks();
+    const PortState p = InspectPort(session.link().settings().PortNumber());
+    if (!p.present || !p.access || p.busy)
+        return "COM" + std::to_string(p.port) + " (" + p.device + "): " + PortAdvice(p);
+    return "station " + Station(station) + ": no reply at " + session.PortText() + ", " +
+           std::to_string(session.Baud()) + " baud";
+}
+
+paramxfer::Target TargetFor(int station)
+{
+    return paramxfer::Target{ModbusPort(), static_cast<uint8_t>(station), g_running};
+}
+
+std::string Pnu(const ParamRecord& r) { return "P" + Narrow(r.pnu); }
+
+std::string ValueText(Session& s, const ParamRecord& r)
+{
+    return Narrow(s.table().ValueText(r, s.languageIndex()));
+}
+
+std::string Limit(double v, bool absent, int exponent)
+{
+    return Narrow(paramview::LimitText(v, absent, exponent));
+}
+
+// Reads the records of one station into the table; the records that could
+// not be read are reported and left out of `read`.
+void ReadStation(Session& s, int station, const std::vector<int>& records, std::vector<bool>* read)
+{
+    paramxfer::Rows rows{records, std::vector<bool>(records.size(), true)};
+    read->assign(records.size(), false);
+    Progress progress;
+    int done = 0;
+    const std::string what = "station " + Station(station) + " read";
+    paramxfer::ReadHooks h;
+    h.done = [&](int row) {
+        (*read)[static_cast<size_t>(row)] = true;
+        progress.Show(what, ++done, static_cast<int>(records.size()));
+    };
+    h.givenUp = [&](int row, uint8_t err) {
+        progress.Done();
+        Say("station " + Station(station) + ": " + Pnu(s.table().params[static_cast<size_t>(records[row])]) +
+            " not read: " + ErrorText(err));
+    };
+    paramxfer::ReadRows(s.table(), rows, TargetFor(station), h);
+    progress.Done();
+    if (!g_running) Say("interrupted");
+}
+
+bool AllTrue(const std::vector<bool>& v)
+{
+    for (bool b : v)
+        if (!b) return false;
+    return true;
+}
+
+// Goes through the stations one after the other: connects each in normal
+// mode and reads the records. A silent station is reported and the others
+// go on; `body` gets each station that answered, with the rows read.
+void ReadStations(Session& s, const std::vector<int>& records, Tally* t,
+                  const std::function<void(int station, const std::vector<bool>& read)>& body)
+{
+    for (int station : s.stations()) {
+        if (!g_running) break;
+        ++t->stations;
+        if (!s.ConnectNormal(station)) {
+            Say(NoReply(s, station));
+            ++t->silent;
+            continue;
+        }
+        std::vector<bool> read;
+        ReadStation(s, station, records, &read);
+        if (!AllTrue(read)) ++t->partial;
+        body(station, read);
+    }
+}
+
+std::vector<Column> StationColumn(const Session& s)
+{
+    if (!s.manyStations()) return {};
+    return {Column{"station", "Station", true}};
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path.front() == '/') return path;
+    char cwd[4096];
+    return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;
+}
+
+bool LooksLikeFile(const std::string& a)
+{
+    const size_t n = a.size();
+    return (n > 4 && (a.compare(n - 4, 4, ".xls") == 0 || a.compare(n - 4, 4, ".XLS") == 0)) ||
+           a.find('/') != std::string::npos;
+}
+
+// A value file for the table; false (with the messages the parameter view
+// shows) when it is unreadable or of another device type.
+bool LoadValueFile(Session& s, const std::string& path, valuefile::LoadResult* res)
+{
+    *res = valuefile::Load(Widen(path), s.table());
+    using St = valuefile::LoadResult::Status;
+    if (res->status == St::Ok) return true;
+    if (res->status == St::ModelMismatch)
+        Say(Narrow(valuefile::ModelMismatchText(s.table().fileBaseName, res->fileModel)));
+    Say(Narrow(valuefile::LoadFailedText()) + " " + path + ": " + res->error);
+    return false;
+}
+
+// The records a value file sets, as the parameter view showing every group
+// loads it, with the file's values in `fileTable`.
+std::vector<int> ApplyValueFile(Session& s, const valuefile::LoadResult& res, ParamTable* fileTable)
+{
+    *fileTable = s.table();
+    const std::vector<int> viewRows = paramview::ParamViewRows(*fileTable, -1);
+    std::set<int> records;
+    for (int row : valuefile::Apply(res.entries, *fileTable, viewRows)) records.insert(viewRows[static_cast<size_t>(row)]);
+    return std::vector<int>(records.begin(), records.end());
+}
+
+bool Prepare(Session& s, bool table, int* code)
+{
+    std::string error;
+    if (!s.Prepare(&error)) {
+        *code = Usage(error);
+        return false;
+    }
+    if (table && !s.LoadTable(&error)) {
+        Say(error);
+        *code = kFailed;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- commands
+
+int CmdPorts(const Options& o)
+{
+    Rows out;
+    out.columns = {{"port", "Port"},       {"device", "Device"}, {"present", "Present"},
+                   {"access", "Access"},   {"held_by", "Held by"}, {"advice", "Advice"}};
+    for (int port = DeviceConnection::kSearchFirstPort; port <= DeviceConnection::kSearchLastPort; ++port) {
+        const PortState p = InspectPort(port);
+        out.Add({"COM" + std::to_string(port), p.device, p.present ? "yes" : "no",
+                 !p.present ? "-" : p.access ? "yes" : "no", HolderList(p.holders), PortAdvice(p)});
+    }
+    Print(stdout, out, o.format);
+    return kOk;
+}
+
+int CmdInfo(const Options& o)
+{
+    Session s(o);
+    int code = kOk;
+    if (!Prepare(s, false, &code)) return code;
+    Rows out;
+    out.columns = {{"station", "Station", true}, {"mode", "Mode"},     {"port", "Port"},
+                   {"baud", "Baud", true},       {"series", "Series"}, {"bootloader", "Bootloader"}};
+    Tally t;
+    for (int station : s.stations()) {
+        if (!g_running) break;
+        ++t.stations;
+        if (s.ConnectNormal(station)) {
+            std::string series;
+            uint8_t err = 0;
+            if (!driveid::ReadSeries(ModbusPort(), static_cast<uint8_t>(station), &series, &err)) {
+                Say("station " + Station(station) + ": series not read: " + ErrorText(err));
+                ++t.partial;
+            }
+            out.Add({Station(station), "normal", s.PortText(), std::to_string(s.Baud()), series, ""});
+            continue;
+        }
+        // A bootloader has no station: it is asked only when one drive is.
+        if (!s.manyStations() && s.ConnectBoot()) {
+            const ConnectionSettings& cs = s.link().settings();
+            std::string version = s.link().bootVersion();
+            while (!version.empty() && (version.back() == '\n' || version.back() == '\r')) version.pop_back();
+            out.Add({"", "boot", s.PortText(), Narrow(cs.bootBaud), "", version});
+            continue;
+        }
+        Say(NoReply(s, station) + (s.manyStations() ? "" : " (normal mode), nor from a bootloader"));
+        ++t.silent;
+    }
+    s.Disconnect();
+    Print(stdout, out, o.format);
+    return t.Code();
+}
+
+int CmdRead(const Options& o)
+{
+    Session s(o);
+    int code = kOk;
+    if (!Prepare(s, true, &code)) return code;
+    std::vector<int> records;
+    std::vector<std::string> unknown;
+    if (!s.SelectRecords(o.args, &records, &unknown)) {
+        for (const std::string& u : unknown) Say("unknown group or parameter: " + u);
+        return kRefused;
+    }
+    Rows out;
+    out.columns = StationColumn(s);
+    const std::vector<Column> cols = {{"pnu", "PNU"},         {"name", "Name"},      {"value", "Value", true},
+                                      {"unit", "Unit"},       {"default", "Default", true},
+                                      {"min", "Min", true},   {"max", "Max", true}};
+    out.columns.insert(out.columns.end(), cols.begin(), cols.end());
+    Tally t;
+    ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            const ParamRecord& r = s.table().params[static_cast<size_t>(records[i])];
+            std::vector<std::string> row;
+            if (s.manyStations()) row.push_back(Station(station));
+            const std::vector<std::string> cells = {
+                Pnu(r), Narrow(PickVariant(r.name, s.languageIndex())), read[i] ? ValueText(s, r) : "-",
+                Narrow(r.unit), Limit(r.defaultValue, r.noDefault, r.exponent),
+                Limit(r.minValue, r.noMin, r.exponent), Limit(r.maxValue, r.noMax, r.exponent)};
+            row.insert(row.end(), cells.begin(), cells.end());
+            out.Add(std::move(row));
+        }
+    });
+    s.Disconnect();
+    Print(stdout, out, o.format);
+    return t.Code();
+}
+
+int CmdBackup(const Options& o)
+{
+    if (o.args.empty()) return Usage("backup needs a file name");
+    Session s(o);
+    int code = kOk;
+    if (!Prepare(s, true, &code)) return code;
+    const std::string file = o.args.front();
+    std::vector<int> records;
+    std::vector<std::string> unknown;
+    if (!s.SelectRecords(std::vector<std::string>(o.args.begin() + 1, o.args.end()), &records, &unknown)) {
+        for (const std::string& u : unknown) Say("unknown group or parameter: " + u);
+        return kRefused;
+    }
+    Rows out;
+    out.columns = {{"station", "Station", true}, {"file", "File"}, {"saved", "Saved", true}, {"not_read", "Not read", true}};
+    Tally t;
+    bool saveFailed = false;
+    ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
+        int saved = 0;
+        for (bool b : read) saved += b ? 1 : 0;
+        const std::string path = Narrow(valuefile::WithXlsExtension(
+            Widen(s.manyStations() ? StationFile(file, station) : file)));
+        std::string error;
+        // Only rows read now are saved: a value file must not carry a value
+        // the drive never gave.
+        if (!valuefile::Save(Widen(path), s.table(), records, read, &error)) {
+            Say(Narrow(valuefile::SaveFailedText()) + " " + path + ": " + error);
+            saveFailed = true;
+            return;
+        }
+        out.Add({Station(station), path, std::to_string(saved), std::to_string(records.size() - saved)});
+    });
+    s.Disconnect();
+    Print(stdout, out, o.format);
+    return saveFailed ? kFailed : t.Code();
+}
+
+// The result texts of one row of a write batch.
+struct WriteResults {
+    std::vector<std::string> text;
+    bool allGood = true;
+};
+
+WriteResults WriteRecords(Session& s, int station, const ParamTable& values, const std::vector<int>& records)
+{
+    WriteResults res;
+    res.text.assign(records.size(), "");
+    paramxfer::Rows rows{records, std::vector<bool>(records.size(), true)};
+    Progress progress;
+    int done = 0;
+    const int total = 2 * static_cast<int>(records.size());
+    paramxfer::WriteHooks h;
+    h.written = [&](int) { progress.Show("write", ++done, total); };
+    h.writeGivenUp = [&](int row, uint8_t err) {
+        res.text[static_cast<size_t>(row)] = "not written: " + ErrorText(err);
+        res.allGood = false;
+    };
+    h.checked = [&](int row, bool differs, const std::wstring&, const std::wstring& readBack) {
+        progress.Show("check", ++done, total);
+        std::string& t = res.text[static_cast<size_t>(row)];
+        if (differs) {
+            t += (t.empty() ? "" : "; ") + std::string("read back ") + Narrow(readBack);
+            res.allGood = false;
+        } else if (t.empty()) {
+            t = "written";
+        }
+    };
+    h.checkGivenUp = [&](int row, uint8_t err) {
+        std::string& t = res.text[static_cast<size_t>(row)];
+        t += (t.empty() ? "" : "; ") + std::string("not read back: ") + ErrorText(err);
+        res.allGood = false;
+    };
+    paramxfer::WriteRows(values, rows, TargetFor(station), h);
+    progress.Done();
+    if (!g_running) {
+        Say("interrupted");
+        res.allGood = false;
+    }
+    return res;
+}
+
+int CmdWrite(const Options& o)
+{
+    if (o.args.empty()) return Usage("write needs PNU=VALUE");
+    Session s(o);
+    int code = kOk;
+    if (!Prepare(s, true, &code)) return code;
+    if (s.manyStations()) return Usage("write goes to one station");
+    ParamTable& table = s.table();
+    std::vector<int> records;
+    bool refused = false;
+    for (const std::string& a : o.args) {
+        const size_t eq = a.find('=');
+        if (eq == std::string::npos) return Usage("write takes PNU=VALUE, not " + a);
+        std::vector<int> one;
+        std::vector<std::string> unknown;
+        const std::string name = a.substr(0, eq);
+        const bool group = !name.empty() && (name[0] == 'G' || name[0] == 'g');
+        if (group || !s.SelectRecords({name}, &one, &unknown) || one.size() != 1) {
+            Say(a + ": unknown parameter " + name);
+            refused = true;
+            continue;
+        }
+        ParamRecord& r = table.params[static_cast<size_t>(one.front())];
+        const valuecheck::Parsed p = valuecheck::Parse(table, r, Widen(a.substr(eq + 1)));
+        if (p.verdict != valuecheck::Verdict::Ok) {
+            Say(a + ": " + Narrow(valuecheck::ReasonText(table, r, p.verdict, s.languageIndex())));
+            refused = true;
+            continue;
+        }
+        for (int i : records)
+            if (i == r.index) {
+                Say(a + ": " + Pnu(r) + " is given twice");
+                refused = true;
+            }
+        r.value = p.value;
+        records.push_back(r.index);
+    }
+    if (refused) {
+        Say("nothing written");
+        return kRefused;
+    }
+    const int station = s.stations().front();
+    if (!s.ConnectNormal(station)) {
+        Say(NoReply(s, station));
+        return kConnection;
+    }
+    const WriteResults res = WriteRecords(s, station, table, records);
+    s.Disconnect();
+    Rows out;
+    out.columns = {{"pnu", "PNU"}, {"name", "Name"}, {"value", "Value", true}, {"result", "Result"}};
+    for (size_t i = 0; i < records.size(); ++i) {
+        const ParamRecord& r = table.params[static_cast<size_t>(records[i])];
+        out.Add({Pnu(r), Narrow(PickVariant(r.name, s.languageIndex())), ValueText(s, r), res.text[i]});
+    }
+    Print(stdout, out, o.format);
+    return res.allGood ? kOk : kPartial;
+}
+
+int CmdRestore(const Options& o)
+{
+    if (o.args.size() != 1) return Usage("restore takes one file name");
+    Session s(o);
+    int code = kOk;
+    if (!Prepare(s, true, &code)) return code;
+    if (s.manyStations()) return Usage("restore goes to one station");
+    const std::string file = o.args.front();
+    valuefile::LoadResult loaded;
+    if (!LoadValueFile(s, file, &loaded)) return kRefused;
+    ParamTable fileTable;
+    const std::vector<int> records = ApplyValueFile(s, loaded, &fileTable);
+    bool refused = false;
+    for (int i : records) {
+        const ParamRecord& r = fileTable.params[static_cast<size_t>(i)];
+        const valuecheck::Verdict v = valuecheck::Check(fileTable, r, r.value);
+        if (v != valuecheck::Verdict::Ok) {
+            Say(Pnu(r) + "=" + Narrow(FormatByExponent(r.value, r.exponent)) + " in " + file + ": " +
+                Narrow(valuecheck::ReasonText(fileTable, r, v, s.languageIndex())));
+            refused = true;
+        }
+    }
+    if (refused) {
+        Say("nothing written");
+        return kRefused;
+    }
+
+    const int station = s.stations().front();
+    if (!s.ConnectNormal(station)) {
+        Say(NoReply(s, station));
+        return kConnection;
+    }
+    std::vector<bool> read;
+    ReadStation(s, station, records, &read);
+    // The rows to write: read, and showing another value than the file's.
+    std::vector<int> plan;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const ParamRecord& d = s.table().params[static_cast<size_t>(records[i])];
+        const ParamRecord& f = fileTable.params[static_cast<size_t>(records[i])];
+        if (read[i] && FormatByExponent(d.value, d.exponent) != FormatByExponent(f.value, f.exponent))
+            plan.push_back(records[i]);
+    }
+    WriteResults res;
+    if (!o.dryRun && g_running && !plan.empty()) res = WriteRecords(s, station, fileTable, plan);
+    s.Disconnect();
+
+    Rows out;
+    out.columns = {{"pnu", "PNU"}, {"name", "Name"}, {"drive", "Drive", true}, {"file", "File", true},
+                   {"result", "Result"}};
+    for (size_t i = 0; i < plan.size(); ++i) {
+        const ParamRecord& d = s.table().params[static_cast<size_t>(plan[i])];
+        const ParamRecord& f = fileTable.params[static_cast<size_t>(plan[i])];
+        out.Add({Pnu(d), Narrow(PickVariant(d.name, s.languageIndex())), ValueText(s, d),
+                 Narrow(fileTable.ValueText(f, s.languageIndex())),
+                 o.dryRun ? "to write" : i < res.text.size() ? res.text[i] : "not written: interrupted"});
+    }
+    Print(stdout, out, o.format);
+    if (!AllTrue(read) || !res.allGood || (!o.dryRun && !plan.empty() && res.text.empty())) return kPartial;
+    return kOk;
+}
+
+int CmdDiff(const Options& o)
+{
+    Session s(o);
+    int code = kOk;
+    if (!Prepare(s, true, &code)) return code;
+    std::vector<std::string> selection = o.args;
+    std::string file;
+    if (!selection.empty() && LooksLikeFile(selection.front())) {
+        file = selection.front();
+        selection.erase(selection.begin());
+    }
+    std::vector<int> records;
+    std::vector<std::string> unknown;
+    if (!s.SelectRecords(selection, &records, &unknown)) {
+        for (const std::string& u : unknown) Say("unknown group or parameter: " + u);
+        return kRefused;
+    }
+    ParamTable fileTable;
+    std::set<int> inFile;
+    if (!file.empty()) {
+        valuefile::LoadResult loaded;
+        if (!LoadValueFile(s, file, &loaded)) return kRefused;
+        const std::vector<int> fileRecords = ApplyValueFile(s, loaded, &fileTable);
+        inFile.insert(fileRecords.begin(), fileRecords.end());
+        // Only what the file holds is compared.
+        std::vector<int> kept;
+        for (int i : records)
+            if (inFile.count(i)) kept.push_back(i);
+        records.swap(kept);
+    }
+
+    Rows out;
+    out.columns = StationColumn(s);
+    std::vector<Column> cols = {{"pnu", "PNU"}, {"name", "Name"}, {"drive", "Drive", true}};
+    if (!file.empty()) cols.push_back({"file", "File", true});
+    cols.push_back({"default", "Default", true});
+    cols.push_back({"unit", "Unit"});
+    out.columns.insert(out.columns.end(), cols.begin(), cols.end());
+    Tally t;
+    bool differ = false;
+    ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (!read[i]) continue;
+            const ParamRecord& d = s.table().params[static_cast<size_t>(records[i])];
+            // The values as the parameter view shows them; an absent default
+            // or file value takes no part.
+            std::vector<std::wstring> shown = {FormatByExponent(d.value, d.exponent)};
+            if (!file.empty()) {
+                const ParamRecord& f = fileTable.params[static_cast<size_t>(records[i])];
+                shown.push_back(FormatByExponent(f.value, f.exponent));
+            }
+            if (!d.noDefault) shown.push_back(FormatByExponent(d.defaultValue, d.exponent));
+            bool rowDiffers = false;
+            for (const std::wstring& v : shown) rowDiffers = rowDiffers || v != shown.front();
+            if (!rowDiffers) continue;
+            differ = true;
+            std::vector<std::string> row;
+            if (s.manyStations()) row.push_back(Station(station));
+            row.push_back(Pnu(d));
+            row.push_back(Narrow(PickVariant(d.name, s.languageIndex())));
+            row.push_back(ValueText(s, d));
+            if (!file.empty())
+                row.push_back(Narrow(fileTable.ValueText(fileTable.params[static_cast<size_t>(records[i])],
+                                                         s.languageIndex())));
+            row.push_back(Limit(d.defaultValue, d.noDefault, d.exponent));
+            row.push_back(Narrow(d.unit));
+            out.Add(std::move(row));
+        }
+    });
+    s.Disconnect();
+    Print(stdout, out, o.format);
+    const int failures = t.Code();
+    if (failures != kOk) return failures;
+    return differ ? kDifferent : kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    std::string error;
+    if (!ParseOptions(argc, argv, &o, &error)) return Usage(error);
+    const std::map<std::string, std::function<int(const Options&)>> commands = {
+        {"ports", CmdPorts}, {"info", CmdInfo},       {"read", CmdRead}, {"write", CmdWrite},
+        {"backup", CmdBackup}, {"restore", CmdRestore}, {"diff", CmdDiff},
+    };
+    if (o.help) {
+        const auto it = kCommandHelp.find(o.command);
+        std::fprintf(stdout, "%s", it != kCommandHelp.end() ? it->second : kUsageText);
+        return kOk;
+    }
+    if (o.command.empty()) return Usage("no command given");
+    const auto it = commands.find(o.command);
+    if (it == commands.end()) return Usage("unknown command " + o.command);
+    if (o.dryRun && o.command != "restore") return Usage("--dry-run belongs to restore");
+
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    // The link's run-info lines go to its log files only, and its
+    // diagnostics only when asked for: standard error is for this program's
+    // messages, which say what went wrong in the user's terms.
+    LOG_SetOutput(false, true);
+    if (!o.verbose) ACE_Log_Msg::instance()->priority_mask(0, ACE_Log_Msg::PROCESS);
+    // File names are the user's, relative to where the command was given;
+    // the session works in the program folder afterwards.
+    const bool firstIsFile = o.command == "backup" || o.command == "restore" ||
+                             (o.command == "diff" && !o.args.empty() && LooksLikeFile(o.args.front()));
+    if (firstIsFile && !o.args.empty()) o.args.front() = AbsolutePath(o.args.front());
+    return it->second(o);
+}

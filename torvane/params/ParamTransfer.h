@@ -1,0 +1,68 @@
+// The transfer batches of the parameter views without a view: the read batch
+// and the write batch with its check pass, over rows of records with their
+// transfer flags. The parameter view runs them on its worker thread and
+// turns the hooks into grid updates and messages; the command-line program
+// runs them on its own thread and prints. Both get the same addressing,
+// conversion, retries and read-back check this way.
+#pragma once
+
+#include "BatchLoop.h"
+#include "DevicePlugins.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class ParamTable;
+
+namespace paramxfer {
+
+// Where the registers go: the port, the station, and the flag that stops a
+// batch between attempts when cleared.
+struct Target {
+    CRegisterPort& port;
+    uint8_t station;
+    const std::atomic<bool>& running;
+};
+
+// The rows of a batch: a record index and a transfer flag per row.
+struct Rows {
+    std::vector<int> records;
+    std::vector<bool> transfer;
+};
+
+struct ReadHooks {
+    // The record's value holds what was read.
+    std::function<void(int row)> done;
+    // A row given up, or one the passes did not reach (with the error of the
+    // failure that used them up); not called for rows left by a stop.
+    std::function<void(int row, uint8_t err)> givenUp;
+};
+
+// Reads the records of the rows to transfer into their values.
+BatchLoop::Result ReadRows(ParamTable& table, const Rows& rows, const Target& target, const ReadHooks& hooks);
+
+struct WriteHooks {
+    // Write pass: a row written (the drive echoed the value).
+    std::function<void(int row)> written;
+    // Write pass: a row given up, or left unwritten because the passes ran
+    // out or the batch was stopped (err 0 then). A drive that refused the
+    // value (an exception code, or a value that does not fit the register) is
+    // given up at once.
+    std::function<void(int row, uint8_t err)> writeGivenUp;
+    // Between the passes (only when the batch was not stopped).
+    std::function<void()> checkStarts;
+    // Check pass: a row read back; `differs` when the value read back shows
+    // differently from the record's value (texts formatted by exponent).
+    std::function<void(int row, bool differs, const std::wstring& written, const std::wstring& readBack)> checked;
+    // Check pass: a row given up or not reached.
+    std::function<void(int row, uint8_t err)> checkGivenUp;
+};
+
+// Writes the records' values of the rows to transfer, then reads every one
+// of them back and compares.
+void WriteRows(const ParamTable& table, const Rows& rows, const Target& target, const WriteHooks& hooks);
+
+}  // namespace paramxfer
