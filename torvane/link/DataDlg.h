@@ -51,6 +51,13 @@ public:
     virtual void WriteWorker();
     virtual void AuxWorker();
     virtual void ApplyFontSettings();
+    // Why the main window must leave the links and the view alone now (a
+    // download or a drive check running); empty when it may go on.
+    virtual QString BusyText() const { return QString(); }
+    // The program is closing while BusyText() is not empty: true once the
+    // view has stopped what runs (it may ask the user first); false keeps
+    // the program open.
+    virtual bool StopForClose() { return true; }
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

@@ -50,7 +50,10 @@ CDeviceViewPane::CDeviceViewPane(QWidget* parent) : QWidget(parent), tree_(new C
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tree_);
     connect(tree_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentChanged(current); });
+            [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+                previous_ = previous;
+                OnCurrentChanged(current);
+            });
 }
 
 QPixmap CDeviceViewPane::TreeImage(int index)
@@ -126,6 +129,17 @@ bool CDeviceViewPane::SelectNumber(int number)
     tree_->setCurrentItem(item);
     tree_->scrollToItem(item);
     return true;
+}
+
+void CDeviceViewPane::RevertSelection()
+{
+    // Only an item still in the tree (a rebuild deletes them all).
+    QTreeWidgetItem* back = nullptr;
+    for (QTreeWidgetItemIterator it(tree_); *it && !back; ++it)
+        if (*it == previous_) back = *it;
+    rebuilding_ = true;
+    tree_->setCurrentItem(back);
+    rebuilding_ = false;
 }
 
 void CDeviceViewPane::OnCurrentChanged(QTreeWidgetItem* current)

@@ -125,6 +125,9 @@ private:
     void LoadInitialTable();
     void OnOpenData();
     void OnCustomize();
+    // While the current view runs a download or a drive check, commands that
+    // would touch the links or replace the view are refused with its text.
+    bool RefusedWhileBusy();
 
     CTorvaneApp& app_;
     ParamTable* table_;

@@ -6,6 +6,9 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_PROGRAM_VIEW
+#include "DlgProgram.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -16,7 +19,10 @@ void RegisterBuiltViews(CViewFactory& factory)
     factory.Register(ViewKind::MData, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
         return new CDialogMD(c.selection, parent);
     });
-#else
-    (void)factory;
 #endif
+#ifdef TORVANE_SHELL_HAVE_PROGRAM_VIEW
+    factory.Register(ViewKind::Download,
+                     [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDlgProgram(parent); });
+#endif
+    (void)factory;
 }
