@@ -9,7 +9,7 @@ PACKAGES=(
   libace-dev zlib1g-dev libminizip-dev libfreexl-dev
   qt6-base-dev qt6-charts-dev libgl-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev
-  libmodbus-dev mbpoll lrzsz socat
+  libmodbus-dev mbpoll lrzsz socat unzip
   python3-xlrd python3-xlwt
   xvfb xauth x11-utils xdotool imagemagick
 )

@@ -114,10 +114,6 @@ protected:
     // Opens the sample package through the chooser, as the user picks it.
     void OpenSamplePackage()
     {
-        std::error_code ec;
-        const fs::path target = fs::path(folder_) / "Program" / "ProgramFile";
-        fs::create_directories(target, ec);
-        fs::copy(SampleImages(), target, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
         view_->PackageChooser()->SetText(QString::fromStdString(SamplePackage()));
     }
     bool WaitIdle(int ms = 60000)

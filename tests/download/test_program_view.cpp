@@ -111,7 +111,7 @@ TEST_F(ViewTest, ModelCheckEnablesDownloadAndAPowerChangeTakesItBack)
     EXPECT_TRUE(view_->ProgramFileOption());
     EXPECT_TRUE(view_->Check(CDlgProgram::IDC_DATA_FILES)->isChecked());
     EXPECT_TRUE(view_->Check(CDlgProgram::IDC_PROGRAM_FILE)->isEnabled());
-    EXPECT_NE(view_->Paths().code.find(L"/Program/ProgramFile/code/TV380_APP_V124.bin"), std::wstring::npos);
+    EXPECT_NE(view_->Paths().codeFile.find(L"/Program/ProgramFile/code/TV380_APP_V124.bin"), std::wstring::npos);
     EXPECT_EQ(ReadConfig(L"Serial"), L"TV380");
     EXPECT_EQ(ReadConfig(L"ModelPN"), L"38000075");
     EXPECT_EQ(ReadConfig(L"Power"), L"0.75kW");
@@ -239,7 +239,7 @@ TEST_F(ViewTest, InterruptedDownloadRestoresTheSelectionWithoutACheck)
     EXPECT_EQ(view_->SeriesList()->currentText(), QStringLiteral("TV380"));
     EXPECT_EQ(view_->PowerList()->currentText(), QStringLiteral("1.5kW"));
     EXPECT_EQ(view_->DevicePartNumber(), "38000150");
-    EXPECT_NE(view_->Paths().data.find(L"TV380_PD_1R5.bin"), std::wstring::npos);
+    EXPECT_NE(view_->Paths().dataFile.find(L"TV380_PD_1R5.bin"), std::wstring::npos);
     EXPECT_TRUE(view_->DataFilesOption());
 
     // The drive refuses to leave its bootloader while the download is open.

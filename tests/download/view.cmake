@@ -10,6 +10,11 @@ if(TARGET TorvaneDownloadView AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/test_program_view.cpp
   )
   target_link_libraries(test_program_view PRIVATE TorvaneDownloadView TorvaneLinkTestUtil TorvaneWorkbook Qt6::Test)
+  # Whole sessions, also inside the main window.
+  if(TARGET TorvaneShell)
+    target_sources(test_program_view PRIVATE ${CMAKE_CURRENT_LIST_DIR}/test_download_session.cpp)
+    target_link_libraries(test_program_view PRIVATE TorvaneShell)
+  endif()
   set_target_properties(test_program_view PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
   target_compile_definitions(test_program_view PRIVATE
     TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/"

@@ -2,6 +2,7 @@
 
 #include "ControlIds.h"
 #include "DlgProgess.h"
+#include "DownloadSequence.h"
 #include "LanguageTables.h"
 #include "ModelCatalogue.h"
 #include "PrivateProfile.h"
@@ -48,7 +49,6 @@ bool HoldsPath(int id)
 
 const wchar_t* const CDlgProgram::kDownloadRunning = L"A download is running";
 const wchar_t* const CDlgProgram::kCheckRunning = L"A drive check is running";
-const wchar_t* const CDlgProgram::kDecompressionFailed = L"Program file decompression failed!";
 const wchar_t* const CDlgProgram::kCancelQuestion =
     L"A download is running. Cancel it and close the program?";
 
@@ -83,7 +83,7 @@ CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
 {
     SetCtrlId(this, IDD);
     const std::wstring appFolder = TheApp() ? TheApp()->ProgramDir() : std::wstring();
-    programFolder_ = appFolder + L"Program/";
+    programFolder_ = PackageProgramFolder(appFolder);
 
     auto* outer = new QVBoxLayout(this);
     auto* main = new QGroupBox(QStringLiteral("Program Download..."), this);
@@ -211,6 +211,8 @@ CDlgProgram::~CDlgProgram()
     // A worker waiting for a message box goes on without it.
     abandon_ = true;
     StopWorkers();
+    // The extracted images go with the view; a new view opens a package anew.
+    RemoveExtracted(programFolder_);
     TheModelCatalogue().Clear();
 }
 
@@ -340,9 +342,9 @@ void CDlgProgram::ShowFieldValues()
         const QSignalBlocker block(checks_[id]);
         checks_[id]->setChecked(on);
     }
-    pathEdits_[IDC_DATA_PATH]->setText(Q(paths_.data));
-    pathEdits_[IDC_CODE_PATH]->setText(Q(paths_.code));
-    pathEdits_[IDC_INIT_PATH]->setText(Q(paths_.init));
+    pathEdits_[IDC_DATA_PATH]->setText(Q(paths_.dataFile));
+    pathEdits_[IDC_CODE_PATH]->setText(Q(paths_.codeFile));
+    pathEdits_[IDC_INIT_PATH]->setText(Q(paths_.initFile));
 }
 
 // ---- lists ------------------------------------------------------------------------
@@ -419,7 +421,7 @@ void CDlgProgram::OnPackageChanged(const QString& text)
     seriesList_->clear();
     powerList_->clear();
     filling_ = false;
-    if (!OpenPackageFile()) Message(Q(kDecompressionFailed));
+    if (!OpenPackageFile()) Message(Q(package::kDecompressionFailedText));
     FillLists();
     modelChecked_ = filesChecked_ = false;
     SetEnabledState(IDC_MODEL_CHECK, true);
@@ -430,7 +432,10 @@ void CDlgProgram::OnPackageChanged(const QString& text)
 
 bool CDlgProgram::OpenPackageFile()
 {
-    return TheModelCatalogue().Load(programFolder_ + L"ProgramFile/VKR_MODEL.xls");
+    PackageOpenReport report;
+    const bool ok = OpenPackage(packagePath_, programFolder_, &report, &TheModelCatalogue());
+    if (!report.copyFailedText.empty()) Message(Q(report.copyFailedText));
+    return ok;
 }
 
 void CDlgProgram::RestoreInterruptedDownload()
@@ -457,7 +462,7 @@ void CDlgProgram::RestoreInterruptedDownload()
         return;
     }
     devicePartNumber_ = wtext::ToUtf8(savedPartNumber_);
-    paths_ = modeswitch::PathsOf(programFolder_, files);
+    paths_ = PackagePaths(programFolder_, files);
     SetOptions(modeswitch::OptionsFor(paths_));
     SetEnabledState(IDC_DOWNLOAD, true);
     modelChecked_ = true;
@@ -664,7 +669,7 @@ void CDlgProgram::OnDownloadDirect()
     if (!connected) return;
     ModelFiles files;
     TheModelCatalogue().FindModelFilesByPower(series_, power_, files);
-    paths_ = modeswitch::PathsOf(programFolder_, files);
+    paths_ = PackagePaths(programFolder_, files);
     ShowFieldValues();
     if (!(dataOption_ && programOption_)) {
         Message(Q(modeswitch::text::kNotAllFiles));
@@ -675,5 +680,84 @@ void CDlgProgram::OnDownloadDirect()
 
 bool CDlgProgram::StartDownload()
 {
-    return false;
+    if (Busy() || !TheApp()) return false;
+    job_ = Job::None;
+    download_.dataFile = paths_.dataFile;
+    download_.initFile = paths_.initFile;
+    download_.calibrationFile = paths_.calibrationFile;
+    download_.codeFile = paths_.codeFile;
+    download_.dataFilesOption = dataOption_;
+    download_.programFileOption = programOption_;
+    download_.programFolder = programFolder_;
+    download_.packagePath = packagePath_;
+    download_.series = series_;
+    download_.partNumber = wtext::FromUtf8(devicePartNumber_);
+    download_.power = power_;
+    downloadSettings_ = std::make_unique<ConnectionSettings>(TheApp()->Settings());
+    run_ = Run::Download;
+    ApplyEnables();
+    if (!StartBatch(Worker::Write, 100, Q(CDownloadSequence::kCaption))) {
+        run_ = Run::None;
+        ApplyEnables();
+        return false;
+    }
+    return true;
+}
+
+// The sequence's side of the view: what it shows waits for the user on the
+// GUI thread; everything else is posted and never waited for.
+class CDlgProgram::DownloadPrompts : public CDownloadPrompts {
+public:
+    explicit DownloadPrompts(CDlgProgram& view) : view_(view) {}
+    void ShowMessage(const std::wstring& text) override
+    {
+        CDlgProgram* v = &view_;
+        view_.RunOnGui([v, text] { v->Prompts().ShowMessage(v, Q(text)); });
+    }
+    bool AskYesNo(const std::wstring& text) override
+    {
+        // A view that goes meanwhile leaves everything as it is.
+        auto answer = std::make_shared<bool>(true);
+        CDlgProgram* v = &view_;
+        view_.RunOnGui([v, text, answer] { *answer = v->Prompts().AskYesNo(v, Q(text)); });
+        return *answer;
+    }
+    void SetCaption(const std::wstring& caption) override { view_.PostProgressCaption(Q(caption)); }
+    void StepProgress(int n) override { view_.PostProgressStep(n); }
+    void CloseProgress() override { view_.PostProgressClose(); }
+    void DisableCheckButtons() override
+    {
+        CDlgProgram* v = &view_;
+        view_.PostToGui([v] {
+            // The extracted package is gone: checks wait for the next package.
+            v->modelChecked_ = false;
+            v->enabled_[IDC_MODEL_CHECK] = v->enabled_[IDC_SIMPLE_CHECK] = v->enabled_[IDC_DOWNLOAD] = false;
+            v->ApplyEnables();
+        });
+    }
+    void UpdateButtons() override
+    {
+        CDlgProgram* v = &view_;
+        view_.PostToGui([v] { v->UpdateButtons(NormalConnected()); });
+    }
+    void RunEnded(bool) override
+    {
+        CDlgProgram* v = &view_;
+        view_.PostToGui([v] {
+            v->run_ = Run::None;
+            v->ClearOptions();
+            v->UpdateButtons(NormalConnected());
+            v->ShowFieldValues();
+        });
+    }
+
+private:
+    CDlgProgram& view_;
+};
+
+void CDlgProgram::WriteWorker()
+{
+    DownloadPrompts prompts(*this);
+    CDownloadSequence sequence(download_, *downloadSettings_, TheApp()->Connection(), running_, prompts);
+    sequence.Execute();
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "DataDlg.h"
+#include "DownloadSequence.h"
 #include "ModeSwitch.h"
 
 #include <QString>
@@ -66,7 +67,8 @@ public:
     // ---- CDataDlg ----
     void ApplyLanguageTexts() override;
     void UpdateButtons(bool normalConnected) override;
-    void AuxWorker() override;  // a check or a mode switch
+    void AuxWorker() override;    // a check or a mode switch
+    void WriteWorker() override;  // the download
     QString BusyText() const override;
     bool StopForClose() override;
 
@@ -92,7 +94,7 @@ public:
     const std::wstring& Series() const { return series_; }
     const std::wstring& Power() const { return power_; }
     const std::string& DevicePartNumber() const { return devicePartNumber_; }
-    const modeswitch::PackagePaths& Paths() const { return paths_; }
+    const PackageFilePaths& Paths() const { return paths_; }
     bool DataFilesOption() const { return dataOption_; }
     bool ProgramFileOption() const { return programOption_; }
 
@@ -113,6 +115,7 @@ private:
     enum class Job { None, ModelCheck, SimpleCheck, SwitchBoot, SwitchNormal };
     class WorkerPrompts;
     class CModeSwitchPromptsOnGui;
+    class DownloadPrompts;
 
     CProgramPrompts& Prompts() const;
     void Message(const QString& text);
@@ -164,7 +167,10 @@ private:
     bool dataOption_ = false;
     bool programOption_ = false;
     bool initOption_ = false;
-    modeswitch::PackagePaths paths_;
+    PackageFilePaths paths_;
+    // What the running download writes, and the settings it reconnects with.
+    DownloadJob download_;
+    std::unique_ptr<ConnectionSettings> downloadSettings_;
     bool filling_ = false;  // lists being refilled: their notices do nothing
 
     Run run_ = Run::None;

@@ -126,17 +126,6 @@ BootRequestValues LoadBootRequest(const std::wstring& configPath)
     return v;
 }
 
-PackagePaths PathsOf(const std::wstring& programFolder, const ModelFiles& files)
-{
-    const std::wstring root = programFolder + L"ProgramFile";
-    PackagePaths p;
-    p.data = root + L"/data/" + files.dataFile + L".bin";
-    p.init = root + L"/init/" + files.initFile + L".bin";
-    p.calibration = root + L"/calibration/" + files.calibrationFile + L".TTL";
-    p.code = root + L"/code/" + files.codeFile + L".bin";
-    return p;
-}
-
 namespace {
 bool FileExists(const std::wstring& path)
 {
@@ -145,13 +134,13 @@ bool FileExists(const std::wstring& path)
 }
 }  // namespace
 
-PackageOptions OptionsFor(const PackagePaths& paths)
+PackageOptions OptionsFor(const PackageFilePaths& paths)
 {
     PackageOptions o;
-    const bool data = FileExists(paths.data);
-    const bool init = FileExists(paths.init);
-    const bool cal = FileExists(paths.calibration);
-    const bool code = FileExists(paths.code);
+    const bool data = FileExists(paths.dataFile);
+    const bool init = FileExists(paths.initFile);
+    const bool cal = FileExists(paths.calibrationFile);
+    const bool code = FileExists(paths.codeFile);
     o.dataFiles = data && init && cal;
     o.programFile = code && init;
     return o;
@@ -371,7 +360,7 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
         Message(Format(text::kDeviceInfoErrorFormat, {series, devPn, power}));
         return false;
     }
-    r->paths = PathsOf(programFolder_, files);
+    r->paths = ::PackagePaths(programFolder_, files);
     r->options = OptionsFor(r->paths);
     r->havePaths = true;
 
@@ -398,7 +387,7 @@ SimpleCheckResult CModeSwitch::SimpleCheck(const std::wstring& series, const std
         return r;
     }
     r.found = true;
-    r.paths = PathsOf(programFolder_, files);
+    r.paths = ::PackagePaths(programFolder_, files);
     r.options = OptionsFor(r.paths);
     r.filesChecked = r.options.dataFiles && r.options.programFile;
     if (!r.filesChecked) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "ModelCatalogue.h"
+#include "ProgramPackage.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -85,16 +86,6 @@ struct BootRequestValues {
 };
 BootRequestValues LoadBootRequest(const std::wstring& configPath);
 
-// The four image paths of a model inside the extracted package below
-// programFolder (which ends in a separator).
-struct PackagePaths {
-    std::wstring data;
-    std::wstring init;
-    std::wstring calibration;
-    std::wstring code;
-};
-PackagePaths PathsOf(const std::wstring& programFolder, const ModelFiles& files);
-
 // Which download options the files on disk allow: data files need the data,
 // init and calibration images, the program file needs the code and init
 // images.
@@ -102,7 +93,7 @@ struct PackageOptions {
     bool dataFiles = false;
     bool programFile = false;
 };
-PackageOptions OptionsFor(const PackagePaths& paths);
+PackageOptions OptionsFor(const PackageFilePaths& paths);
 
 }  // namespace modeswitch
 
@@ -112,13 +103,13 @@ struct ModelCheckResult {
     std::string deviceSeries;
     std::string devicePartNumber;
     bool havePaths = false;  // paths and options below were set
-    modeswitch::PackagePaths paths;
+    PackageFilePaths paths;
     modeswitch::PackageOptions options;
 };
 
 struct SimpleCheckResult {
     bool found = false;  // a model with that series and power exists
-    modeswitch::PackagePaths paths;
+    PackageFilePaths paths;
     modeswitch::PackageOptions options;
     bool filesChecked = false;
 };

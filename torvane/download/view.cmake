@@ -9,6 +9,6 @@ if(TARGET TorvaneModeSwitch AND TARGET TorvaneLinkUi AND TARGET TorvaneProgress)
   )
   set_target_properties(TorvaneDownloadView PROPERTIES AUTOMOC ON)
   target_include_directories(TorvaneDownloadView PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(TorvaneDownloadView PUBLIC TorvaneModeSwitch TorvaneLinkUi TorvaneProgress
+  target_link_libraries(TorvaneDownloadView PUBLIC TorvaneModeSwitch TorvaneDownloadCore TorvaneLinkUi TorvaneProgress
                         TorvaneToolkit Qt6::Widgets)
 endif()

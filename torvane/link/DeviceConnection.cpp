@@ -66,19 +66,14 @@ bool DeviceConnection::PortCanOpen(int port)
     return true;
 }
 
-bool DeviceConnection::ConnectNormal()
+bool DeviceConnection::OpenRegisterAndTest(const ConnectionSettings& s)
 {
-    CloseLinks();
-    if (settings_.PortUnset()) EditSettings();
-    normalConnected_ = false;
-    bootConnected_ = false;
-
-    settings_.FillRegisterLink(registerLink_.settings().m_cfg);
+    s.FillRegisterLink(registerLink_.settings().m_cfg);
     registerLink_.Open(kRegisterProtocol);
 
     bool connected = false;
-    if (plugins::SetModbusOutTime(settings_.ReplyTimeout())) {
-        const uint8_t station = regaccess::StationOf(settings_.devAddr);
+    if (plugins::SetModbusOutTime(s.ReplyTimeout())) {
+        const uint8_t station = regaccess::StationOf(s.devAddr);
         for (int attempt = 0; attempt < 2 && !connected; ++attempt) {
             uint8_t value[2] = {0x00, 0x01};
             uint8_t err = 0;
@@ -86,8 +81,29 @@ bool DeviceConnection::ConnectNormal()
         }
     }
     normalConnected_ = connected;
+    return connected;
+}
+
+bool DeviceConnection::ConnectNormal()
+{
+    CloseLinks();
+    if (settings_.PortUnset()) EditSettings();
+    normalConnected_ = false;
+    bootConnected_ = false;
+
+    const bool connected = OpenRegisterAndTest(settings_);
 
     if (connected && settings_.StoredCOMID() != settings_.COMID) settings_.Store();
+    StatusChanged();
+    return connected;
+}
+
+bool DeviceConnection::ConnectNormalFromWorker(const ConnectionSettings& snapshot)
+{
+    CloseLinks();
+    normalConnected_ = false;
+    bootConnected_ = false;
+    const bool connected = !snapshot.PortUnset() && OpenRegisterAndTest(snapshot);
     StatusChanged();
     return connected;
 }

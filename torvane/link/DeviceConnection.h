@@ -22,7 +22,9 @@ public:
     virtual void ShowMessage(const std::wstring& text) = 0;
     // The serial settings dialog; afterwards the settings equal config.ini.
     virtual void EditSerialSettings() = 0;
-    // The connection state changed.
+    // The connection state changed. Also called from the download worker
+    // (ConnectNormalFromWorker): the program's answer refreshes the status
+    // bar later on the GUI thread.
     virtual void UpdateStatusBar() = 0;
 };
 
@@ -55,6 +57,15 @@ public:
 
     // Register link up and the drive answered the presence test.
     bool ConnectNormal();
+    // The normal connection for a worker thread (the end of a firmware
+    // download): the same link and presence test as ConnectNormal, with a
+    // copy of the settings taken on the GUI thread. It never opens the
+    // settings dialog or a message box (an unset port simply fails), never
+    // writes config.ini and never changes settings(); the status bar refresh
+    // goes through UpdateStatusBar, which the program posts to the GUI thread.
+    // Nothing else may use the links meanwhile (the download view keeps the
+    // other commands away while its worker runs).
+    bool ConnectNormalFromWorker(const ConnectionSettings& snapshot);
     // Boot link up and the bootloader answered (9600 first, then 38400).
     bool ConnectBoot();
     // Connect command: the configured port in both modes, or the search over
@@ -92,6 +103,9 @@ private:
     void EditSettings();
     void StatusChanged();
     bool OpenBoot(const wchar_t* baud);
+    // Opens the register link with `s` and runs the presence test; sets the
+    // normal-connected flag.
+    bool OpenRegisterAndTest(const ConnectionSettings& s);
 
     ConnectionSettings settings_;
     CLinkPrompts* prompts_;

@@ -27,7 +27,47 @@ public:
     }
 };
 
+class XModemBootPort : public CBootPort {
+public:
+    bool ProcCmd(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength,
+                 unsigned char* err) override
+    {
+        CBlockPump* p = GetXModem();
+        if (!p) {
+            *err = 0xFF;
+            return false;
+        }
+        return p->ProcCmd(cmd, length, reply, replyLength, err);
+    }
+    bool ProcCmdLongTime(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength,
+                         unsigned char* err) override
+    {
+        CBlockPump* p = GetXModem();
+        if (!p) {
+            *err = 0xFF;
+            return false;
+        }
+        return p->ProcCmdLongTime(cmd, length, reply, replyLength, err);
+    }
+    bool ProcData(const char* data, int length, int blockNumber, unsigned char* reply, unsigned char* replyLength,
+                  unsigned char* err) override
+    {
+        CBlockPump* p = GetXModem();
+        if (!p) {
+            *err = 0xFF;
+            return false;
+        }
+        return p->ProcData(data, length, blockNumber, reply, replyLength, err);
+    }
+};
+
 }  // namespace
+
+CBootPort& XModemPort()
+{
+    static XModemBootPort port;
+    return port;
+}
 
 CRegisterPort& ModbusPort()
 {
@@ -59,12 +99,7 @@ bool SetXModemOutTime(int ms)
 
 bool BootCommand(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength, unsigned char* err)
 {
-    CBlockPump* p = GetXModem();
-    if (!p) {
-        *err = 0xFF;
-        return false;
-    }
-    return p->ProcCmd(cmd, length, reply, replyLength, err);
+    return XModemPort().ProcCmd(cmd, length, reply, replyLength, err);
 }
 
 }  // namespace plugins

@@ -23,6 +23,27 @@ public:
 // call fails as a time-out (err 0xFF).
 CRegisterPort& ModbusPort();
 
+// The bootloader exchanges of the block-transfer protocol, as CBlockPump
+// offers them: reply must hold 256 bytes; true = reply bytes arrived (their
+// count in *replyLength), false with *err 0xFF = nothing arrived in time.
+class CBootPort {
+public:
+    virtual ~CBootPort() = default;
+    // A command line; the reply is gathered after the command gap.
+    virtual bool ProcCmd(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength,
+                         unsigned char* err) = 0;
+    // A command line whose reply comes after a fixed 10-second pause (erase).
+    virtual bool ProcCmdLongTime(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength,
+                                 unsigned char* err) = 0;
+    // One 128-byte block (the first `length` bytes of data, padded with 0x00).
+    virtual bool ProcData(const char* data, int length, int blockNumber, unsigned char* reply,
+                          unsigned char* replyLength, unsigned char* err) = 0;
+};
+
+// The block-transfer protocol of the open boot link. Without an instance
+// every call fails as a time-out (err 0xFF).
+CBootPort& XModemPort();
+
 namespace plugins {
 
 // The register master instance exists.

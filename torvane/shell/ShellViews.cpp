@@ -9,6 +9,9 @@
 #ifdef TORVANE_SHELL_HAVE_PROGRAM_VIEW
 #include "DlgProgram.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+#include "DlgMakeFile.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -23,6 +26,9 @@ void RegisterBuiltViews(CViewFactory& factory)
 #ifdef TORVANE_SHELL_HAVE_PROGRAM_VIEW
     factory.Register(ViewKind::Download,
                      [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDlgProgram(parent); });
+#endif
+#ifdef TORVANE_SHELL_HAVE_DOWNLOAD
+    RegisterShellCommand(CDlgMakeFile::kCommandId, &RunMakeFileDialog);
 #endif
     (void)factory;
 }

@@ -1,0 +1,27 @@
+# Program packages, calibration files and the firmware download sequence
+# against the drive simulator on pseudo-terminals, plus the package maker
+# dialog on the offscreen Qt platform. Info-ZIP's unzip and Python's zipfile
+# check the made packages independently.
+if(TARGET TorvaneDownload AND TARGET TorvaneLinkTestUtil)
+  include(GoogleTest)
+  add_executable(test_download
+    ${CMAKE_CURRENT_LIST_DIR}/test_download_main.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.h
+    ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_package.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_calibration.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_sequence.cpp
+  )
+  target_link_libraries(test_download PRIVATE TorvaneDownload TorvaneLinkTestUtil PkgConfig::MINIZIP
+                        ZLIB::ZLIB Qt6::Widgets)
+  set_target_properties(test_download PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
+  target_compile_definitions(test_download PRIVATE
+    TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/"
+    TORVANE_SAMPLEDATA_DIR="${TORVANE_SAMPLEDATA_DIR}"
+    TORVANE_SYSTEM_PYTHON="/usr/bin/python3")
+  if(TARGET TorvaneSampleData)
+    add_dependencies(test_download TorvaneSampleData)
+  endif()
+  gtest_discover_tests(test_download DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 180)
+endif()
