@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
@@ -133,13 +134,20 @@ bool CDeviceViewPane::SelectNumber(int number)
 
 void CDeviceViewPane::RevertSelection()
 {
-    // Only an item still in the tree (a rebuild deletes them all).
-    QTreeWidgetItem* back = nullptr;
-    for (QTreeWidgetItemIterator it(tree_); *it && !back; ++it)
-        if (*it == previous_) back = *it;
-    rebuilding_ = true;
-    tree_->setCurrentItem(back);
-    rebuilding_ = false;
+    QTreeWidgetItem* back = previous_;
+    auto setQuietly = [this, back] {
+        // Only an item still in the tree (a rebuild deletes them all).
+        QTreeWidgetItem* found = nullptr;
+        for (QTreeWidgetItemIterator it(tree_); *it && !found; ++it)
+            if (*it == back) found = *it;
+        rebuilding_ = true;
+        tree_->setCurrentItem(found);
+        rebuilding_ = false;
+    };
+    setQuietly();
+    // A mouse press makes its item current before it selects it: once the
+    // press is handled, the item is put back again.
+    QTimer::singleShot(0, this, setQuietly);
 }
 
 void CDeviceViewPane::OnCurrentChanged(QTreeWidgetItem* current)
