@@ -71,7 +71,7 @@ protected:
         };
         drive_ = std::make_unique<linktest::SimDrive>(1, o);
         ASSERT_TRUE(drive_->ok()) << drive_->error();
-        ASSERT_TRUE(link_->ConnectBoot());
+        if (o.startMode == drivesim::Mode::Boot) ASSERT_TRUE(link_->ConnectBoot());
     }
     drivesim::Simulator& sim() { return drive_->sim(); }
 
@@ -396,4 +396,28 @@ TEST_F(Sequence, UnreadableOrUnfittingFilesStopBeforeAnythingOfThemIsSent)
     EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kCalibrationFailed});
     EXPECT_EQ(Served("write_ee"), 0);
     EXPECT_NE(transcript_.find("REFUSED"), std::string::npos);
+}
+
+TEST_F(Sequence, TheWorkersNormalConnectionOpensNoDialogAndStoresNothing)
+{
+    StartDrive(linktest::NormalDrive());
+    ASSERT_FALSE(fs::exists(folder_ + "config.ini"));
+    // An unset port fails at once instead of opening the settings dialog.
+    ConnectionSettings unset = link_->settings();
+    unset.COMID = L"-1";
+    EXPECT_FALSE(link_->ConnectNormalFromWorker(unset));
+    EXPECT_EQ(linkPrompts_.settingsDialogs, 0);
+
+    // The copy connects; the application's settings and config.ini stay as
+    // they were (ConnectNormal would store the new port).
+    ConnectionSettings snapshot = link_->settings();
+    link_->settings().COMID = L"7";
+    const int updates = linkPrompts_.statusUpdates;
+    EXPECT_TRUE(link_->ConnectNormalFromWorker(snapshot));
+    EXPECT_TRUE(link_->normalConnected());
+    EXPECT_FALSE(link_->bootConnected());
+    EXPECT_EQ(link_->settings().COMID, L"7");
+    EXPECT_FALSE(fs::exists(folder_ + "config.ini"));
+    EXPECT_TRUE(linkPrompts_.messages.empty());
+    EXPECT_GT(linkPrompts_.statusUpdates, updates);
 }
