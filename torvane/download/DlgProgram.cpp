@@ -745,6 +745,8 @@ public:
         CDlgProgram* v = &view_;
         view_.PostToGui([v] {
             v->run_ = Run::None;
+            // The run has set or cleared "Download" in config.ini.
+            v->ReadSavedSelection();
             v->ClearOptions();
             v->UpdateButtons(NormalConnected());
             v->ShowFieldValues();
