@@ -257,12 +257,16 @@ TEST(Package, MadePackagesAreReadByInfoZipAndPython)
         "z = zipfile.ZipFile(sys.argv[1])\n"
         "assert z.testzip() is None\n"
         "for i in z.infolist():\n"
-        "    print(i.filename, i.compress_type, len(z.read(i)))\n";
+        "    print(i.filename, i.compress_type, len(z.read(i)))\n"
+        "z.extractall(sys.argv[2])\n";
     ASSERT_TRUE(WriteBytes(base + "check.py", script));
-    ASSERT_EQ(dltest::RunCommand(std::string(TORVANE_SYSTEM_PYTHON) + " '" + base + "check.py' '" + made + "' 2>&1",
+    ASSERT_EQ(dltest::RunCommand(std::string(TORVANE_SYSTEM_PYTHON) + " '" + base + "check.py' '" + made + "' '" +
+                                     base + "pyextract' 2>&1",
                                  &out),
               0)
         << out;
+    EXPECT_EQ(ReadBytes(base + "pyextract/ProgramFile/calibration/TV380_CAL_S.TTL"),
+              ReadBytes(source + "/calibration/TV380_CAL_S.TTL"));
     EXPECT_NE(out.find("ProgramFile/notes.zip 0 14\n"), std::string::npos) << out;
     EXPECT_NE(out.find("ProgramFile/code/TV380_APP_V124.bin 8 16384\n"), std::string::npos) << out;
 

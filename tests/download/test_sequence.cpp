@@ -71,7 +71,9 @@ protected:
         };
         drive_ = std::make_unique<linktest::SimDrive>(1, o);
         ASSERT_TRUE(drive_->ok()) << drive_->error();
-        if (o.startMode == drivesim::Mode::Boot) ASSERT_TRUE(link_->ConnectBoot());
+        if (o.startMode == drivesim::Mode::Boot) {
+            ASSERT_TRUE(link_->ConnectBoot());
+        }
     }
     drivesim::Simulator& sim() { return drive_->sim(); }
 
