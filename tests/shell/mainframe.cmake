@@ -10,6 +10,7 @@ if(TARGET TorvaneShell AND TARGET TorvaneWorkbook)
     ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_layout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_views.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_busy.cpp
   )
   # The sample data set (when built) for the tree of the sample table.
   target_compile_definitions(test_mainframe PRIVATE TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/")

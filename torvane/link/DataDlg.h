@@ -54,6 +54,13 @@ public:
     // The table is about to be loaded anew: the view puts what it shows of
     // the records (their check marks) into them, so that it carries over.
     virtual void StoreRowMarks();
+    // Why the main window must leave the links and the view alone now (a
+    // download or a drive check running); empty when it may go on.
+    virtual QString BusyText() const { return QString(); }
+    // The program is closing while BusyText() is not empty: true once the
+    // view has stopped what runs (it may ask the user first); false keeps
+    // the program open.
+    virtual bool StopForClose() { return true; }
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

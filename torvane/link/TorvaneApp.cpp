@@ -41,8 +41,10 @@ public:
     {
         if (replacement_)
             replacement_->ShowMessage(text);
-        else
+        else if (OnGuiThread())
             app_.ShowMessageBox(QString::fromStdWString(text));
+        else
+            app_.ShowMessage(QString::fromStdWString(text));  // shown later on the GUI thread
     }
     void EditSerialSettings() override
     {

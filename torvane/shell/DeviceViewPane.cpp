@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
@@ -50,7 +51,10 @@ CDeviceViewPane::CDeviceViewPane(QWidget* parent) : QWidget(parent), tree_(new C
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tree_);
     connect(tree_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentChanged(current); });
+            [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+                previous_ = previous;
+                OnCurrentChanged(current);
+            });
 }
 
 QPixmap CDeviceViewPane::TreeImage(int index)
@@ -126,6 +130,24 @@ bool CDeviceViewPane::SelectNumber(int number)
     tree_->setCurrentItem(item);
     tree_->scrollToItem(item);
     return true;
+}
+
+void CDeviceViewPane::RevertSelection()
+{
+    QTreeWidgetItem* back = previous_;
+    auto setQuietly = [this, back] {
+        // Only an item still in the tree (a rebuild deletes them all).
+        QTreeWidgetItem* found = nullptr;
+        for (QTreeWidgetItemIterator it(tree_); *it && !found; ++it)
+            if (*it == back) found = *it;
+        rebuilding_ = true;
+        tree_->setCurrentItem(found);
+        rebuilding_ = false;
+    };
+    setQuietly();
+    // A mouse press makes its item current before it selects it: once the
+    // press is handled, the item is put back again.
+    QTimer::singleShot(0, this, setQuietly);
 }
 
 void CDeviceViewPane::OnCurrentChanged(QTreeWidgetItem* current)

@@ -39,6 +39,9 @@ public:
     void Clear();
     // Selects the item with that number; its selection notice follows.
     bool SelectNumber(int number);
+    // Puts the selection back on the item selected before the last change,
+    // without a notice (a view that may not be replaced now).
+    void RevertSelection();
 
     // The tree's two images: 0 for an item, 1 for the selected item.
     static QPixmap TreeImage(int index);
@@ -54,4 +57,5 @@ private:
 
     COfficeTreeCtrl* tree_;
     bool rebuilding_ = false;
+    QTreeWidgetItem* previous_ = nullptr;
 };

@@ -239,20 +239,28 @@ void CMainFrame::OnCommand(int id)
         UpdateStatusBar();
         break;
     case ID_CONNECT:
+        if (RefusedWhileBusy()) break;
         if (!CommandEnabled(id, app_.IsNormalConnected(), app_.IsBootConnected())) break;
         app_.OnConnect();
         UpdateStatusBar();
         break;
     case ID_DISCONNECT:
+        if (RefusedWhileBusy()) break;
         if (!CommandEnabled(id, app_.IsNormalConnected(), app_.IsBootConnected())) break;
         app_.OnDisconnect();
         UpdateStatusBar();
         break;
-    case ID_OPEN_DATA: OnOpenData(); break;
+    case ID_OPEN_DATA:
+        if (!RefusedWhileBusy()) OnOpenData();
+        break;
     case ID_EDIT_PARAM: break;
     case ID_VIEW_DEVICE: panes_->ShowPane(IDC_DEVICE_PANE); break;
-    case ID_LANGUAGE_CHINESE: SwitchLanguage(L"Chinese"); break;
-    case ID_LANGUAGE_ENGLISH: SwitchLanguage(L"English"); break;
+    case ID_LANGUAGE_CHINESE:
+        if (!RefusedWhileBusy()) SwitchLanguage(L"Chinese");
+        break;
+    case ID_LANGUAGE_ENGLISH:
+        if (!RefusedWhileBusy()) SwitchLanguage(L"English");
+        break;
     case ID_APP_ABOUT: app_.OnAbout(); break;
     case ID_USER_GUIDE: app_.OnUserGuide(); break;
     case ID_FONT_SETTINGS: OnFontSettings(); break;
@@ -421,6 +429,16 @@ void CMainFrame::RebuildTree()
     devicePane_->Rebuild(BuildDeviceTree(*table_, app_.Language()));
 }
 
+bool CMainFrame::RefusedWhileBusy()
+{
+    CDataDlg* v = CurrentView();
+    const QString busy = v ? v->BusyText() : QString();
+    if (busy.isEmpty()) return false;
+    app_.ShowMessage(busy);
+    UpdateCommandStates();  // a checkable language item clicked stays as it was
+    return true;
+}
+
 bool CMainFrame::OpenViewFor(int number, int parentNumber, const QString& text)
 {
     return OpenView(ChooseView(number, parentNumber, text.toStdWString()));
@@ -429,6 +447,11 @@ bool CMainFrame::OpenViewFor(int number, int parentNumber, const QString& text)
 bool CMainFrame::OpenView(const ViewChoice& choice)
 {
     if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
+    // The view that runs keeps its place, and the tree shows it again.
+    if (RefusedWhileBusy()) {
+        devicePane_->RevertSelection();
+        return false;
+    }
     // The old view goes first, its workers joined: a new view may start link
     // work as it opens, and the link serves one request at a time.
     view_->CloseCurrentView();
@@ -563,6 +586,11 @@ bool CMainFrame::LoadLayout()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // A run of the view ends first (the user may keep it going instead).
+    if (CDataDlg* v = CurrentView(); v && !v->BusyText().isEmpty() && !v->StopForClose()) {
+        event->ignore();
+        return;
+    }
     SaveLayout();
     CloseCurrentView();
     QMainWindow::closeEvent(event);

@@ -135,6 +135,9 @@ private:
     void PrepareTableReload();
     void OnOpenData();
     void OnCustomize();
+    // While the current view runs a download or a drive check, commands that
+    // would touch the links or replace the view are refused with its text.
+    bool RefusedWhileBusy();
 
     CTorvaneApp& app_;
     ParamTable* table_;

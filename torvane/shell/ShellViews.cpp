@@ -6,6 +6,9 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_PROGRAM_VIEW
+#include "DlgProgram.h"
+#endif
 #ifdef TORVANE_SHELL_HAVE_DOWNLOAD
 #include "DlgMakeFile.h"
 #endif
@@ -57,10 +60,13 @@ void RegisterBuiltViews(CViewFactory& factory)
     factory.Register(ViewKind::MData, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
         return new CDialogMD(c.selection, parent);
     });
-#else
-    (void)factory;
+#endif
+#ifdef TORVANE_SHELL_HAVE_PROGRAM_VIEW
+    factory.Register(ViewKind::Download,
+                     [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDlgProgram(parent); });
 #endif
 #ifdef TORVANE_SHELL_HAVE_DOWNLOAD
     RegisterShellCommand(CDlgMakeFile::kCommandId, &RunMakeFileDialog);
 #endif
+    (void)factory;
 }

@@ -1,0 +1,765 @@
+#include "DlgProgram.h"
+
+#include "ControlIds.h"
+#include "DlgProgess.h"
+#include "DownloadSequence.h"
+#include "LanguageTables.h"
+#include "ModelCatalogue.h"
+#include "PrivateProfile.h"
+#include "ProgramPrompts.h"
+#include "SmallControls.h"
+#include "TorvaneApp.h"
+#include "WideText.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <condition_variable>
+
+namespace {
+
+QString Q(const std::wstring& s) { return QString::fromStdWString(s); }
+QString Q(const wchar_t* s) { return QString::fromWCharArray(s); }
+std::wstring W(const QString& s) { return s.toStdWString(); }
+
+bool NormalConnected() { return TheApp() && TheApp()->IsNormalConnected(); }
+bool BootConnected() { return TheApp() && TheApp()->IsBootConnected(); }
+
+// Controls whose identifier the language table may share with a caption of
+// another dialog: they hold paths, not captions.
+bool HoldsPath(int id)
+{
+    return id == CDlgProgram::IDC_PACKAGE || id == CDlgProgram::IDC_DATA_PATH ||
+           id == CDlgProgram::IDC_CODE_PATH || id == CDlgProgram::IDC_INIT_PATH;
+}
+
+}  // namespace
+
+const wchar_t* const CDlgProgram::kDownloadRunning = L"A download is running";
+const wchar_t* const CDlgProgram::kCheckRunning = L"A drive check is running";
+const wchar_t* const CDlgProgram::kCancelQuestion =
+    L"A download is running. Cancel it and close the program?";
+
+// The worker's side of the prompts: messages wait for the user on the GUI
+// thread; progress posts never wait.
+class CDlgProgram::WorkerPrompts : public CModeSwitchPrompts {
+public:
+    explicit WorkerPrompts(CDlgProgram& view) : view_(view) {}
+    void ShowMessage(const std::wstring& text) override
+    {
+        CDlgProgram* v = &view_;
+        view_.RunOnGui([v, text] { v->Prompts().ShowMessage(v, Q(text)); });
+    }
+    void Step(int n) override { view_.PostProgressStep(n); }
+
+private:
+    CDlgProgram& view_;
+};
+
+// The direct download's connection runs on the GUI thread: its messages are
+// shown at once.
+class CDlgProgram::CModeSwitchPromptsOnGui : public CModeSwitchPrompts {
+public:
+    explicit CModeSwitchPromptsOnGui(CDlgProgram& view) : view_(view) {}
+    void ShowMessage(const std::wstring& text) override { view_.Message(Q(text)); }
+
+private:
+    CDlgProgram& view_;
+};
+
+CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
+{
+    SetCtrlId(this, IDD);
+    const std::wstring appFolder = TheApp() ? TheApp()->ProgramDir() : std::wstring();
+    programFolder_ = PackageProgramFolder(appFolder);
+
+    auto* outer = new QVBoxLayout(this);
+    auto* main = new QGroupBox(QStringLiteral("Program Download..."), this);
+    outer->addWidget(main);
+    outer->addStretch(1);
+    auto* grid = new QGridLayout(main);
+
+    auto label = [&](int id, const wchar_t* caption, int row) {
+        auto* l = new QLabel(Q(caption), main);
+        SetCtrlId(l, id);
+        grid->addWidget(l, row, 0);
+    };
+    label(IDC_LABEL_PACKAGE, L"\u9009\u62e9\u7a0b\u5e8f\u5305:", 0);
+    package_ = new CBrowseEdit(main);
+    SetCtrlId(package_, IDC_PACKAGE);
+    package_->SetMode(CBrowseEdit::Mode::File);
+    package_->SetFilter(QStringLiteral("VKR Package(*.vkr);;All files(*)"));
+    package_->SetInitialFolder(Q(programFolder_));
+    grid->addWidget(package_, 0, 1, 1, 3);
+
+    label(IDC_LABEL_SERIES, L"\u4ea7\u54c1\u7cfb\u5217:", 1);
+    seriesList_ = new QComboBox(main);
+    SetCtrlId(seriesList_, IDC_SERIES);
+    grid->addWidget(seriesList_, 1, 1);
+    label(IDC_LABEL_POWER, L"\u529f\u7387\u578b\u53f7:", 2);
+    powerList_ = new QComboBox(main);
+    SetCtrlId(powerList_, IDC_POWER);
+    grid->addWidget(powerList_, 2, 1);
+
+    auto* options = new QHBoxLayout;
+    auto check = [&](int id, const wchar_t* caption) {
+        auto* c = new QCheckBox(Q(caption), main);
+        SetCtrlId(c, id);
+        options->addWidget(c);
+        checks_[id] = c;
+        return c;
+    };
+    check(IDC_DATA_FILES, L"\u6570\u636e\u6587\u4ef6");
+    check(IDC_PROGRAM_FILE, L"\u7a0b\u5e8f\u6587\u4ef6");
+    // The init image goes with every download; its box stays cleared and hidden.
+    check(IDC_INIT_FILE, L"\u521d\u59cb\u5316\u6587\u4ef6")->hide();
+    options->addStretch(1);
+    grid->addLayout(options, 3, 1, 1, 3);
+    connect(checks_[IDC_DATA_FILES], &QCheckBox::toggled, this, [this](bool on) { dataOption_ = on; });
+    connect(checks_[IDC_PROGRAM_FILE], &QCheckBox::toggled, this, [this](bool on) { programOption_ = on; });
+
+    auto* checkBox = new QGroupBox(main);
+    auto* checkRow = new QHBoxLayout(checkBox);
+    auto* downloadBox = new QGroupBox(main);
+    auto* downloadRow = new QHBoxLayout(downloadBox);
+    auto add = [&](QBoxLayout* row, QWidget* owner, int id, const wchar_t* caption, void (CDlgProgram::*h)()) {
+        QPushButton* b = AddButton(id, Q(caption), h);
+        b->setParent(owner);
+        row->addWidget(b);
+    };
+    add(checkRow, checkBox, IDC_MODEL_CHECK, L"Model Check", nullptr);
+    add(checkRow, checkBox, IDC_SIMPLE_CHECK, L"Simple Check", nullptr);
+    add(downloadRow, downloadBox, IDC_DOWNLOAD, L"Download", &CDlgProgram::OnDownload);
+    add(downloadRow, downloadBox, IDC_DOWNLOAD_DIRECT, L"Download Direct", &CDlgProgram::OnDownloadDirect);
+    connect(buttons_[IDC_MODEL_CHECK], &QPushButton::clicked, this, [this] { OnModelCheck(); });
+    connect(buttons_[IDC_SIMPLE_CHECK], &QPushButton::clicked, this, [this] { OnSimpleCheck(); });
+    grid->addWidget(checkBox, 4, 0, 1, 2);
+    grid->addWidget(downloadBox, 4, 2, 1, 2);
+
+    auto* switchRow = new QHBoxLayout;
+    auto addSwitch = [&](int id, const wchar_t* caption) {
+        QPushButton* b = AddButton(id, Q(caption), nullptr);
+        b->setParent(main);
+        switchRow->addWidget(b);
+        return b;
+    };
+    connect(addSwitch(IDC_SWITCH_BOOT, L"\u5207\u6362\u5230Boot"), &QPushButton::clicked, this,
+            [this] { OnSwitchBoot(); });
+    connect(addSwitch(IDC_SWITCH_NORMAL, L"\u5207\u6362\u5230\u6b63\u5e38"), &QPushButton::clicked, this,
+            [this] { OnSwitchNormal(); });
+    addSwitch(IDC_NORMAL_CONNECT, L"\u6b63\u5e38\u8fde\u63a5")->hide();
+    addSwitch(IDC_BOOT_CONNECT, L"BOOT\u8fde\u63a5")->hide();
+    connect(buttons_[IDC_NORMAL_CONNECT], &QPushButton::clicked, this, [this] { OnNormalConnect(); });
+    connect(buttons_[IDC_BOOT_CONNECT], &QPushButton::clicked, this, [this] { OnBootConnect(); });
+    switchRow->addStretch(1);
+    grid->addLayout(switchRow, 5, 0, 1, 4);
+
+    for (int id : {IDC_DATA_PATH, IDC_CODE_PATH, IDC_INIT_PATH}) {
+        auto* e = new QLineEdit(main);
+        SetCtrlId(e, id);
+        e->setReadOnly(true);
+        e->hide();
+        pathEdits_[id] = e;
+    }
+    grid->setColumnStretch(3, 1);
+
+    connect(package_, &CBrowseEdit::textChanged, this, &CDlgProgram::OnPackageChanged);
+    connect(seriesList_, qOverload<int>(&QComboBox::activated), this, &CDlgProgram::OnSeriesChanged);
+    connect(powerList_, qOverload<int>(&QComboBox::activated), this, &CDlgProgram::OnPowerChanged);
+
+    // Opening the view (its template state, before it is shown).
+    ReadSavedSelection();
+    FillLists();
+    {
+        // The home folder stands for the drive root the chooser starts at;
+        // it is no package, so it opens nothing.
+        const QSignalBlocker block(package_);
+        packagePath_ = W(QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/')));
+        package_->SetText(Q(packagePath_));
+    }
+    ClearOptions();
+    for (int id : {IDC_NORMAL_CONNECT, IDC_BOOT_CONNECT}) SetEnabledState(id, true);
+    for (int id : {IDC_SWITCH_BOOT, IDC_SWITCH_NORMAL, IDC_MODEL_CHECK, IDC_DOWNLOAD, IDC_DOWNLOAD_DIRECT})
+        SetEnabledState(id, false);
+    if (NormalConnected()) {
+        SetEnabledState(IDC_NORMAL_CONNECT, false);
+        SetEnabledState(IDC_SWITCH_BOOT, true);
+    }
+    if (BootConnected()) {
+        SetEnabledState(IDC_BOOT_CONNECT, false);
+        SetEnabledState(IDC_SWITCH_NORMAL, true);
+    }
+    SetEnabledState(IDC_MODEL_CHECK, false);
+    SetEnabledState(IDC_SIMPLE_CHECK, false);
+    ShowFieldValues();
+}
+
+CDlgProgram::~CDlgProgram()
+{
+    // A worker waiting for a message box goes on without it.
+    abandon_ = true;
+    StopWorkers();
+    // The extracted images go with the view; a new view opens a package anew.
+    RemoveExtracted(programFolder_);
+    TheModelCatalogue().Clear();
+}
+
+QPushButton* CDlgProgram::AddButton(int id, const QString& caption, void (CDlgProgram::*handler)())
+{
+    auto* b = new QPushButton(caption, this);
+    SetCtrlId(b, id);
+    b->setAutoDefault(false);
+    if (handler) connect(b, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+    buttons_[id] = b;
+    return b;
+}
+
+QPushButton* CDlgProgram::Button(int id) const
+{
+    const auto it = buttons_.find(id);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+QCheckBox* CDlgProgram::Check(int id) const
+{
+    const auto it = checks_.find(id);
+    return it == checks_.end() ? nullptr : it->second;
+}
+
+CProgramPrompts& CDlgProgram::Prompts() const
+{
+    return prompts_ ? *prompts_ : ProgramPrompts();
+}
+
+void CDlgProgram::Message(const QString& text)
+{
+    Prompts().ShowMessage(this, text);
+}
+
+std::wstring CDlgProgram::ConfigPath() const
+{
+    return TheApp() ? TheApp()->Settings().ConfigPath() : std::wstring(L"config.ini");
+}
+
+void CDlgProgram::OnInitDialog()
+{
+    CDataDlg::OnInitDialog();
+    ShowFieldValues();
+}
+
+void CDlgProgram::ApplyLanguageTexts()
+{
+    const std::map<int, std::wstring>& texts = Language().controlTexts();
+    ApplyCtrlTexts(this, [&texts](int id, QString* text) {
+        if (HoldsPath(id)) return false;
+        const auto it = texts.find(id);
+        if (it == texts.end()) return false;
+        *text = Q(it->second);
+        return true;
+    });
+}
+
+// ---- state shown in the controls ----------------------------------------------
+
+void CDlgProgram::SetEnabledState(int id, bool on)
+{
+    enabled_[id] = on;
+    ApplyEnables();
+}
+
+void CDlgProgram::ApplyEnables()
+{
+    const bool free = !Busy();
+    for (const auto& [id, on] : enabled_) {
+        if (QPushButton* b = Button(id)) b->setEnabled(on && free);
+        if (QCheckBox* c = Check(id)) c->setEnabled(on && free);
+    }
+    package_->setEnabled(free);
+    seriesList_->setEnabled(free);
+    powerList_->setEnabled(free);
+}
+
+void CDlgProgram::UpdateButtons(bool)
+{
+    const bool normal = NormalConnected();
+    const bool boot = BootConnected();
+    bool on[6];  // 2020, 2021, 2022, 2023, 2025, 2031
+    if (boot) {
+        const bool table[6] = {true, false, false, true, modelChecked_, filesChecked_};
+        std::copy(table, table + 6, on);
+    } else if (normal) {
+        const bool table[6] = {false, true, true, false, false, false};
+        std::copy(table, table + 6, on);
+    } else {
+        const bool table[6] = {true, true, false, false, false, false};
+        std::copy(table, table + 6, on);
+    }
+    const int ids[6] = {IDC_NORMAL_CONNECT, IDC_BOOT_CONNECT,   IDC_SWITCH_BOOT,
+                        IDC_SWITCH_NORMAL,  IDC_DOWNLOAD, IDC_DOWNLOAD_DIRECT};
+    for (int i = 0; i < 6; ++i) enabled_[ids[i]] = on[i];
+    ApplyEnables();
+}
+
+void CDlgProgram::ClearOptions()
+{
+    dataOption_ = programOption_ = initOption_ = false;
+    for (auto& [id, c] : checks_) {
+        const QSignalBlocker block(c);
+        c->setChecked(false);
+        enabled_[id] = false;
+    }
+    ApplyEnables();
+}
+
+void CDlgProgram::SetOptions(const modeswitch::PackageOptions& options)
+{
+    dataOption_ = options.dataFiles;
+    programOption_ = options.programFile;
+    enabled_[IDC_DATA_FILES] = dataOption_;
+    enabled_[IDC_PROGRAM_FILE] = programOption_;
+    ShowFieldValues();
+    ApplyEnables();
+}
+
+void CDlgProgram::ShowFieldValues()
+{
+    const QSignalBlocker blockPackage(package_);
+    if (package_->Text() != Q(packagePath_)) package_->SetText(Q(packagePath_));
+    for (auto [id, on] : {std::pair<int, bool>{IDC_DATA_FILES, dataOption_},
+                          {IDC_PROGRAM_FILE, programOption_}, {IDC_INIT_FILE, initOption_}}) {
+        const QSignalBlocker block(checks_[id]);
+        checks_[id]->setChecked(on);
+    }
+    pathEdits_[IDC_DATA_PATH]->setText(Q(paths_.dataFile));
+    pathEdits_[IDC_CODE_PATH]->setText(Q(paths_.codeFile));
+    pathEdits_[IDC_INIT_PATH]->setText(Q(paths_.initFile));
+}
+
+// ---- lists ------------------------------------------------------------------------
+
+void CDlgProgram::FillPowers(const std::wstring& series, bool distinct)
+{
+    filling_ = true;
+    powerList_->clear();
+    for (const ModelRecord& m : TheModelCatalogue().models()) {
+        if (m.series != series) continue;
+        const QString power = Q(m.power);
+        if (distinct) {
+            bool seen = false;
+            for (int i = 0; i < powerList_->count() && !seen; ++i)
+                seen = powerList_->itemText(i).startsWith(power, Qt::CaseInsensitive);
+            if (seen) continue;
+        }
+        powerList_->addItem(power);
+    }
+    if (powerList_->count() > 0) powerList_->setCurrentIndex(0);
+    power_ = W(powerList_->currentText());
+    filling_ = false;
+}
+
+void CDlgProgram::FillLists()
+{
+    filling_ = true;
+    seriesList_->clear();
+    for (const std::wstring& s : TheModelCatalogue().seriesList()) seriesList_->addItem(Q(s));
+    if (seriesList_->count() > 0) seriesList_->setCurrentIndex(0);
+    series_ = W(seriesList_->currentText());
+    filling_ = false;
+    FillPowers(series_, true);
+}
+
+void CDlgProgram::OnSeriesChanged(int)
+{
+    if (filling_ || Busy()) return;
+    series_ = W(seriesList_->currentText());
+    FillPowers(series_, false);
+    ClearOptions();
+    modelChecked_ = filesChecked_ = false;
+    UpdateButtons(NormalConnected());
+}
+
+void CDlgProgram::OnPowerChanged(int)
+{
+    if (filling_ || Busy()) return;
+    power_ = W(powerList_->currentText());
+    ClearOptions();
+    modelChecked_ = filesChecked_ = false;
+    UpdateButtons(NormalConnected());
+}
+
+// ---- the saved selection ------------------------------------------------------
+
+void CDlgProgram::ReadSavedSelection()
+{
+    const std::wstring path = ConfigPath();
+    savedSeries_ = PrivateProfileGetString(L"COM", L"Serial", L"", path);
+    savedPartNumber_ = PrivateProfileGetString(L"COM", L"ModelPN", L"", path);
+    savedPower_ = PrivateProfileGetString(L"COM", L"Power", L"", path);
+    interruptedDownload_ = PrivateProfileGetInt(L"COM", L"Download", 0, path);
+}
+
+void CDlgProgram::OnPackageChanged(const QString& text)
+{
+    if (Busy()) return;
+    packagePath_ = W(text);
+    // Every keystroke changes the text; only a file that exists is opened.
+    if (!QFileInfo(text).isFile()) return;
+
+    filling_ = true;
+    seriesList_->clear();
+    powerList_->clear();
+    filling_ = false;
+    if (!OpenPackageFile()) Message(Q(package::kDecompressionFailedText));
+    FillLists();
+    modelChecked_ = filesChecked_ = false;
+    SetEnabledState(IDC_MODEL_CHECK, true);
+    SetEnabledState(IDC_SIMPLE_CHECK, true);
+    if (interruptedDownload_) RestoreInterruptedDownload();
+    ShowFieldValues();
+}
+
+bool CDlgProgram::OpenPackageFile()
+{
+    PackageOpenReport report;
+    const bool ok = OpenPackage(packagePath_, programFolder_, &report, &TheModelCatalogue());
+    if (!report.copyFailedText.empty()) Message(Q(report.copyFailedText));
+    return ok;
+}
+
+void CDlgProgram::RestoreInterruptedDownload()
+{
+    series_ = savedSeries_;
+    power_ = savedPower_;
+    {
+        filling_ = true;
+        const int s = seriesList_->findText(Q(savedSeries_));
+        if (s >= 0) seriesList_->setCurrentIndex(s);
+        filling_ = false;
+        if (s >= 0) FillPowers(savedSeries_, false);
+        const int p = powerList_->findText(Q(savedPower_));
+        if (p >= 0) powerList_->setCurrentIndex(p);
+        power_ = savedPower_;
+    }
+    if (!TheApp() || !TheApp()->ConnectBoot()) Message(Q(modeswitch::text::kConnectBootFailed));
+    ModelFiles files;
+    if (!TheModelCatalogue().FindModelFiles(savedSeries_, savedPartNumber_, savedPower_, files)) {
+        Message(Q(modeswitch::Format(modeswitch::text::kDeviceInfoErrorFormat,
+                                     {savedSeries_, savedPartNumber_, savedPower_})));
+        enabled_[IDC_DATA_FILES] = enabled_[IDC_PROGRAM_FILE] = false;
+        SetEnabledState(IDC_DOWNLOAD, false);
+        return;
+    }
+    devicePartNumber_ = wtext::ToUtf8(savedPartNumber_);
+    paths_ = PackagePaths(programFolder_, files);
+    SetOptions(modeswitch::OptionsFor(paths_));
+    SetEnabledState(IDC_DOWNLOAD, true);
+    modelChecked_ = true;
+}
+
+// ---- checks and switches on the worker ---------------------------------------
+
+bool CDlgProgram::StartJob(Job job, int progressUpper)
+{
+    if (Busy()) return false;
+    job_ = job;
+    jobSeries_ = series_;
+    jobPower_ = power_;
+    run_ = Run::Check;
+    ApplyEnables();
+    if (!StartBatch(Worker::Aux, progressUpper)) {
+        run_ = Run::None;
+        job_ = Job::None;
+        ApplyEnables();
+        return false;
+    }
+    return true;
+}
+
+void CDlgProgram::FinishJob(std::function<void()> apply)
+{
+    // The dialog's close request first, then the results: both queued in
+    // this order.
+    FinishBatch();
+    PostToGui([this, apply = std::move(apply)] {
+        run_ = Run::None;
+        job_ = Job::None;
+        apply();
+        ShowFieldValues();
+        ApplyEnables();
+    });
+}
+
+bool CDlgProgram::RunOnGui(const std::function<void()>& fn)
+{
+    struct State {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto state = std::make_shared<State>();
+    PostToGui([this, state, fn] {
+        if (!abandon_) fn();
+        std::lock_guard<std::mutex> lock(state->mu);
+        state->done = true;
+        state->cv.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(state->mu);
+    while (!state->done) {
+        if (abandon_) return false;
+        state->cv.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+bool CDlgProgram::OnModelCheck()
+{
+    modelChecked_ = filesChecked_ = false;
+    return StartJob(Job::ModelCheck, 12);
+}
+
+bool CDlgProgram::OnSimpleCheck()
+{
+    modelChecked_ = filesChecked_ = false;
+    return StartJob(Job::SimpleCheck, 12);
+}
+
+bool CDlgProgram::OnSwitchBoot()
+{
+    return StartJob(Job::SwitchBoot, 1);
+}
+
+bool CDlgProgram::OnSwitchNormal()
+{
+    return StartJob(Job::SwitchNormal, 1);
+}
+
+void CDlgProgram::AuxWorker()
+{
+    if (!TheApp()) {
+        FinishJob([] {});
+        return;
+    }
+    WorkerPrompts prompts(*this);
+    CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
+    switch (job_) {
+    case Job::ModelCheck: {
+        const ModelCheckResult r = sw.ModelCheck(jobSeries_, jobPower_);
+        FinishJob([this, r] {
+            devicePartNumber_ = r.devicePartNumber.substr(0, 8);
+            if (r.havePaths) {
+                paths_ = r.paths;
+                SetOptions(r.options);
+            } else {
+                enabled_[IDC_DATA_FILES] = enabled_[IDC_PROGRAM_FILE] = false;
+            }
+            modelChecked_ = r.ok;
+            UpdateButtons(NormalConnected());
+        });
+        break;
+    }
+    case Job::SimpleCheck: {
+        const SimpleCheckResult r = sw.SimpleCheck(jobSeries_, jobPower_);
+        FinishJob([this, r] {
+            if (r.found) {
+                paths_ = r.paths;
+                SetOptions(r.options);
+            }
+            filesChecked_ = r.filesChecked;
+            UpdateButtons(NormalConnected());
+            enabled_[IDC_DOWNLOAD_DIRECT] = filesChecked_;
+        });
+        break;
+    }
+    case Job::SwitchBoot:
+        sw.SwitchToBoot();
+        FinishJob([this] {
+            modelChecked_ = filesChecked_ = false;
+            UpdateButtons(NormalConnected());
+        });
+        break;
+    case Job::SwitchNormal:
+        sw.SwitchToNormal();
+        FinishJob([this] {
+            modelChecked_ = filesChecked_ = false;
+            UpdateButtons(NormalConnected());
+        });
+        break;
+    case Job::None: FinishJob([] {}); break;
+    }
+}
+
+// ---- connection buttons (hidden) ----------------------------------------------
+
+void CDlgProgram::OnNormalConnect()
+{
+    if (Busy() || !TheApp()) return;
+    modelChecked_ = filesChecked_ = false;
+    if (!TheApp()->ConnectNormal()) Message(Q(DeviceConnection::kConnectFailedText));
+    UpdateButtons(NormalConnected());
+}
+
+void CDlgProgram::OnBootConnect()
+{
+    if (Busy() || !TheApp()) return;
+    modelChecked_ = filesChecked_ = false;
+    TheApp()->ConnectBoot();
+    UpdateButtons(NormalConnected());
+}
+
+// ---- the main window's questions ------------------------------------------------
+
+QString CDlgProgram::BusyText() const
+{
+    switch (run_) {
+    case Run::Download: return Q(kDownloadRunning);
+    case Run::Check: return Q(kCheckRunning);
+    case Run::None: break;
+    }
+    return QString();
+}
+
+bool CDlgProgram::StopForClose()
+{
+    if (!Busy()) return true;
+    if (run_ == Run::Download && !Prompts().AskYesNo(this, Q(kCancelQuestion))) return false;
+    // The run stops at its next step; its questions are not asked any more.
+    abandon_ = true;
+    SetRunning(false);
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
+        if (!Busy() && Workers().Running() == 0) loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    return true;
+}
+
+// ---- downloads ------------------------------------------------------------------
+
+void CDlgProgram::OnDownload()
+{
+    if (Busy() || !TheApp()) return;
+    if (!BootConnected() && !TheApp()->ConnectBoot()) {
+        Message(Q(modeswitch::text::kDeviceConnectBootFailed));
+        return;
+    }
+    StartDownload();
+}
+
+void CDlgProgram::OnDownloadDirect()
+{
+    if (Busy() || !TheApp()) return;
+    CModeSwitchPromptsOnGui prompts(*this);
+    CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
+    const bool connected = sw.ConnectForDirectDownload();
+    UpdateButtons(NormalConnected());
+    if (!connected) return;
+    ModelFiles files;
+    TheModelCatalogue().FindModelFilesByPower(series_, power_, files);
+    paths_ = PackagePaths(programFolder_, files);
+    ShowFieldValues();
+    if (!(dataOption_ && programOption_)) {
+        Message(Q(modeswitch::text::kNotAllFiles));
+        return;
+    }
+    StartDownload();
+}
+
+bool CDlgProgram::StartDownload()
+{
+    if (Busy() || !TheApp()) return false;
+    job_ = Job::None;
+    download_.dataFile = paths_.dataFile;
+    download_.initFile = paths_.initFile;
+    download_.calibrationFile = paths_.calibrationFile;
+    download_.codeFile = paths_.codeFile;
+    download_.dataFilesOption = dataOption_;
+    download_.programFileOption = programOption_;
+    download_.programFolder = programFolder_;
+    download_.packagePath = packagePath_;
+    download_.series = series_;
+    download_.partNumber = wtext::FromUtf8(devicePartNumber_);
+    download_.power = power_;
+    downloadSettings_ = std::make_unique<ConnectionSettings>(TheApp()->Settings());
+    run_ = Run::Download;
+    ApplyEnables();
+    if (!StartBatch(Worker::Write, 100, Q(CDownloadSequence::kCaption))) {
+        run_ = Run::None;
+        ApplyEnables();
+        return false;
+    }
+    return true;
+}
+
+// The sequence's side of the view: what it shows waits for the user on the
+// GUI thread; everything else is posted and never waited for.
+class CDlgProgram::DownloadPrompts : public CDownloadPrompts {
+public:
+    explicit DownloadPrompts(CDlgProgram& view) : view_(view) {}
+    void ShowMessage(const std::wstring& text) override
+    {
+        CDlgProgram* v = &view_;
+        view_.RunOnGui([v, text] { v->Prompts().ShowMessage(v, Q(text)); });
+    }
+    bool AskYesNo(const std::wstring& text) override
+    {
+        // A view that goes meanwhile leaves everything as it is.
+        auto answer = std::make_shared<bool>(true);
+        CDlgProgram* v = &view_;
+        view_.RunOnGui([v, text, answer] { *answer = v->Prompts().AskYesNo(v, Q(text)); });
+        return *answer;
+    }
+    void SetCaption(const std::wstring& caption) override { view_.PostProgressCaption(Q(caption)); }
+    void StepProgress(int n) override { view_.PostProgressStep(n); }
+    void CloseProgress() override { view_.PostProgressClose(); }
+    void DisableCheckButtons() override
+    {
+        CDlgProgram* v = &view_;
+        view_.PostToGui([v] {
+            // The extracted package is gone: checks wait for the next package.
+            v->modelChecked_ = false;
+            v->enabled_[IDC_MODEL_CHECK] = v->enabled_[IDC_SIMPLE_CHECK] = v->enabled_[IDC_DOWNLOAD] = false;
+            v->ApplyEnables();
+        });
+    }
+    void UpdateButtons() override
+    {
+        CDlgProgram* v = &view_;
+        view_.PostToGui([v] { v->UpdateButtons(NormalConnected()); });
+    }
+    void RunEnded(bool) override
+    {
+        CDlgProgram* v = &view_;
+        view_.PostToGui([v] {
+            v->run_ = Run::None;
+            // The run has set or cleared "Download" in config.ini.
+            v->ReadSavedSelection();
+            v->ClearOptions();
+            v->UpdateButtons(NormalConnected());
+            v->ShowFieldValues();
+        });
+    }
+
+private:
+    CDlgProgram& view_;
+};
+
+void CDlgProgram::WriteWorker()
+{
+    DownloadPrompts prompts(*this);
+    CDownloadSequence sequence(download_, *downloadSettings_, TheApp()->Connection(), running_, prompts);
+    sequence.Execute();
+}

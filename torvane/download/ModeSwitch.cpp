@@ -1,0 +1,411 @@
+#include "ModeSwitch.h"
+
+#include "BootRequestDefaults.h"
+#include "DeviceConnection.h"
+#include "DevicePlugins.h"
+#include "PrivateProfile.h"
+#include "RegisterAccess.h"
+#include "WideText.h"
+
+#include <cstring>
+#include <cwchar>
+#include <filesystem>
+
+namespace modeswitch {
+
+const char* const kReadPartNumberCommand = "VKR pm read_ee -a 153 -l 9\n";
+const char* const kReadModeWordCommand = "VKR pm read_ee -a 0x600 -l 2\n\n";
+const char* const kMarkNormalCommand = "VKR pm write_ee -a 0x600 -d 0065\n";
+const char* const kResetCommand = "VKR pm reset\n";
+const char* const kModeWordDownloading = "0081";
+
+namespace text {
+const wchar_t* const kConnectDeviceFailed = L"Connect device failed!";
+const wchar_t* const kDeviceDownloading = L"Device is downloading. Device can not switch to normal mode!";
+const wchar_t* const kSwitchNormalFailed = L"Switch to normal mode failed";
+const wchar_t* const kNormalConnectionFailed = L"Nomal connection failed! Please switch to nomal.";
+const wchar_t* const kSwitchBootFailed = L"Switching to Boot mode failed.";
+const wchar_t* const kReadPnFailed = L"Failed to read PN";
+const wchar_t* const kMismatchedFormat = L"Device is Mismatched. Serial:%s \n  PN: %s";
+const wchar_t* const kDeviceInfoErrorFormat = L"Device info error:%s  %s  %s";
+const wchar_t* const kBootTooOld = L"The boot version is too old to update the program";
+const wchar_t* const kSendCmdSwitchNormalFailed = L"SendCmd Switch to normal mode failed";
+const wchar_t* const kSimpleInfoErrorFormat = L"Device info error, Serial:%s Power:%s";
+const wchar_t* const kFileMissing = L"File is missing:";
+const wchar_t* const kCodeFile = L"code file";
+const wchar_t* const kDataFile = L" data file";
+const wchar_t* const kConnectBootFailed = L"Connect to Boot mode failed.";
+const wchar_t* const kDeviceConnectBootFailed = L"Device connect Boot failed.";
+const wchar_t* const kNotAllFiles = L"Not all file is selected!";
+const wchar_t* const kSwitchedBoot = L"Switch to Boot mode.";
+const wchar_t* const kSwitchedNormal = L"Switch to normal mode.";
+}  // namespace text
+
+std::wstring Format(const std::wstring& format, std::initializer_list<std::wstring> args)
+{
+    std::wstring out;
+    auto next = args.begin();
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == L'%' && i + 1 < format.size() && format[i + 1] == L's') {
+            if (next != args.end()) out += *next++;
+            ++i;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}
+
+std::string SeriesFromRegisters(const uint16_t words[3])
+{
+    std::string series;
+    for (int i = 0; i < 3; ++i) {
+        const char bytes[2] = {static_cast<char>(words[i] & 0xFF), static_cast<char>(words[i] >> 8)};
+        for (char b : bytes) {
+            if (b == 0) return series;
+            series += b;
+        }
+    }
+    return series;
+}
+
+namespace {
+int HexValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+bool PartNumberFromReply(const unsigned char* reply, int length, std::string* partNumber)
+{
+    if (length < 8) return false;
+    // A reply that does not begin with the digits would be read as some
+    // other part number; it counts as no answer.
+    if (length < 16) return false;
+    std::string pn;
+    bool ended = false;
+    for (int i = 0; i < 8; ++i) {
+        const int hi = HexValue(reply[2 * i]);
+        const int lo = HexValue(reply[2 * i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        const char c = static_cast<char>(hi * 16 + lo);
+        if (c == 0) ended = true;
+        if (!ended) pn += c;
+    }
+    *partNumber = pn;
+    return true;
+}
+
+namespace {
+uint16_t ParseValue(const std::wstring& text, uint16_t def)
+{
+    const std::wstring t = wtext::Trim(text);
+    if (t.empty() || t[0] == L'-' || t[0] == L'+') return def;
+    wchar_t* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::wcstoul(t.c_str(), &end, 0);
+    if (errno != 0 || !end || *end != 0 || v > 0xFFFF) return def;
+    return static_cast<uint16_t>(v);
+}
+}  // namespace
+
+BootRequestValues LoadBootRequest(const std::wstring& configPath)
+{
+    namespace br = torvane::bootrequest;
+    const std::wstring section = wtext::FromUtf8(br::kSection);
+    // The code is put together from its two bytes, not kept as one constant.
+    const uint16_t defCode = static_cast<uint16_t>((br::kCodeHighByte << 8) | br::kCodeLowByte);
+    BootRequestValues v{defCode, br::kDefaultKey};
+    v.code = ParseValue(
+        PrivateProfileGetString(section, wtext::FromUtf8(br::kCodeKeyName), L"", configPath), defCode);
+    v.key = ParseValue(PrivateProfileGetString(section, wtext::FromUtf8(br::kKeyKeyName), L"", configPath),
+                       br::kDefaultKey);
+    return v;
+}
+
+namespace {
+bool FileExists(const std::wstring& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(std::filesystem::path(wtext::ToUtf8(path)), ec);
+}
+}  // namespace
+
+PackageOptions OptionsFor(const PackageFilePaths& paths)
+{
+    PackageOptions o;
+    const bool data = FileExists(paths.dataFile);
+    const bool init = FileExists(paths.initFile);
+    const bool cal = FileExists(paths.calibrationFile);
+    const bool code = FileExists(paths.codeFile);
+    o.dataFiles = data && init && cal;
+    o.programFile = code && init;
+    return o;
+}
+
+}  // namespace modeswitch
+
+using namespace modeswitch;
+
+namespace {
+std::wstring W(const std::string& s)
+{
+    return wtext::FromUtf8(s);
+}
+}  // namespace
+
+CModeSwitch::CModeSwitch(DeviceConnection& link, CModeSwitchPrompts& prompts, const ModelCatalogue& catalogue,
+                         std::wstring programFolder, std::wstring configPath)
+    : link_(link),
+      prompts_(prompts),
+      catalogue_(catalogue),
+      programFolder_(std::move(programFolder)),
+      configPath_(std::move(configPath))
+{
+}
+
+uint8_t CModeSwitch::Station() const
+{
+    return regaccess::StationOf(link_.settings().devAddr);
+}
+
+std::string CModeSwitch::ReadSeries()
+{
+    uint16_t words[kSeriesLastRegister - kSeriesFirstRegister + 1] = {};
+    for (uint16_t reg = kSeriesFirstRegister; reg <= kSeriesLastRegister; ++reg) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            uint8_t value[2] = {0, 0};
+            uint8_t err = 0;
+            if (ModbusPort().ProcRead(Station(), reg, value, &err)) {
+                words[reg - kSeriesFirstRegister] = static_cast<uint16_t>(value[0] | (value[1] << 8));
+                break;
+            }
+        }
+    }
+    return SeriesFromRegisters(&words[kSeriesTextRegister - kSeriesFirstRegister]);
+}
+
+bool CModeSwitch::ReadPartNumber(std::string* partNumber)
+{
+    if (!link_.bootConnected()) return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        unsigned char reply[256] = {};
+        unsigned char length = 0;
+        unsigned char err = 0;
+        const bool done = plugins::BootCommand(kReadPartNumberCommand,
+                                               static_cast<int>(std::strlen(kReadPartNumberCommand)), reply,
+                                               &length, &err);
+        if (done && PartNumberFromReply(reply, length, partNumber)) return true;
+    }
+    return false;
+}
+
+bool CModeSwitch::DriveDownloading()
+{
+    unsigned char reply[256] = {};
+    if (!link_.SendBootCommand(kReadModeWordCommand, reply)) return false;
+    reply[255] = 0;
+    return std::strstr(reinterpret_cast<const char*>(reply), kModeWordDownloading) != nullptr;
+}
+
+bool CModeSwitch::SendCmdExpect(const char* command, const char* expected)
+{
+    const size_t need = std::strlen(expected);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        unsigned char reply[256] = {};
+        unsigned char length = 0;
+        unsigned char err = 0;
+        if (!plugins::BootCommand(command, static_cast<int>(std::strlen(command)), reply, &length, &err)) continue;
+        reply[255] = 0;
+        if (length >= need && std::strstr(reinterpret_cast<const char*>(reply), expected)) return true;
+    }
+    return false;
+}
+
+void CModeSwitch::ResetDevice()
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        unsigned char reply[256] = {};
+        unsigned char length = 0;
+        unsigned char err = 0;
+        if (plugins::BootCommand(kResetCommand, static_cast<int>(std::strlen(kResetCommand)), reply, &length,
+                                 &err))
+            return;
+    }
+}
+
+bool CModeSwitch::SendBootRequest()
+{
+    namespace br = torvane::bootrequest;
+    const BootRequestValues v = LoadBootRequest(configPath_);
+    uint8_t code[2] = {static_cast<uint8_t>(v.code >> 8), static_cast<uint8_t>(v.code & 0xFF)};
+    uint8_t err = 0;
+    if (!ModbusPort().ProcWrite(Station(), br::kCodeRegister, code, &err)) return false;
+    for (int i = 0; i < 2; ++i) {
+        // The drive restarts on the second key and may not echo it.
+        uint8_t key[2] = {static_cast<uint8_t>(v.key >> 8), static_cast<uint8_t>(v.key & 0xFF)};
+        err = 0;
+        ModbusPort().ProcWrite(Station(), br::kKeyRegister, key, &err);
+    }
+    return true;
+}
+
+bool CModeSwitch::BootRequestAndConnect()
+{
+    if (!SendBootRequest()) return false;
+    if (link_.ConnectBoot()) return true;
+    Message(text::kSwitchBootFailed);
+    return false;
+}
+
+void CModeSwitch::SwitchToBoot()
+{
+    if (!link_.normalConnected() && !link_.ConnectNormal()) return;
+    if (!SendBootRequest()) return;
+    if (link_.ConnectBoot())
+        Message(text::kSwitchedBoot);
+    else
+        Message(text::kSwitchBootFailed);
+}
+
+void CModeSwitch::SwitchToNormal()
+{
+    if (!link_.bootConnected() && !link_.ConnectBoot()) return;
+    if (DriveDownloading()) {
+        Message(text::kDeviceDownloading);
+        return;
+    }
+    if (!SendCmdExpect(kMarkNormalCommand, "OK")) {
+        Message(text::kSwitchNormalFailed);
+        return;
+    }
+    ResetDevice();
+    Message(link_.ConnectNormal() ? text::kSwitchedNormal : text::kSwitchNormalFailed);
+}
+
+void CModeSwitch::ReturnToNormal()
+{
+    if (!link_.ConnectBoot()) return;
+    if (DriveDownloading()) return;
+    if (!SendCmdExpect(kMarkNormalCommand, "OK")) {
+        Message(text::kSendCmdSwitchNormalFailed);
+        return;
+    }
+    ResetDevice();
+    if (!link_.ConnectNormal()) Message(text::kSwitchNormalFailed);
+}
+
+ModelCheckResult CModeSwitch::ModelCheck(const std::wstring& series, const std::wstring& power)
+{
+    ModelCheckResult result;
+    result.ok = ModelCheckSteps(series, power, &result);
+    if (!result.ok) ReturnToNormal();
+    return result;
+}
+
+bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring& power, ModelCheckResult* r)
+{
+    // 1. The drive in normal mode.
+    if (!link_.normalConnected() && !link_.ConnectNormal()) {
+        if (!link_.ConnectBoot()) {
+            Message(text::kConnectDeviceFailed);
+            return false;
+        }
+        if (DriveDownloading()) {
+            Message(text::kDeviceDownloading);
+            return false;
+        }
+        if (!SendCmdExpect(kMarkNormalCommand, "OK")) {
+            Message(text::kSwitchNormalFailed);
+            return false;
+        }
+        ResetDevice();
+        if (!link_.ConnectNormal()) {
+            Message(text::kNormalConnectionFailed);
+            return false;
+        }
+    }
+    prompts_.Step(2);
+
+    // 3. Series from the application.
+    r->deviceSeries = ReadSeries();
+    prompts_.Step(3);
+
+    // 5. Into the bootloader.
+    BootRequestAndConnect();
+    prompts_.Step(2);
+    prompts_.Step(1);
+    prompts_.Step(3);
+
+    // 7. Part number from the bootloader.
+    if (!ReadPartNumber(&r->devicePartNumber)) {
+        Message(text::kReadPnFailed);
+        return false;
+    }
+
+    // 8. The drive must be one of the package's models, of the selected series.
+    const std::wstring devSeries = W(r->deviceSeries);
+    const std::wstring devPn = W(r->devicePartNumber);
+    if (!catalogue_.HasModel(devSeries, devPn, power) || series != devSeries) {
+        Message(Format(text::kMismatchedFormat, {devSeries, devPn}));
+        return false;
+    }
+
+    // 9. Its files.
+    ModelFiles files;
+    if (!catalogue_.FindModelFiles(series, devPn, power, files)) {
+        Message(Format(text::kDeviceInfoErrorFormat, {series, devPn, power}));
+        return false;
+    }
+    r->paths = ::PackagePaths(programFolder_, files);
+    r->options = OptionsFor(r->paths);
+    r->havePaths = true;
+
+    // 12. An old bootloader (9600 baud only) cannot take the program.
+    if (link_.settings().bootBaud == L"9600") {
+        r->options = PackageOptions();
+        Message(text::kBootTooOld);
+        return false;
+    }
+
+    // 13. Kept for a download that has to be resumed after a restart.
+    PrivateProfileWriteString(L"COM", L"Serial", devSeries, configPath_);
+    PrivateProfileWriteString(L"COM", L"ModelPN", devPn, configPath_);
+    PrivateProfileWriteString(L"COM", L"Power", power, configPath_);
+    return true;
+}
+
+SimpleCheckResult CModeSwitch::SimpleCheck(const std::wstring& series, const std::wstring& power)
+{
+    SimpleCheckResult r;
+    ModelFiles files;
+    if (!catalogue_.FindModelFilesByPower(series, power, files)) {
+        Message(Format(text::kSimpleInfoErrorFormat, {series, power}));
+        return r;
+    }
+    r.found = true;
+    r.paths = ::PackagePaths(programFolder_, files);
+    r.options = OptionsFor(r.paths);
+    r.filesChecked = r.options.dataFiles && r.options.programFile;
+    if (!r.filesChecked) {
+        std::wstring text = text::kFileMissing;
+        if (!r.options.programFile) text += text::kCodeFile;
+        if (!r.options.dataFiles) text += text::kDataFile;
+        Message(text);
+    }
+    return r;
+}
+
+bool CModeSwitch::ConnectForDirectDownload()
+{
+    if (link_.ConnectNormal()) SendBootRequest();
+    if (!link_.ConnectBoot()) Message(text::kConnectBootFailed);
+    if (!link_.bootConnected() && !link_.ConnectBoot()) {
+        Message(text::kDeviceConnectBootFailed);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,175 @@
+// Checking the connected drive against a program package and moving it
+// between its application (normal mode, Modbus) and its bootloader (boot
+// mode, command line): the identity reads (series registers, part number,
+// EE mode word), the boot request, the two switches, the model check and the
+// simple check of the download view.
+//
+// Plain C++ without widgets: the download view runs these on a worker thread
+// while its progress dialog is up, and tests drive them directly. Everything
+// the user is told goes through CModeSwitchPrompts, in the order it arises.
+#pragma once
+
+#include "ModelCatalogue.h"
+#include "ProgramPackage.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+class DeviceConnection;
+
+// What the procedures show. Called on the thread that runs them; a message
+// returns when the user has dismissed it.
+class CModeSwitchPrompts {
+public:
+    virtual ~CModeSwitchPrompts() = default;
+    virtual void ShowMessage(const std::wstring& text) = 0;
+    // The progress dialog of the running check advances by n.
+    virtual void Step(int n) { (void)n; }
+};
+
+namespace modeswitch {
+
+// Registers of the drive's application used here.
+constexpr uint16_t kSeriesFirstRegister = 0x0329;
+constexpr uint16_t kSeriesLastRegister = 0x032D;
+constexpr uint16_t kSeriesTextRegister = 0x032B;  // 0x032B..0x032D hold the text
+
+extern const char* const kReadPartNumberCommand;  // "VKR pm read_ee -a 153 -l 9\n"
+extern const char* const kReadModeWordCommand;    // "VKR pm read_ee -a 0x600 -l 2\n\n"
+extern const char* const kMarkNormalCommand;      // "VKR pm write_ee -a 0x600 -d 0065\n"
+extern const char* const kResetCommand;           // "VKR pm reset\n"
+extern const char* const kModeWordDownloading;    // "0081"
+
+// The message texts of the download view.
+namespace text {
+extern const wchar_t* const kConnectDeviceFailed;     // "Connect device failed!"
+extern const wchar_t* const kDeviceDownloading;       // "Device is downloading. Device can not switch to normal mode!"
+extern const wchar_t* const kSwitchNormalFailed;      // "Switch to normal mode failed"
+extern const wchar_t* const kNormalConnectionFailed;  // "Nomal connection failed! Please switch to nomal."
+extern const wchar_t* const kSwitchBootFailed;        // "Switching to Boot mode failed."
+extern const wchar_t* const kReadPnFailed;            // "Failed to read PN"
+extern const wchar_t* const kMismatchedFormat;        // "Device is Mismatched. Serial:%s \n  PN: %s"
+extern const wchar_t* const kDeviceInfoErrorFormat;   // "Device info error:%s  %s  %s"
+extern const wchar_t* const kBootTooOld;              // "The boot version is too old to update the program"
+extern const wchar_t* const kSendCmdSwitchNormalFailed;  // "SendCmd Switch to normal mode failed"
+extern const wchar_t* const kSimpleInfoErrorFormat;   // "Device info error, Serial:%s Power:%s"
+extern const wchar_t* const kFileMissing;             // "File is missing:"
+extern const wchar_t* const kCodeFile;                // "code file"
+extern const wchar_t* const kDataFile;                // " data file"
+extern const wchar_t* const kConnectBootFailed;       // "Connect to Boot mode failed."
+extern const wchar_t* const kDeviceConnectBootFailed; // "Device connect Boot failed."
+extern const wchar_t* const kNotAllFiles;             // "Not all file is selected!"
+extern const wchar_t* const kSwitchedBoot;            // "Switch to Boot mode."
+extern const wchar_t* const kSwitchedNormal;          // "Switch to normal mode."
+}  // namespace text
+
+// Replaces each "%s" of format by the next argument, in order.
+std::wstring Format(const std::wstring& format, std::initializer_list<std::wstring> args);
+
+// The series text of registers 0x032B..0x032D, each low byte first, up to
+// the first zero byte.
+std::string SeriesFromRegisters(const uint16_t words[3]);
+
+// The part number of a reply to kReadPartNumberCommand: its first 16
+// characters are 8 pairs of hexadecimal digits, each the code of one
+// character; the text ends at the first zero byte. False when the reply is
+// shorter than 8 bytes or does not begin with 16 hexadecimal digits.
+bool PartNumberFromReply(const unsigned char* reply, int length, std::string* partNumber);
+
+// The boot request: the code written once to register 0x0605, the key twice
+// to register 0x4E1F. From config.ini [BootRequest] "Code" and "Key" (C-style
+// text); a missing or unreadable value gives its default.
+struct BootRequestValues {
+    uint16_t code;
+    uint16_t key;
+};
+BootRequestValues LoadBootRequest(const std::wstring& configPath);
+
+// Which download options the files on disk allow: data files need the data,
+// init and calibration images, the program file needs the code and init
+// images.
+struct PackageOptions {
+    bool dataFiles = false;
+    bool programFile = false;
+};
+PackageOptions OptionsFor(const PackageFilePaths& paths);
+
+}  // namespace modeswitch
+
+// What a model check found (also when it failed part way).
+struct ModelCheckResult {
+    bool ok = false;
+    std::string deviceSeries;
+    std::string devicePartNumber;
+    bool havePaths = false;  // paths and options below were set
+    PackageFilePaths paths;
+    modeswitch::PackageOptions options;
+};
+
+struct SimpleCheckResult {
+    bool found = false;  // a model with that series and power exists
+    PackageFilePaths paths;
+    modeswitch::PackageOptions options;
+    bool filesChecked = false;
+};
+
+class CModeSwitch {
+public:
+    // programFolder: the folder the package is extracted into (ends in a
+    // separator). configPath: config.ini of the program (selection, boot
+    // request values).
+    CModeSwitch(DeviceConnection& link, CModeSwitchPrompts& prompts, const ModelCatalogue& catalogue,
+                std::wstring programFolder, std::wstring configPath);
+
+    // ---- Identity reads ----
+    // Registers 0x0329..0x032D, up to 3 tries each; a register that fails
+    // three times gives two zero bytes.
+    std::string ReadSeries();
+    // Up to 3 sends on the boot link; false when none gave a part number.
+    bool ReadPartNumber(std::string* partNumber);
+    // The mode word says a flash download is under way ("0081"). A drive
+    // that does not answer is taken as not downloading.
+    bool DriveDownloading();
+
+    // ---- Boot commands ----
+    // Up to 2 sends; true when the reply holds `expected`.
+    bool SendCmdExpect(const char* command, const char* expected);
+    // Up to 2 sends of the reset line, stopping at the first exchange that
+    // worked; the reply is not examined.
+    void ResetDevice();
+
+    // ---- Procedures ----
+    // The code write and, only when it worked, the two key writes. True when
+    // the code write worked.
+    bool SendBootRequest();
+    // Boot request then ConnectBoot; failure of the boot connection shows
+    // kSwitchBootFailed. True when the boot link is up.
+    bool BootRequestAndConnect();
+    // Switch to boot mode (2022).
+    void SwitchToBoot();
+    // Switch to normal mode (2023).
+    void SwitchToNormal();
+    // Back to normal mode after a failed model check.
+    void ReturnToNormal();
+    // The model check (2024) for the selected series and power, with the
+    // progress steps of its dialog. A failed check has already returned the
+    // drive to normal mode (when it can).
+    ModelCheckResult ModelCheck(const std::wstring& series, const std::wstring& power);
+    // The simple check (2032): files by series and power only.
+    SimpleCheckResult SimpleCheck(const std::wstring& series, const std::wstring& power);
+    // Direct download's connection (2031 steps 1 and 2): true when the boot
+    // link is up afterwards.
+    bool ConnectForDirectDownload();
+
+private:
+    bool ModelCheckSteps(const std::wstring& series, const std::wstring& power, ModelCheckResult* result);
+    uint8_t Station() const;
+    void Message(const std::wstring& text) { prompts_.ShowMessage(text); }
+
+    DeviceConnection& link_;
+    CModeSwitchPrompts& prompts_;
+    const ModelCatalogue& catalogue_;
+    std::wstring programFolder_;
+    std::wstring configPath_;
+};
