@@ -1,5 +1,7 @@
 #include "CliSession.h"
 
+#include "UserFolder.h"
+
 #include "CCOM.h"
 #include "ParamViewLogic.h"
 #include "ProgramFolder.h"
@@ -158,13 +160,21 @@ bool Session::Prepare(std::string* error)
     }
     // The link writes its trace and run-info logs below the working
     // directory: beside the program's own, as when it is started from its
-    // folder, not wherever a script happens to run.
-    if (!folder_.empty() && ::chdir(Narrow(folder_).c_str()) != 0) {
+    // folder, not wherever a script happens to run. An installed program's
+    // folder is read-only: the logs and config.ini are then the ones of the
+    // user's data folder, as the program's.
+    if (LinkCoreInstalledMode(Narrow(folder_))) {
+        std::string why;
+        if (!LinkCoreEnterUserDataFolder(Narrow(folder_), &why)) {
+            *error = why;
+            return false;
+        }
+    } else if (!folder_.empty() && ::chdir(Narrow(folder_).c_str()) != 0) {
         *error = "cannot work in the program folder " + Narrow(folder_);
         return false;
     }
     prompts_ = std::make_unique<StderrPrompts>();
-    link_ = std::make_unique<DeviceConnection>(folder_, prompts_.get());
+    link_ = std::make_unique<DeviceConnection>(WritableFolder(folder_), prompts_.get());
     // Options apply to this run only; config.ini stays the program's.
     link_->SetStoreOnConnect(false);
     link_->LoadSettings();
