@@ -1,6 +1,7 @@
 #include "DialogParam.h"
 
 #include "DlgInputPara.h"
+#include "LanguageTables.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
 #include "ParamViewLogic.h"
@@ -181,7 +182,7 @@ void CDialogParam::EditValue(int row)
         QStringList entries;
         for (const std::wstring& e : table_->OptionChoices(r->pnu, LanguageIndex())) entries << Q(e);
         QPointer<CDlgInputParaCB> dlg = new CDlgInputParaCB(entries, QString(), this);
-        dlg->title = Q(r->name);
+        dlg->title = Q(PickVariant(r->name, LanguageIndex()));
         const bool ok = Prompts().RunOptionDialog(*dlg);
         if (!stillHere() || !dlg) return;
         const QString text = dlg->choice;
@@ -195,7 +196,7 @@ void CDialogParam::EditValue(int row)
         dlg->value = r->value;
         dlg->minValue = r->minValue;
         dlg->maxValue = r->maxValue;
-        dlg->title = Q(r->name);
+        dlg->title = Q(PickVariant(r->name, LanguageIndex()));
         const bool ok = Prompts().RunNumberDialog(*dlg);
         if (!stillHere() || !dlg) return;
         const double v = dlg->value;
