@@ -4,12 +4,15 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #include "DlgProgess.h"
+#include "FontSettings.h"
 #include "ParamViewLogic.h"
 #include "ParamsTestSupport.h"
 #include "ReportGrid.h"
 #include "ValueFile.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegion>
@@ -154,6 +157,37 @@ TEST_F(Views, ButtonRowWrapsInANarrowView)
             EXPECT_GE(tops.size(), 2u) << width;
         }
     }
+}
+
+// The font dialog's choice shows in the grid of the view told about it, and
+// of every view opened afterwards; without a choice the grid keeps the
+// program's font.
+TEST_F(Views, GridTakesTheStoredFont)
+{
+    QTemporaryDir dir;
+    const std::wstring profile = (dir.path() + "/Torvane.ini").toStdWString();
+    qputenv("TORVANE_PROFILE", QString::fromStdWString(profile).toLocal8Bit());
+    auto plain = Open<CDialogParam>(1);
+    plain->show();
+    const QFont programFont = plain->Grid()->font();
+
+    FontSettings chosen;
+    chosen.fontSize = "24";
+    chosen.bold = true;
+    chosen.color = MakeColorRef(200, 0, 0);
+    ASSERT_TRUE(chosen.Store(profile));
+    plain->ApplyFontSettings();  // what the font command does for the current view
+    auto opened = Open<CDialogParam>(2);
+    opened->show();
+    for (CDialogParam* v : {plain.get(), opened.get()}) {
+        const QFont f = v->Grid()->font();
+        EXPECT_EQ(f.pixelSize(), 24);
+        EXPECT_TRUE(f.bold());
+        EXPECT_EQ(v->Grid()->palette().color(QPalette::Text), QColor(200, 0, 0));
+        EXPECT_GE(v->Grid()->verticalHeader()->defaultSectionSize(), QFontMetrics(f).height());
+        EXPECT_NE(f, programFont);
+    }
+    qunsetenv("TORVANE_PROFILE");
 }
 
 TEST_F(Views, ReadGroupGivesSimulatorValuesAndReportsSilentRegister)

@@ -37,6 +37,7 @@ extern const char* const kStandardToolBar;   // "Standard"
 extern const char* const kMenuBarName;       // "Menu Bar"
 extern const char* const kDevicePaneTitle;   // "Device View"
 extern const char* const kOpenDataFilter;    // "VKR DB(*.xls)"
+extern const char* const kProfileCommandBars; // "CommandBars", key of the user profile
 
 // Menu 128: the drop-down menus with their items, in English.
 std::vector<CMenuEntry> MainMenuDefinition();
@@ -51,6 +52,11 @@ bool CommandEnabled(int id, bool normalConnected, bool bootConnected);
 // by ".xml"; a program without an extension gets ".xml" appended. Empty for
 // an empty program path.
 QString LayoutFilePathFor(const QString& programPath);
+
+// A caption as the status bar and a tooltip show it: without its mnemonic,
+// whether a "(&D)" group ("Disconnect(&D)" gives "Disconnect") or a single
+// marker ("&Help" gives "Help"); "&&" stands for one "&".
+QString PlainCommandText(const QString& caption);
 
 // The file dialog filter of "Open Data(&O)".
 QString OpenDataFilter();
