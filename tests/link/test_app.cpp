@@ -215,9 +215,9 @@ TEST_F(App, UserGuideIsTheDocumentOrTheShippedGuide)
     const std::string dir = NewFolder("appguide");
     auto app = Start(dir);
     const std::string cwd = QDir::currentPath().toStdString() + "/";
-    EXPECT_EQ(app->UserGuidePath(), W(dir + "User Guideline for VKR PC Tool.html"));
+    EXPECT_EQ(app->UserGuidePath(), W(dir + "Help/User Guideline for VKR PC Tool.html"));
     ASSERT_TRUE(language_->SetLanguage(L"Chinese"));
-    EXPECT_EQ(app->UserGuidePath(), W(dir + "User Guideline for VKR Chinese.html"));
+    EXPECT_EQ(app->UserGuidePath(), W(dir + "Help/User Guideline for VKR Chinese.html"));
     ASSERT_TRUE(WriteFile(cwd + "User Guideline for VKR Chinese.docx", "PK"));
     EXPECT_EQ(app->UserGuidePath(), W(cwd + "User Guideline for VKR Chinese.docx"));
     QFile::remove(QString::fromStdString(cwd + "User Guideline for VKR Chinese.docx"));
@@ -225,7 +225,7 @@ TEST_F(App, UserGuideIsTheDocumentOrTheShippedGuide)
 
 TEST(UserGuide, BothLanguagesAreInTheProgramFolder)
 {
-    const std::string folder = TORVANE_SAMPLE_PROGRAM_DIR;
+    const std::string folder = std::string(TORVANE_SAMPLE_PROGRAM_DIR) + "Help/";
     const struct {
         const char* file;
         const char* lang;

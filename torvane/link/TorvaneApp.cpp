@@ -187,13 +187,13 @@ std::wstring CTorvaneApp::UserGuidePath() const
 {
     // The document, relative to the working directory, when it is there;
     // otherwise the guide of the same name shipped as HTML in the program
-    // folder.
+    // folder's "Help" folder.
     const QString document = QString::fromStdWString(UserGuideFile());
     const QString path = QDir::current().absoluteFilePath(document);
     if (QFileInfo(path).isFile()) return path.toStdWString();
     QString html = document;
     html.replace(QRegularExpression(QStringLiteral("\\.docx$")), QStringLiteral(".html"));
-    return folder_ + html.toStdWString();
+    return folder_ + L"Help/" + html.toStdWString();
 }
 
 void CTorvaneApp::OnUserGuide()

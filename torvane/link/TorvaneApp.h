@@ -109,7 +109,7 @@ public:
     std::wstring UserGuideFile() const;
     // What the User Guideline command opens: that document in the working
     // directory, or else the HTML guide of the same name in the program
-    // folder.
+    // folder's "Help" folder.
     std::wstring UserGuidePath() const;
 
 private:
