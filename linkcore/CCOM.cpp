@@ -215,6 +215,15 @@ void CCOM::CloseDevice()
         ReleaseDevice(m_pDev);
 }
 
+// Why a port does not open, on the diagnostic log; not for a probe, which
+// expects most ports to fail.
+#define OPEN_ERROR(args) \
+    do \
+    { \
+        if (!m_bQuiet) \
+            ACE_ERROR(args); \
+    } while (0)
+
 bool CCOM::OpenCom(ComCfgStruct cfg)
 {
     if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
@@ -231,12 +240,12 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
 
     if (device.empty())
     {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: no serial port with this number; ports are COM1 to COM16\n"), port));
+        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: no serial port with this number; ports are COM1 to COM16\n"), port));
         return false;
     }
     if (ACE_OS::access(device.c_str(), F_OK) != 0)
     {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s not found; %s\n"), port, device.c_str(),
+        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s not found; %s\n"), port, device.c_str(),
                    MappingHint(port).c_str()));
         return false;
     }
@@ -250,9 +259,9 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
         int err = errno;
         m_pDev->set_handle(ACE_INVALID_HANDLE);
         if (err == EBUSY)
-            ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
+            OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
         else
-            ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: cannot open serial device %s: %s; %s\n"), port, device.c_str(),
+            OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: cannot open serial device %s: %s; %s\n"), port, device.c_str(),
                        ACE_OS::strerror(err), MappingHint(port).c_str()));
         return false;
     }
@@ -261,7 +270,7 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     // probe while the link is up) fails as it does on the original platform.
     if (::flock(h, LOCK_EX | LOCK_NB) != 0)
     {
-        ACE_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
+        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
         m_pDev->close();
         m_pDev->set_handle(ACE_INVALID_HANDLE);
         return false;
@@ -285,7 +294,7 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     if (m_pDev->control(ACE_TTY_IO::SETPARAMS, &params) == -1)
     {
         int err = errno;
-        ACE_ERROR((LM_ERROR,
+        OPEN_ERROR((LM_ERROR,
                    ACE_TEXT("COM%d: serial device %s refused the settings (%d baud, %d data bits, parity %d, "
                             "%d stop bits): %s\n"),
                    port, device.c_str(), cfg.nBaudRate, cfg.byDataBits, cfg.wParity, cfg.byStopBits,
@@ -320,6 +329,8 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     OnRead(nullptr, 0, COMM_INIT);
     return true;
 }
+
+#undef OPEN_ERROR
 
 bool CCOM::InitCOM(CCOMSet* set)
 {

@@ -70,6 +70,9 @@ public:
 
     // Open only, no receive thread (the application's port probe).
     bool InitCOM(CCOMSet* set);
+    // A quiet channel does not report why its port failed to open: a probe
+    // of the ports expects most of them to fail.
+    void SetQuiet(bool quiet) { m_bQuiet = quiet; }
     // Closes the port and deletes the settings copy.
     void UninitCOM();
     // One read of up to 256 bytes passed to OnRead; OnRead's result, 0 when
@@ -108,6 +111,7 @@ protected:
     int               m_nReadSize;     // READ_SIZE
     bool              m_bErrorReported;// one read-error line per open
     bool              m_bSendErrorReported; // one send-error line per open
+    bool              m_bQuiet = false; // open failures not reported (probe)
     // Closing the device and sending on it happen on different threads (the
     // receive thread closes after a read error, requesters send); the lock
     // keeps a close from landing in the middle of a send, where the number

@@ -155,21 +155,24 @@ bool CLinkCore::Initialize()
         char stem[256];
         if (m_pRawLog == nullptr)
         {
-            ACE_OS::snprintf(stem, sizeof stem, "./msg/RAW_MSG_CH%d", m_nChannel);
+            ACE_OS::snprintf(stem, sizeof stem, "%s/RAW_MSG_CH%d", LINKCORE_TRACE_FOLDER, m_nChannel);
             m_pRawLog = new CSFlogBuf(m_pProtocolData->m_szName, stem, m_dwRawLogSize, 100, 5000);
         }
         if (m_pMsgLog == nullptr)
         {
-            ACE_OS::snprintf(stem, sizeof stem, "./msg/MSG_CH%d", m_nChannel);
+            ACE_OS::snprintf(stem, sizeof stem, "%s/MSG_CH%d", LINKCORE_TRACE_FOLDER, m_nChannel);
             m_pMsgLog = new CSFlogBuf(m_pProtocolData->m_szName, stem, m_dwMsgLogSize, 100, 5000);
             m_pMsgLog->SetMsgShow(false);
         }
     }
 
-    // 8. channel send hook, trace on, run-info log
+    // 8. channel send hook, trace on, run-info log. The run-info lines are
+    // echoed on the console only when the protocol's traffic is ("msg_show"):
+    // by default the traffic goes to the files and standard error stays quiet.
     m_pfnSend = &ProtocolTemplateSend;
     m_bTrace = true;
     LOG_Init("VKR");
+    LOG_SetConsoleEcho(m_pRawLog->IsMsgShow());
     return true;
 }
 

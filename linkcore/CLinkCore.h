@@ -35,6 +35,7 @@
 #include <ace/Thread_Mutex.h>
 #include <ace/Manual_Event.h>
 #include "LinkCoreExport.h"
+#include "LinkCorePaths.h"
 #include "LogBuf.h"
 #include "DataFile.h"
 
@@ -48,8 +49,6 @@ typedef int (*PFN_CHANNEL_HOOK)(void* owner, const char* data, int length, int f
 
 // The timer id the engine passes to HandleTimer once a second.
 #define LINKCORE_TIMER_ID 4002
-// The system configuration file, relative to the working directory.
-#define LINKCORE_SYSTEM_CONFIG "../config/SystemConfig.ini"
 
 // 32-bit protocol identity passed by value to protocol constructors and to
 // the plug-in factory. The factory gets the channel number as the 32-bit

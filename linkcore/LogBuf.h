@@ -3,7 +3,7 @@
 //    ("<stem>_1.txt", "<stem>_0.txt"); the engine owns two of them.
 //  - LOG_ functions: the process-wide run-info log. Lines are queued from any
 //    thread and written once a second by one writer thread into
-//    "./log/<process>_0.txt" / "_1.txt".
+//    "./log/<process>_0.txt" / "_1.txt" (the folder is made when missing).
 #ifndef LINKCORE_LOGBUF_H
 #define LINKCORE_LOGBUF_H
 
@@ -109,6 +109,9 @@ LINKCORE_API void LOG_UnInit();
 // LinkCore addition: switches the writer's outputs (both on by default):
 // console echo to the ACE diagnostic log, and the run-info files.
 LINKCORE_API void LOG_SetOutput(bool consoleEcho, bool fileOutput);
+// LinkCore addition: switches the console echo alone (the engine sets it from
+// its "msg_show" switch when it initialises).
+LINKCORE_API void LOG_SetConsoleEcho(bool consoleEcho);
 
 }  // extern "C"
 

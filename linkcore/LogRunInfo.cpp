@@ -1,6 +1,8 @@
 // The run-info log (LOG_ functions, CLogRunInfoList, CLog).
 #include "LogBuf.h"
 #include "LogRunInfo.h"
+#include "LinkCorePaths.h"
+#include "WSNConfig.h"
 
 #include <ace/Date_Time.h>
 #include <ace/FILE_Connector.h>
@@ -319,8 +321,11 @@ void StartLocked(RunInfoState* st)
         st->list = new CLogRunInfoList;
     if (st->log == nullptr)
     {
+        // The file writer does not create folders; without its folder every
+        // line would be lost, so the run-info folder is made here.
+        WSNCreatFilePath(LINKCORE_RUNINFO_FOLDER);
         char stem[300];
-        ACE_OS::snprintf(stem, sizeof stem, "./log/%s", st->name);
+        ACE_OS::snprintf(stem, sizeof stem, "%s/%s", LINKCORE_RUNINFO_FOLDER, st->name);
         st->log = new CLog(stem);
     }
     st->stop = false;
@@ -437,6 +442,11 @@ void LOG_SetOutput(bool consoleEcho, bool fileOutput)
 {
     g_consoleEcho = consoleEcho;
     g_fileOutput = fileOutput;
+}
+
+void LOG_SetConsoleEcho(bool consoleEcho)
+{
+    g_consoleEcho = consoleEcho;
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@ PACKAGES=(
   libmodbus-dev mbpoll lrzsz socat unzip
   python3-xlrd python3-xlwt
   xvfb xauth x11-utils xdotool imagemagick
+  fonts-wqy-microhei
 )
 
 missing=()

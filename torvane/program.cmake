@@ -7,11 +7,15 @@ if(TARGET TorvaneLinkUi)
     RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR}
     OUTPUT_NAME Torvane)
   target_link_libraries(Torvane PRIVATE TorvaneLinkUi)
-  # The sample data set is defined by data/, which is read after this
-  # folder: the dependency is added once the whole tree is read.
+  # The sample data set and the system configuration are defined by data/,
+  # which is read after this folder: the dependencies are added once the
+  # whole tree is read.
   function(_torvane_program_needs_data)
     if(TARGET TorvaneSampleData)
       add_dependencies(Torvane TorvaneSampleData)
+    endif()
+    if(TARGET TorvaneProgramTree)
+      add_dependencies(Torvane TorvaneProgramTree)
     endif()
   endfunction()
   cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _torvane_program_needs_data)

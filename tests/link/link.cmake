@@ -35,7 +35,23 @@ if(TARGET TorvaneLink AND TARGET DriveSimCore)
     if(TARGET TorvaneSampleData)
       add_dependencies(test_link_ui TorvaneSampleData)
     endif()
+    if(TARGET TorvaneProgramTree)
+      add_dependencies(test_link_ui TorvaneProgramTree)
+    endif()
     gtest_discover_tests(test_link_ui DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120)
+
+    # A first run from a program folder laid out as the build lays it out;
+    # its own process, since it moves the working directory and standard
+    # error.
+    add_executable(test_first_run ${CMAKE_CURRENT_LIST_DIR}/test_first_run.cpp)
+    target_link_libraries(test_first_run PRIVATE TorvaneLinkTestUtil TorvaneLinkUi)
+    set_target_properties(test_first_run PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
+    target_compile_definitions(test_first_run PRIVATE TORVANE_SYSTEM_CONFIG="${TORVANE_SYSTEM_CONFIG}")
+    if(TARGET TorvaneProgramTree)
+      add_dependencies(test_first_run TorvaneProgramTree)
+    endif()
+    gtest_discover_tests(test_first_run DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 120)
   endif()
 endif()

@@ -10,6 +10,8 @@
 #include "UiTestUtil.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <gtest/gtest.h>
 
@@ -204,4 +206,42 @@ TEST_F(App, ViewsAddressTheConfiguredStation)
     EXPECT_EQ(value->load(), 77);
     EXPECT_EQ(view->Station(), 5);
     app->SetPrompts(nullptr);
+}
+
+// Help > User Guideline: the document named for the language when it is in
+// the working directory, otherwise the HTML guide the program folder ships.
+TEST_F(App, UserGuideIsTheDocumentOrTheShippedGuide)
+{
+    const std::string dir = NewFolder("appguide");
+    auto app = Start(dir);
+    const std::string cwd = QDir::currentPath().toStdString() + "/";
+    EXPECT_EQ(app->UserGuidePath(), W(dir + "Help/User Guideline for VKR PC Tool.html"));
+    ASSERT_TRUE(language_->SetLanguage(L"Chinese"));
+    EXPECT_EQ(app->UserGuidePath(), W(dir + "Help/User Guideline for VKR Chinese.html"));
+    ASSERT_TRUE(WriteFile(cwd + "User Guideline for VKR Chinese.docx", "PK"));
+    EXPECT_EQ(app->UserGuidePath(), W(cwd + "User Guideline for VKR Chinese.docx"));
+    QFile::remove(QString::fromStdString(cwd + "User Guideline for VKR Chinese.docx"));
+}
+
+TEST(UserGuide, BothLanguagesAreInTheProgramFolder)
+{
+    const std::string folder = std::string(TORVANE_SAMPLE_PROGRAM_DIR) + "Help/";
+    const struct {
+        const char* file;
+        const char* lang;
+        const char* troubleshooting;
+    } guides[] = {
+        {"User Guideline for VKR PC Tool.html", "lang=\"en\"", "Troubleshooting"},
+        {"User Guideline for VKR Chinese.html", "lang=\"zh-CN\"", "\xe6\x95\x85\xe9\x9a\x9c\xe6\x8e\x92\xe9\x99\xa4"},
+    };
+    for (const auto& g : guides) {
+        const std::string text = linktest::ReadFile(folder + g.file);
+        ASSERT_FALSE(text.empty()) << g.file;
+        EXPECT_NE(text.find(g.lang), std::string::npos) << g.file;
+        EXPECT_NE(text.find(g.troubleshooting), std::string::npos) << g.file;
+        // Connect, ports, parameters, value files, monitor, download,
+        // troubleshooting.
+        for (const char* id : {"connect", "ports", "params", "files", "monitor", "download", "trouble"})
+            EXPECT_NE(text.find(std::string("<h2 id=\"") + id + "\""), std::string::npos) << g.file << " " << id;
+    }
 }

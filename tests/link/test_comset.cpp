@@ -57,6 +57,19 @@ TEST_F(ComSetDialog, PortListHoldsThePortsThatOpenNow)
     dlg.hide();
 }
 
+// The port the program's own link holds cannot be opened by the probe; it is
+// listed all the same, in its place among the others.
+TEST_F(ComSetDialog, HeldPortIsListedWithoutAProbe)
+{
+    linktest::SilentPort com2(2);
+    linktest::SilentPort com7(7);
+    CDialogComSet dlg;
+    dlg.heldPort = 4;  // mapped to a path that does not exist: no probe could open it
+    dlg.show();
+    EXPECT_EQ(dlg.ProbedPorts(), (QStringList{QStringLiteral("COM2"), QStringLiteral("COM4"), QStringLiteral("COM7")}));
+    dlg.hide();
+}
+
 TEST_F(ComSetDialog, NoPortsGiveAnEmptyListAndTheCurrentPort)
 {
     const std::string dir = NewFolder("noports");

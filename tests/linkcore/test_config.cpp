@@ -3,12 +3,14 @@
 #include "TestUtil.h"
 
 #include "ChannelSet.h"
+#include "CLinkCore.h"
 #include "DataFile.h"
 #include "WSNConfig.h"
 
 #include <iconv.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
 #include <atomic>
@@ -441,4 +443,34 @@ TEST_F(ConfigTest, ChannelInfoAndGroups)
     EXPECT_EQ(s->m_nKind, 21);
     delete s;
     delete dup;
+}
+
+// --- the program folder the build lays out ---------------------------------------
+
+// Run from the program folder, LinkCore finds its system configuration at the
+// documented defaults (traffic not echoed) and its log folders.
+TEST_F(ConfigTest, ProgramFolderHasTheSystemConfigurationAndLogFolders)
+{
+    ASSERT_EQ(::chdir(TORVANE_PROGRAM_DIR), 0);
+    struct Expect { const char* section; const char* key; const char* value; };
+    const Expect expected[] = {
+        {"protocolConfig", "RawLogBufSize", "2000000"},
+        {"protocolConfig", "MsgLogBufSize", "100000000"},
+        {"VKR_M", "msg_show", "0"},
+        {"VKR_M", "msg_file", "1"},
+    };
+    testing::internal::CaptureStderr();
+    for (const Expect& e : expected)
+    {
+        char out[256];
+        EXPECT_EQ(WSNGetPrivateProfileString2(e.section, e.key, "missing", out, sizeof out, LINKCORE_SYSTEM_CONFIG),
+                  1u) << e.key;
+        EXPECT_STREQ(out, e.value) << e.key;
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "");
+    struct stat st;
+    for (const char* folder : {LINKCORE_RUNINFO_FOLDER, LINKCORE_TRACE_FOLDER})
+        EXPECT_TRUE(::stat(folder, &st) == 0 && S_ISDIR(st.st_mode)) << folder;
+    ASSERT_EQ(::chdir(m_dir.c_str()), 0);
 }

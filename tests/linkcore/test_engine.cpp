@@ -547,3 +547,28 @@ TEST_F(EngineTest, DestructorAfterInitializeTakesEverythingDown)
     m_proto.reset();   // destructor: joins the timer, frees logs and buffers
     SUCCEED();
 }
+
+// The run-info lines of a protocol's traffic reach standard error only when
+// the protocol's "msg_show" switch is on; the file under ./log (whose folder
+// the log makes) gets them either way.
+class RunInfoEchoTest : public EngineTest
+{
+protected:
+    void Check(bool show)
+    {
+        WriteSystemConfig(std::string("[VKR_M]\nmsg_show=") + (show ? "1" : "0") + "\nmsg_file=1\n");
+        ASSERT_FALSE(FileExists("./log"));
+        Start();
+        testing::internal::CaptureStderr();
+        const std::string text = "OUT 01 06 00 55 00 01";
+        LOG_AddRunInfo(1, text.c_str());
+        const bool written =
+            WaitFor([&] { return ReadFile("./log/VKR_0.txt").find(text) != std::string::npos; }, 5000);
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(written);
+        EXPECT_EQ(err.find(text) != std::string::npos, show) << err;
+    }
+};
+
+TEST_F(RunInfoEchoTest, QuietWhenMsgShowIsOff) { Check(false); }
+TEST_F(RunInfoEchoTest, EchoedWhenMsgShowIsOn) { Check(true); }

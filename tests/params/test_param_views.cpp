@@ -5,6 +5,7 @@
 #include "DialogParam.h"
 #include "DlgInputPara.h"
 #include "DlgProgess.h"
+#include "FontSettings.h"
 #include "ParamViewLogic.h"
 #include "ParamsTestSupport.h"
 #include "ReportGrid.h"
@@ -12,14 +13,18 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegion>
 #include <QTimer>
 #include <QTest>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -118,6 +123,75 @@ TEST_F(Views, ParamViewGridColumnsTextsAndChecks)
     for (int r = 0; r < g->RowCount(); ++r) EXPECT_TRUE(g->IsChecked(r));
 }
 
+// A narrow view (what an 800 x 600 main window leaves beside the device
+// tree) wraps its buttons onto a second row; every button stays whole and
+// inside the view, and the grid starts below them.
+TEST_F(Views, ButtonRowWrapsInANarrowView)
+{
+    auto v = Open<CDialogParam>(1);
+    const int ids[] = {CParamGridView::IDC_SELECT_ALL, CParamGridView::IDC_CLEAR_SELECTION,
+                       CParamGridView::IDC_SELECT_DIFFERENT, CParamGridView::IDC_READ_SELECTED,
+                       CParamGridView::IDC_WRITE_SELECTED, CParamGridView::IDC_LOAD_VALUES,
+                       CParamGridView::IDC_SAVE_VALUES};
+    v->show();
+    for (int width : {1000, 540, 300}) {
+        v->resize(width, 500);
+        QRegion used;
+        int bottom = 0;
+        std::set<int> tops;
+        for (int id : ids) {
+            const QRect r = v->Button(id)->geometry();
+            EXPECT_GE(r.left(), 0) << width << " " << id;
+            EXPECT_LE(r.right(), width - 1) << width << " " << id;
+            EXPECT_GE(r.width(), v->Button(id)->sizeHint().width()) << id;
+            EXPECT_FALSE(used.intersects(r)) << width << " " << id;
+            used += r;
+            bottom = std::max(bottom, r.bottom());
+            tops.insert(r.top());
+        }
+        const QRect g = v->Grid()->geometry();
+        EXPECT_GT(g.top(), bottom) << width;
+        EXPECT_EQ(g.bottom(), 499) << width;
+        if (width == 1000) {
+            EXPECT_EQ(tops, std::set<int>{24});  // one row in the band above the grid at 80
+            EXPECT_EQ(g.top(), 80);
+        } else {
+            EXPECT_GE(tops.size(), 2u) << width;
+        }
+    }
+}
+
+// The font dialog's choice shows in the grid of the view told about it, and
+// of every view opened afterwards; without a choice the grid keeps the
+// program's font.
+TEST_F(Views, GridTakesTheStoredFont)
+{
+    QTemporaryDir dir;
+    const std::wstring profile = (dir.path() + "/Torvane.ini").toStdWString();
+    qputenv("TORVANE_PROFILE", QString::fromStdWString(profile).toLocal8Bit());
+    auto plain = Open<CDialogParam>(1);
+    plain->show();
+    const QFont programFont = plain->Grid()->font();
+
+    FontSettings chosen;
+    chosen.fontSize = "24";
+    chosen.bold = true;
+    chosen.color = MakeColorRef(200, 0, 0);
+    ASSERT_TRUE(chosen.Store(profile));
+    plain->ApplyFontSettings();  // what the font command does for the current view
+    auto opened = Open<CDialogParam>(2);
+    opened->show();
+    for (CDialogParam* v : {plain.get(), opened.get()}) {
+        const QFont f = v->Grid()->font();
+        EXPECT_EQ(f.pixelSize(), 24);
+        EXPECT_TRUE(f.bold());
+        EXPECT_EQ(v->Grid()->palette().color(QPalette::Text), QColor(200, 0, 0));
+        EXPECT_GE(v->Grid()->verticalHeader()->defaultSectionSize(), QFontMetrics(f).height());
+        EXPECT_NE(f, programFont);
+    }
+    qunsetenv("TORVANE_PROFILE");
+}
+
 TEST_F(Views, ReadGroupGivesSimulatorValuesAndReportsSilentRegister)
 {
     // Distinct values, one of them negative on a signed register.
@@ -175,7 +249,7 @@ TEST_F(Views, EditThenWriteReachesRegister)
     const int row = RowOf(*v, freq);
     prompts.numberText = "12.34";
     v->EditValue(row);
-    EXPECT_EQ(prompts.editorTitle.toStdWString(), freq.name);
+    EXPECT_EQ(prompts.editorTitle.toStdWString(), PickVariant(freq.name, 0));
     EXPECT_EQ(freq.value, 12.34);
     EXPECT_EQ(Cell(*v, row), "12.34");
     EXPECT_FALSE(v->Grid()->IsChecked(row));  // editing neither checks nor writes
@@ -207,6 +281,28 @@ TEST_F(Views, EditThenWriteReachesRegister)
     EXPECT_EQ(prompts.messages[0], "Parameter write completion");
     EXPECT_EQ(v->Progress()->upper(), 2 * v->RowCount());
     EXPECT_EQ(v->Progress()->windowTitle(), "Param...Check");
+}
+
+// The editors' titles are the parameter's name in the current language, as
+// the grid shows it, not the stored "English,Chinese" text.
+TEST_F(Views, EditorTitlesAreInTheCurrentLanguage)
+{
+    ParamRecord& freq = Rec(L"01.03");
+    ParamRecord& source = Rec(L"01.01");
+    ASSERT_EQ(freq.name, L"Digital frequency setting,\u6570\u5b57\u9891\u7387\u8bbe\u5b9a");
+    LanguageTables& language = bench->app().Language();
+    for (const wchar_t* name : {L"Chinese", L"English"}) {
+        language.SetLanguage(name);
+        const int index = language.languageIndex();
+        auto v = Open<CDialogParam>(1);
+        prompts.numberText = "12.5";
+        v->EditValue(RowOf(*v, freq));
+        EXPECT_EQ(prompts.editorTitle.toStdWString(), PickVariant(freq.name, index)) << name;
+        prompts.optionText = "1";
+        v->EditValue(RowOf(*v, source));
+        EXPECT_EQ(prompts.editorTitle.toStdWString(), PickVariant(source.name, index)) << name;
+    }
+    EXPECT_EQ(PickVariant(freq.name, 1), L"\u6570\u5b57\u9891\u7387\u8bbe\u5b9a");
 }
 
 TEST_F(Views, ValueButtonOpensEditorShortlyAfter)
@@ -651,6 +747,35 @@ TEST_F(Views, SaveAsksBeforeReplacingAFile)
     v->OnLoadValues();
     EXPECT_EQ(prompts.fileAsks, 1);
     EXPECT_EQ(prompts.saveAsks, 3);
+}
+
+// Group 8 has sixteen rows, so a batch has 48 passes. All silent: twelve rows
+// use four attempts each and get a message of their own; the last four are
+// never reached and are named together in one more message.
+TEST_F(Views, MDataRowsNotReachedShareOneMessage)
+{
+    // A short reply time-out: nothing answers anyway.
+    port.reset();
+    bench.reset();
+    bench = std::make_unique<ptest::SimBench>(40);
+    ASSERT_TRUE(bench->ok()) << bench->error();
+    port = std::make_unique<ptest::SilencingPort>(bench->sim());
+    bench->sim().setFault(drivesim::FaultKind::Silence);
+    auto v = Open<CDialogMD>(8);
+    ASSERT_EQ(v->RowCount(), 16);
+    v->OnSelectAll();
+    ASSERT_TRUE(v->OnReadSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    ASSERT_TRUE(ptest::WaitFor([&] { return prompts.messages.size() >= 13; }));
+    EXPECT_EQ(port->reads, 48);
+    auto pnu = [&](int row) { return Q(table().params[static_cast<size_t>(v->RowRecords()[static_cast<size_t>(row)])].pnu); };
+    ASSERT_EQ(prompts.messages.size(), 13);
+    for (int row = 0; row < 12; ++row)
+        EXPECT_EQ(prompts.messages[row], "Parameter write read:P" + pnu(row) + "  device error code:255");
+    QStringList lines;
+    for (int row = 12; row < 16; ++row) lines << "Parameter write read:P" + pnu(row) + "  device error code:255";
+    EXPECT_EQ(prompts.messages[12], lines.join('\n'));
+    for (int row = 0; row < 16; ++row) EXPECT_EQ(Cell(*v, row), "-") << row;
 }
 
 TEST_F(Views, ClosingDuringLongBatchReturnsPromptly)

@@ -27,6 +27,17 @@ std::vector<int> Entries(QMenu* m)
 
 }  // namespace
 
+TEST(MainFrameLogic, PlainCommandTextDropsTheMnemonic)
+{
+    EXPECT_EQ(PlainCommandText(QStringLiteral("Disconnect(&D)")), QStringLiteral("Disconnect"));
+    EXPECT_EQ(PlainCommandText(QStringLiteral("Connect Serial Port (&C)")), QStringLiteral("Connect Serial Port"));
+    EXPECT_EQ(PlainCommandText(QStringLiteral("&Help")), QStringLiteral("Help"));
+    EXPECT_EQ(PlainCommandText(QStringLiteral("&About Torvane...")), QStringLiteral("About Torvane..."));
+    EXPECT_EQ(PlainCommandText(QStringLiteral("Save && Load")), QStringLiteral("Save & Load"));
+    EXPECT_EQ(PlainCommandText(QString::fromUtf8("断开(&D)")), QString::fromUtf8("断开"));
+    EXPECT_EQ(PlainCommandText(QStringLiteral("User Guideline")), QStringLiteral("User Guideline"));
+}
+
 TEST(MainFrameLogic, ConnectAndDisconnectFollowTheFlags)
 {
     EXPECT_TRUE(CommandEnabled(ID_CONNECT, false, false));
@@ -157,8 +168,9 @@ TEST_F(FrameTest, LanguageSwitchTranslatesMenusCommandsAndViews)
               (QStringList{QString::fromUtf8("开始"), QString::fromUtf8("参数(&M)"), QString::fromUtf8("视图(&V)"),
                            QString::fromUtf8("语言(&L)"), QString::fromUtf8("帮助(&H)")}));
     EXPECT_EQ(frame_->Command(ID_CONNECT)->text(), QString::fromUtf8("连接串口(&C)"));
-    EXPECT_EQ(frame_->Command(ID_CONNECT)->toolTip(), QString::fromUtf8("连接串口(&C)"));
-    EXPECT_EQ(frame_->Command(ID_CONNECT)->statusTip(), QString::fromUtf8("连接串口(&C)"));
+    // The status bar and the tooltip show the words without the mnemonic.
+    EXPECT_EQ(frame_->Command(ID_CONNECT)->toolTip(), QString::fromUtf8("连接串口"));
+    EXPECT_EQ(frame_->Command(ID_CONNECT)->statusTip(), QString::fromUtf8("连接串口"));
     EXPECT_EQ(frame_->Command(ID_CONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+C")));
     EXPECT_EQ(frame_->Command(ID_LANGUAGE_CHINESE)->text(), QString::fromUtf8("中文"));
     EXPECT_TRUE(frame_->Command(ID_LANGUAGE_CHINESE)->isChecked());
@@ -183,6 +195,9 @@ TEST_F(FrameTest, LanguageSwitchTranslatesMenusCommandsAndViews)
     EXPECT_TRUE(frame_->SwitchLanguage(L"English"));
     EXPECT_EQ(MenuTitles(frame_), (QStringList{"Start", "Param(&M)", "&View", "&Language", "&Help"}));
     EXPECT_EQ(frame_->Command(ID_CONNECT)->text(), QStringLiteral("Connect Serial Port (&C)"));
+    EXPECT_EQ(frame_->Command(ID_CONNECT)->statusTip(), QStringLiteral("Connect Serial Port"));
+    EXPECT_EQ(frame_->Command(ID_DISCONNECT)->statusTip(), QStringLiteral("Disconnect"));
+    EXPECT_EQ(frame_->Command(ID_DISCONNECT)->toolTip(), QStringLiteral("Disconnect"));
     EXPECT_TRUE(frame_->Command(ID_LANGUAGE_ENGLISH)->isChecked());
     EXPECT_EQ(dynamic_cast<CTestView*>(frame_->CurrentView())->button_->text(), QStringLiteral("Select All"));
 }

@@ -116,6 +116,42 @@ TEST_F(FrameTest, LayoutWrittenAtCloseAndRestoredAtStart)
     EXPECT_EQ(frame_->ToolBarButtons(), (std::vector<int>{32777, 32778, 0, 57664}));
 }
 
+// The command-bar state is also kept in the user profile under
+// "CommandBars": without the layout file the next run takes the shortcuts and
+// the places of the bars from there, and the font settings in the same
+// profile stay as they were.
+TEST_F(FrameTest, CommandBarsComeFromTheProfileWithoutLayoutFile)
+{
+    WriteProgramFolder(dir_);
+    FontSettings font;
+    font.fontName = QStringLiteral("DejaVu Sans");
+    font.fontSize = QStringLiteral("18");
+    font.color = MakeColorRef(1, 2, 3);
+    ASSERT_TRUE(font.Store(wtext::FromUtf8(profile_)));
+    Start();
+    frame_->Command(ID_CONNECT)->setShortcut(QKeySequence(QStringLiteral("Ctrl+K")));
+    frame_->addDockWidget(Qt::RightDockWidgetArea, frame_->DockingPanes()->Pane(21002));
+    frame_->close();
+    ASSERT_TRUE(QFile::remove(LayoutPath()));
+    EXPECT_NE(ReadText(profile_).find("[CommandBars]"), std::string::npos);
+
+    app_.reset();
+    Start();
+    EXPECT_EQ(frame_->Command(ID_CONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+K")));
+    EXPECT_EQ(frame_->dockWidgetArea(frame_->DockingPanes()->Pane(21002)), Qt::RightDockWidgetArea);
+    EXPECT_EQ(FontSettings::Load(wtext::FromUtf8(profile_)), font);
+
+    // With a layout file, the file has the last word.
+    frame_->close();
+    LayoutData d;
+    ASSERT_TRUE(ReadLayoutFile(LayoutPath(), &d));
+    d.shortcuts[ID_CONNECT] = QStringLiteral("Ctrl+J");
+    ASSERT_TRUE(WriteLayoutFile(LayoutPath(), d));
+    app_.reset();
+    Start();
+    EXPECT_EQ(frame_->Command(ID_CONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+J")));
+}
+
 TEST_F(FrameTest, CorruptLayoutFileKeepsBuiltInLayout)
 {
     WriteProgramFolder(dir_);

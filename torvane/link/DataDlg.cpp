@@ -2,10 +2,14 @@
 
 #include "ControlIds.h"
 #include "DlgProgess.h"
+#include "FontSettings.h"
 #include "LanguageTables.h"
 #include "RegisterAccess.h"
+#include "ReportGrid.h"
 #include "TorvaneApp.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaObject>
 
@@ -45,7 +49,22 @@ void CDataDlg::SetRunning(bool running) { running_ = running; }
 void CDataDlg::ReadWorker() {}
 void CDataDlg::WriteWorker() {}
 void CDataDlg::AuxWorker() {}
-void CDataDlg::ApplyFontSettings() {}
+void CDataDlg::ApplyFontSettings()
+{
+    // The data in the grids takes the user's font and colour; buttons and
+    // labels keep the program's.
+    const FontSettings s = FontSettings::Load(UserProfilePath());
+    const QFont font = s.ViewFont();
+    const int rowHeight = QFontMetrics(font).height() + 8;
+    for (CReportGrid* grid : findChildren<CReportGrid*>()) {
+        grid->setFont(font);
+        grid->verticalHeader()->setDefaultSectionSize(rowHeight);
+        QPalette pal = grid->palette();
+        pal.setColor(QPalette::Text, ColorRefToQColor(s.color));
+        grid->setPalette(pal);
+        grid->viewport()->update();
+    }
+}
 
 void CDataDlg::showEvent(QShowEvent* event)
 {
@@ -59,6 +78,9 @@ void CDataDlg::showEvent(QShowEvent* event)
 void CDataDlg::OnInitDialog()
 {
     ApplyLanguageTexts();
+    // A font the user chose in the font dialog holds for every view opened
+    // afterwards; without one the program's own stays.
+    if (FontSettings::Stored(UserProfilePath())) ApplyFontSettings();
 }
 
 // The workers do not read the settings texts, which the GUI thread may change

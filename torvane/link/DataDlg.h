@@ -50,6 +50,8 @@ public:
     virtual void ReadWorker();
     virtual void WriteWorker();
     virtual void AuxWorker();
+    // Shows the data grids in the font and colour of the user profile (the
+    // font dialog's choice); called after that dialog and when a view opens.
     virtual void ApplyFontSettings();
     // The table is about to be loaded anew: the view puts what it shows of
     // the records (their check marks) into them, so that it carries over.

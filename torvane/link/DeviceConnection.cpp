@@ -61,9 +61,17 @@ bool DeviceConnection::PortCanOpen(int port)
     CCOMSet set;
     set.m_cfg.wPortNo = static_cast<uint16_t>(port);
     CCOM com;
+    com.SetQuiet(true);
     if (!com.InitCOM(&set)) return false;
     com.UninitCOM();
     return true;
+}
+
+int DeviceConnection::HeldPort() const
+{
+    for (const ProtocolLink* link : {&registerLink_, &bootLink_})
+        if (link->IsOpen() && link->PortOpen()) return link->settings().m_cfg.wPortNo;
+    return 0;
 }
 
 bool DeviceConnection::OpenRegisterAndTest(const ConnectionSettings& s)

@@ -94,8 +94,12 @@ public:
     // the settings for one run only does not).
     void SetStoreOnConnect(bool store) { storeOnConnect_ = store; }
 
-    // True when a bare channel can open port `port` right now.
+    // True when a bare channel can open port `port` right now. A probe: a
+    // port that does not open is not reported.
     static bool PortCanOpen(int port);
+    // The port number an open link of this connection holds, 0 for none (no
+    // probe can open that port while it is held).
+    int HeldPort() const;
 
     LinkStatusTexts StatusTexts() const
     {

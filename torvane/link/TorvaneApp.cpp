@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
@@ -142,7 +144,7 @@ void CTorvaneApp::EditSerialSettings()
         return;
     }
     QWidget* parent = mainWindow_ ? mainWindow_->Window() : nullptr;
-    ::EditSerialSettings(Settings(), language_, parent);
+    ::EditSerialSettings(Settings(), language_, parent, link_.HeldPort());
 }
 
 void CTorvaneApp::UpdateStatusBar()
@@ -183,10 +185,21 @@ std::wstring CTorvaneApp::UserGuideFile() const
     return language_->current() == L"Chinese" ? kGuideChinese : kGuideEnglish;
 }
 
+std::wstring CTorvaneApp::UserGuidePath() const
+{
+    // The document, relative to the working directory, when it is there;
+    // otherwise the guide of the same name shipped as HTML in the program
+    // folder's "Help" folder.
+    const QString document = QString::fromStdWString(UserGuideFile());
+    const QString path = QDir::current().absoluteFilePath(document);
+    if (QFileInfo(path).isFile()) return path.toStdWString();
+    QString html = document;
+    html.replace(QRegularExpression(QStringLiteral("\\.docx$")), QStringLiteral(".html"));
+    return folder_ + L"Help/" + html.toStdWString();
+}
+
 void CTorvaneApp::OnUserGuide()
 {
-    // Relative to the working directory; a missing document or viewer is not
-    // reported.
-    const QString path = QDir::current().absoluteFilePath(QString::fromStdWString(UserGuideFile()));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // A missing document or viewer is not reported.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdWString(UserGuidePath())));
 }

@@ -107,6 +107,10 @@ public:
 
     // The user guide document for the current language.
     std::wstring UserGuideFile() const;
+    // What the User Guideline command opens: that document in the working
+    // directory, or else the HTML guide of the same name in the program
+    // folder's "Help" folder.
+    std::wstring UserGuidePath() const;
 
 private:
     class Prompts;

@@ -25,6 +25,8 @@ if(TARGET LinkCore AND TARGET RegMaster AND TARGET BlockPump AND TARGET TorvaneC
       ${CMAKE_CURRENT_LIST_DIR}/TorvaneApp.cpp
       ${CMAKE_CURRENT_LIST_DIR}/DataDlg.h
       ${CMAKE_CURRENT_LIST_DIR}/DataDlg.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/FontSettings.h
+      ${CMAKE_CURRENT_LIST_DIR}/FontSettings.cpp
       ${CMAKE_CURRENT_LIST_DIR}/LinkMainWindow.h
       ${CMAKE_CURRENT_LIST_DIR}/LinkMainWindow.cpp
     )

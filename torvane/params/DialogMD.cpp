@@ -51,6 +51,13 @@ void CDialogMD::ReadWorker()
         PostRedraw();
         // The batch goes on once the user has seen it.
         WaitForMessageBox(QString::fromStdWString(paramview::MDataErrorMessage(BatchRecord(row).pnu, err)));
+    }, [this](const RowErrors& rows) {
+        // Rows the passes ran out before: one message for all of them, not
+        // one box each.
+        std::vector<std::pair<std::wstring, int>> lines;
+        for (const auto& [row, err] : rows) lines.emplace_back(BatchRecord(row).pnu, err);
+        PostRedraw();
+        PostMessageBox(QString::fromStdWString(paramview::MDataUnreachedMessage(lines)));
     });
     PostFinished();
 }

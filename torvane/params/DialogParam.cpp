@@ -1,6 +1,7 @@
 #include "DialogParam.h"
 
 #include "DlgInputPara.h"
+#include "LanguageTables.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
 #include "ParamViewLogic.h"
@@ -167,7 +168,7 @@ void CDialogParam::EditValue(int row)
         for (const std::wstring& e : table_->OptionChoices(r->pnu, LanguageIndex())) entries << Q(e);
         QPointer<CDlgInputParaCB> dlg =
             new CDlgInputParaCB(entries, Q(paramview::CurrentOptionChoice(*table_, *r, LanguageIndex())), this);
-        dlg->title = Q(r->name);
+        dlg->title = Q(PickVariant(r->name, LanguageIndex()));
         dlg->minValue = r->minValue;
         dlg->maxValue = r->maxValue;
         const bool ok = Prompts().RunOptionDialog(*dlg);
@@ -189,7 +190,7 @@ void CDialogParam::EditValue(int row)
         dlg->minValue = r->minValue;
         dlg->maxValue = r->maxValue;
         dlg->decimals = paramview::ValueDecimals(r->exponent);
-        dlg->title = Q(r->name);
+        dlg->title = Q(PickVariant(r->name, LanguageIndex()));
         const bool ok = Prompts().RunNumberDialog(*dlg);
         if (!stillHere() || !dlg) return;
         const double v = dlg->value;

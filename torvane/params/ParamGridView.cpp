@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -63,12 +64,37 @@ QPushButton* CParamGridView::AddButton(int id, const QString& caption, std::func
     SetCtrlId(b, id);
     // Enter in the grid must not run a command.
     b->setAutoDefault(false);
-    const int i = static_cast<int>(buttonOrder_.size());
-    b->setGeometry(8 + i * 112, 24, 104, 28);
     connect(b, &QPushButton::clicked, this, [command = std::move(command)] { command(); });
     buttons_[id] = b;
     buttonOrder_.push_back(b);
+    LayoutBand(width());
     return b;
+}
+
+int CParamGridView::LayoutBand(int viewWidth)
+{
+    // One row at the top while the buttons fit the width; otherwise they wrap
+    // onto further rows and the grid moves down below the last one, so that
+    // every button stays in reach however narrow the view.
+    constexpr int kMargin = 8, kGap = 8, kHeight = 28, kMinWidth = 104, kOneRowTop = 24;
+    std::vector<int> widths;
+    for (QPushButton* b : buttonOrder_) widths.push_back(std::max(kMinWidth, b->sizeHint().width()));
+    auto place = [&](int top, bool apply) {
+        int x = kMargin, y = top;
+        for (size_t i = 0; i < widths.size(); ++i) {
+            if (x > kMargin && x + widths[i] > viewWidth - kMargin) {
+                x = kMargin;
+                y += kHeight + kGap;
+            }
+            if (apply) buttonOrder_[i]->setGeometry(x, y, widths[i], kHeight);
+            x += widths[i] + kGap;
+        }
+        return y + kHeight;
+    };
+    const bool oneRow = place(kOneRowTop, false) == kOneRowTop + kHeight;
+    const int bottom = place(oneRow ? kOneRowTop : kMargin, true);
+    gridTop_ = std::max(int(kGridTop), bottom + kGap);
+    return gridTop_;
 }
 
 QPushButton* CParamGridView::Button(int id) const
@@ -97,13 +123,17 @@ void CParamGridView::OnInitDialog()
     CDataDlg::OnInitDialog();
     // Shown filling the frame the main window gives it.
     if (parentWidget()) setGeometry(parentWidget()->rect());
+    // The captions may have changed with the language texts.
+    LayoutBand(width());
+    grid_->setGeometry(0, gridTop_, width(), std::max(0, height() - gridTop_));
 }
 
 void CParamGridView::resizeEvent(QResizeEvent* event)
 {
     CDataDlg::resizeEvent(event);
     const QSize s = event->size();
-    grid_->setGeometry(0, kGridTop, s.width(), std::max(0, s.height() - kGridTop));
+    LayoutBand(s.width());
+    grid_->setGeometry(0, gridTop_, s.width(), std::max(0, s.height() - gridTop_));
 }
 
 void CParamGridView::SetTable(ParamTable* table)
@@ -184,7 +214,8 @@ ParamRecord& CParamGridView::BatchRecord(int row) const
     return table_->params[static_cast<size_t>(batch_.records[static_cast<size_t>(row)])];
 }
 
-void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp)
+void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp,
+                                 const std::function<void(const RowErrors& rows)>& unreached)
 {
     const int lang = LanguageIndex();
     paramxfer::ReadHooks h;
@@ -201,7 +232,18 @@ void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>
         PostValueText(row, L"-");
         givenUp(row, err);
     };
+    RowErrors notReached;
+    if (unreached) {
+        h.notReached = [&](int row, uint8_t err) {
+            ParamRecord& r = BatchRecord(row);
+            r.valueUnknown = true;
+            r.valueUnwritten = false;
+            PostValueText(row, L"-");
+            notReached.emplace_back(row, err);
+        };
+    }
     paramxfer::ReadRows(*table_, TransferRows(), TransferTarget(), h);
+    if (unreached && !notReached.empty()) unreached(notReached);
 
     FinishBatch();
     PostRedraw();

@@ -22,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CParamPrompts;
@@ -80,6 +81,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
     QPushButton* AddButton(int id, const QString& caption, std::function<void()> command);
+    // Places the buttons in the band at the top for a view this wide; the
+    // grid's top (kGridTop, or lower when the buttons need more rows).
+    int LayoutBand(int viewWidth);
     // The records this view shows for its selection.
     virtual std::vector<int> SelectRows() const = 0;
     // The check state a row starts with.
@@ -112,8 +116,11 @@ protected:
     // given up (or not reached) shows "-", its value counts as unknown, and it
     // is handed to `givenUp` with the
     // error byte of its last attempt, or of the failure that used up the
-    // passes. Ends the batch with the grid redrawn.
-    void RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp);
+    // passes. With `unreached`, the rows not reached go there instead, all
+    // together after the loop. Ends the batch with the grid redrawn.
+    using RowErrors = std::vector<std::pair<int, uint8_t>>;
+    void RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp,
+                     const std::function<void(const RowErrors& rows)>& unreached = nullptr);
     // The batch's rows and this view's port, station and running flag, as
     // the transfer batches take them.
     paramxfer::Rows TransferRows() const;
@@ -140,6 +147,7 @@ protected:
 private:
     std::map<int, QPushButton*> buttons_;
     std::vector<QPushButton*> buttonOrder_;
+    int gridTop_ = kGridTop;
     CParamPrompts* prompts_ = nullptr;
     BatchRows batch_;
 };

@@ -49,7 +49,10 @@ BatchLoop::Result ReadRows(ParamTable& table, const Rows& rows, const Target& ta
     if (!res.stopped) {
         for (int row : paramview::RowsNotReached(rows.transfer, res.nextRow)) {
             if (!lastError[static_cast<size_t>(row)]) lastError[static_cast<size_t>(row)] = batchError;
-            h.givenUp(row);
+            if (hooks.notReached)
+                hooks.notReached(row, lastError[static_cast<size_t>(row)]);
+            else
+                h.givenUp(row);
         }
     }
     return res;

@@ -39,6 +39,9 @@ struct ReadHooks {
     // A row given up, or one the passes did not reach (with the error of the
     // failure that used them up); not called for rows left by a stop.
     std::function<void(int row, uint8_t err)> givenUp;
+    // When set, the rows the passes did not reach come here instead of to
+    // givenUp (a view that reports them together).
+    std::function<void(int row, uint8_t err)> notReached;
 };
 
 // Reads the records of the rows to transfer into their values.

@@ -194,6 +194,16 @@ std::wstring MDataErrorMessage(const std::wstring& pnu, int errorCode)
     return L"Parameter write read:P" + pnu + L"  device error code:" + wtext::FormatInt(errorCode);
 }
 
+std::wstring MDataUnreachedMessage(const std::vector<std::pair<std::wstring, int>>& rows)
+{
+    std::wstring text;
+    for (const auto& [pnu, errorCode] : rows) {
+        if (!text.empty()) text += L"\n";
+        text += MDataErrorMessage(pnu, errorCode);
+    }
+    return text;
+}
+
 const wchar_t* WriteCaption() { return L"Param...Write"; }
 const wchar_t* CheckCaption() { return L"Param...Check"; }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class ParamTable;
@@ -77,6 +78,9 @@ std::wstring WriteSummary(const std::wstring& errors);
 bool ReadBackDiffers(const ParamRecord& record, double readBack, std::wstring* written, std::wstring* read);
 // M-data view: the message for a row given up, shown at once.
 std::wstring MDataErrorMessage(const std::wstring& pnu, int errorCode);
+// M-data view: the one message for the rows a batch did not reach, one line
+// per row (P-number and the error byte it carries) in the words above.
+std::wstring MDataUnreachedMessage(const std::vector<std::pair<std::wstring, int>>& rows);
 
 // Progress dialog captions of the write batch.
 const wchar_t* WriteCaption();  // "Param...Write"

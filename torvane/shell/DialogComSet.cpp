@@ -91,11 +91,13 @@ void CDialogComSet::OnInitDialog()
     for (int i = 1; i <= 252; ++i) stations << QString::number(i);
     fill(IDC_STATION, stations);
 
-    // A port in use (the open link included) cannot be opened and is left
-    // out; it can still be typed.
+    // A port in use by another program cannot be opened and is left out; it
+    // can still be typed. The port this program holds is listed: the user
+    // may well keep it.
     probedPorts_.clear();
     for (int port = 1; port <= 16; ++port)
-        if (DeviceConnection::PortCanOpen(port)) probedPorts_ << QStringLiteral("COM%1").arg(port);
+        if (port == heldPort || DeviceConnection::PortCanOpen(port))
+            probedPorts_ << QStringLiteral("COM%1").arg(port);
     fill(IDC_PORT, probedPorts_);
 
     fill(IDC_DATABITS, {QStringLiteral("7"), QStringLiteral("8")});
@@ -176,9 +178,10 @@ bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& se
     return written;
 }
 
-void EditSerialSettings(ConnectionSettings& settings, LanguageTables* language, QWidget* parent)
+void EditSerialSettings(ConnectionSettings& settings, LanguageTables* language, QWidget* parent, int heldPort)
 {
     CDialogComSet dlg(language, parent);
+    dlg.heldPort = heldPort;
     LoadDialogFromSettings(dlg, settings);
     const bool ok = dlg.exec() == QDialog::Accepted;
     if (!StoreDialogResult(dlg, ok, settings))

@@ -50,6 +50,9 @@ public:
     QString timeOut = QStringLiteral("1000");
     QString cmdGap = QStringLiteral("200");
     bool fastLink = false;
+    // The port the program's own open link holds (0: none). No probe can
+    // open it, so it is listed without one.
+    int heldPort = 0;
 
     // Fills the lists (the port list by probing COM1 to COM16), applies the
     // language texts and shows the members. Runs when the dialog is first
@@ -58,7 +61,8 @@ public:
 
     QComboBox* combo(int id) const;
     QCheckBox* fastLinkBox() const;
-    // "COM%d" of every port that could be opened when the dialog opened.
+    // "COM%d" of every port that could be opened when the dialog opened, and
+    // the held port.
     QStringList ProbedPorts() const { return probedPorts_; }
 
     // "COM5" -> "5": the characters C, O and M removed from both ends.
@@ -84,4 +88,6 @@ void LoadDialogFromSettings(CDialogComSet& dlg, const ConnectionSettings& settin
 // reloads the settings from the file. False when a write failed.
 bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& settings);
 // The whole command: dialog filled from the settings, run modally, stored.
-void EditSerialSettings(ConnectionSettings& settings, LanguageTables* language, QWidget* parent);
+// heldPort: the port the program's open link holds, listed without a probe.
+void EditSerialSettings(ConnectionSettings& settings, LanguageTables* language, QWidget* parent,
+                        int heldPort = 0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ColorRef.h"
+#include "FontSettings.h"
 
 #include <QDialog>
 #include <QFont>
@@ -16,37 +17,6 @@ class CColorPicker;
 class CFontNameCombo;
 class QCheckBox;
 class QComboBox;
-
-// The user profile: $TORVANE_PROFILE when set, else
-// ~/.config/Torvane/Torvane.ini.
-std::wstring UserProfilePath();
-
-struct FontSettings {
-    static const wchar_t* const kSection;   // "Settings"
-    static const wchar_t* const kDefaultName;  // "Verdana"
-    static const wchar_t* const kDefaultSize;  // "15"
-
-    bool bold = false;
-    bool italic = false;
-    bool underline = false;
-    QString fontSize = QStringLiteral("15");
-    QString fontName = QStringLiteral("Verdana");
-    ColorRef color = kColorAutomatic;
-
-    // The six keys ("m_bBold", "m_bItalic", "m_bUnderline", "m_strFontSize",
-    // "m_strFontName", "m_crCurrent"); defaults for missing ones. A colour
-    // that is no number reads as 0, the way the profile calls read integers.
-    static FontSettings Load(const std::wstring& profilePath);
-    // Writes the six keys (creating the profile's folder); false when the
-    // profile could not be written.
-    bool Store(const std::wstring& profilePath) const;
-
-    bool operator==(const FontSettings& o) const
-    {
-        return bold == o.bold && italic == o.italic && underline == o.underline && fontSize == o.fontSize &&
-               fontName == o.fontName && color == o.color;
-    }
-};
 
 // The sample: its text centred on one line in the chosen font and colour over
 // a soft gradient.

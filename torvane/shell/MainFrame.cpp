@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -22,6 +23,7 @@
 #include <QMessageBox>
 #include <QFontDatabase>
 #include <QPainter>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -133,6 +135,12 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     setCentralWidget(view_);
     connect(devicePane_, &CDeviceViewPane::itemSelected, this,
             [this](int number, int parentNumber, const QString& text) { OpenViewFor(number, parentNumber, text); });
+
+    // Command-bar state kept in the user profile under "CommandBars": the
+    // toolbars' places and the user's shortcuts. Read once the pane exists,
+    // so its place comes back too; the layout file, when there is one,
+    // has the last word.
+    LoadProfileCommandBars();
 
     // 4. Layout of the last run.
     LoadLayout();
@@ -492,7 +500,10 @@ void CMainFrame::ApplyCommandText(int id)
     // action's own.
     const int tab = text.indexOf(QLatin1Char('\t'));
     if (tab >= 0) text = text.left(tab);
-    bars_->SetCommandTexts(id, text, text, text);
+    // The mnemonic belongs to the menu; the status bar and the tooltip show
+    // the words alone.
+    const QString plain = PlainCommandText(text);
+    bars_->SetCommandTexts(id, text, plain, plain);
 }
 
 void CMainFrame::TranslateCommandBars()
@@ -584,6 +595,22 @@ bool CMainFrame::LoadLayout()
     return true;
 }
 
+bool CMainFrame::LoadProfileCommandBars()
+{
+    QSettings profile(QString::fromStdWString(profilePath_), QSettings::IniFormat);
+    return bars_->LoadState(profile, QString::fromLatin1(kProfileCommandBars));
+}
+
+bool CMainFrame::SaveProfileCommandBars() const
+{
+    if (profilePath_.empty()) return false;
+    QDir().mkpath(QFileInfo(QString::fromStdWString(profilePath_)).absolutePath());
+    QSettings profile(QString::fromStdWString(profilePath_), QSettings::IniFormat);
+    bars_->SaveState(profile, QString::fromLatin1(kProfileCommandBars));
+    profile.sync();
+    return profile.status() == QSettings::NoError;
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // A run of the view ends first (the user may keep it going instead).
@@ -592,6 +619,9 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         return;
     }
     SaveLayout();
+    // Also into the profile: the next run finds the bars there when the
+    // layout file beside the program is lost or could not be written.
+    SaveProfileCommandBars();
     CloseCurrentView();
     QMainWindow::closeEvent(event);
 }

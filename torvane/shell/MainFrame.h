@@ -113,6 +113,9 @@ public:
     // False when the file is missing or unreadable; the built-in layout then
     // stays and the task panel's items are cleared.
     bool LoadLayout();
+    // The command-bar state in the user profile, under kProfileCommandBars.
+    bool LoadProfileCommandBars();
+    bool SaveProfileCommandBars() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -2,12 +2,15 @@
 
 #include "ProgramFolder.h"
 
+#include <QRegularExpression>
+
 #include <QFileInfo>
 
 const char* const kStandardToolBar = "Standard";
 const char* const kMenuBarName = "Menu Bar";
 const char* const kDevicePaneTitle = "Device View";
 const char* const kOpenDataFilter = "VKR DB(*.xls)";
+const char* const kProfileCommandBars = "CommandBars";
 
 std::vector<CMenuEntry> MainMenuDefinition()
 {
@@ -68,4 +71,21 @@ QString OpenDataFilter()
 {
     // The pattern in the parentheses is what the dialog matches ("*.xls").
     return QString::fromLatin1(kOpenDataFilter);
+}
+
+QString PlainCommandText(const QString& caption)
+{
+    QString text = caption;
+    // "(&X)" after the words, with the space before it.
+    static const QRegularExpression group(QStringLiteral("\\s*\\(&[^&)]\\)"));
+    text.remove(group);
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&')) {
+            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&')) out += text[++i];
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
 }

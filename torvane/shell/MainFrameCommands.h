@@ -37,6 +37,7 @@ extern const char* const kStandardToolBar;   // "Standard"
 extern const char* const kMenuBarName;       // "Menu Bar"
 extern const char* const kDevicePaneTitle;   // "Device View"
 extern const char* const kOpenDataFilter;    // "VKR DB(*.xls)"
+extern const char* const kProfileCommandBars; // "CommandBars", key of the user profile
 
 // Menu 128: the drop-down menus with their items, in English.
 std::vector<CMenuEntry> MainMenuDefinition();
@@ -55,6 +56,11 @@ QString LayoutFilePathFor(const QString& programPath);
 // program, or with the same name in the user's data folder when the program
 // folder cannot be written.
 QString ProgramLayoutFilePath(const QString& programPath);
+
+// A caption as the status bar and a tooltip show it: without its mnemonic,
+// whether a "(&D)" group ("Disconnect(&D)" gives "Disconnect") or a single
+// marker ("&Help" gives "Help"); "&&" stands for one "&".
+QString PlainCommandText(const QString& caption);
 
 // The file dialog filter of "Open Data(&O)".
 QString OpenDataFilter();
