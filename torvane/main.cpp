@@ -5,6 +5,9 @@
 #ifdef TORVANE_SHELL_MAINFRAME
 #include "MainFrameFactory.h"
 #endif
+#ifdef TORVANE_MONITOR_STORE
+#include "MonitorBuffer.h"
+#endif
 
 #include <QApplication>
 
@@ -13,6 +16,12 @@ int main(int argc, char** argv)
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Torvane"));
     QApplication::setApplicationVersion(QStringLiteral("1.24"));
+
+#ifdef TORVANE_MONITOR_STORE
+    // The sample store exists before any view and lasts the whole run; its
+    // ring is allocated once, here.
+    TheMonitorBuffer();
+#endif
 
     int result = 1;
     {
