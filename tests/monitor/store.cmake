@@ -12,7 +12,7 @@ if(TARGET TorvaneMonitorStore)
     ${CMAKE_CURRENT_LIST_DIR}/test_history_file.cpp
   )
   target_include_directories(test_monitor_store PRIVATE ${CMAKE_SOURCE_DIR}/tests/catalogue)
-  target_link_libraries(test_monitor_store PRIVATE TorvaneMonitorStore TorvaneWorkbook GTest::gtest_main
+  target_link_libraries(test_monitor_store PRIVATE TorvaneMonitorStore TorvaneWorkbook LinkCore GTest::gtest_main
                         Threads::Threads)
   target_compile_definitions(test_monitor_store PRIVATE
     WORKBOOK_XLRD_SCRIPT="${CMAKE_SOURCE_DIR}/tests/catalogue/workbook_xlrd.py")

@@ -2,7 +2,10 @@
 // rescaling, the display reads and appends racing with readers and saves.
 #include "MonitorTestUtil.h"
 
+#include "LogBuf.h"
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -196,6 +199,47 @@ TEST(MonitorBuffer, FailedAutomaticSaveIsKeptAndSamplingGoesOn) {
     EXPECT_EQ(r.sequence, 2u);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(FileNumbers(r.path), Range(1001, 2000));
+}
+
+// Both outcomes of an automatic save reach the run-info log.
+TEST(MonitorBuffer, AutomaticSavesAreWrittenToTheRunInfoLog) {
+    wbtest::TempDir dir;
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    ASSERT_EQ(::mkdir("log", 0700), 0);
+    ASSERT_EQ(::mkdir("history", 0700), 0);
+    LOG_UnInit();
+    LOG_SetOutput(false, true);
+    ::testing::internal::CaptureStderr();  // the missing system configuration is reported there
+    ASSERT_TRUE(LOG_Init("VKR"));
+    {
+        TestClock clock;
+        CMonitorBuffer store;
+        store.SetClock(clock.fn());
+        store.Reset(true, L"nohistory/", L"VKR-T1", L"1sec", Slots());
+        AppendNumbered(store, 1, 1000, &clock);
+        ASSERT_TRUE(store.WaitAutoSaves(60000));
+        store.Reset(true, L"history/", L"VKR-T1", L"1sec", Slots());
+        AppendNumbered(store, 1, 1000, &clock);
+        ASSERT_TRUE(store.WaitAutoSaves(60000));
+        EXPECT_TRUE(store.LastAutoSave().ok);
+    }
+    auto read = [] {
+        std::ifstream f("log/VKR_0.txt", std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    };
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+        text = read();
+        if (text.find("history saved") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));  // polling the file the log writer fills
+    }
+    LOG_UnInit();
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(::chdir(cwd), 0);
+    EXPECT_NE(text.find("Monitor history save failed: nohistory/VKR-T1"), std::string::npos) << text;
+    EXPECT_NE(text.find("Monitor history saved: history/VKR-T1"), std::string::npos) << text;
 }
 
 TEST(MonitorBuffer, SavesQueuedAtDestructionAreStillWritten) {

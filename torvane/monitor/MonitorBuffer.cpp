@@ -382,14 +382,17 @@ void CMonitorBuffer::WriterLoop()
         SaveJob job = std::move(saveQueue_.front());
         saveQueue_.pop_front();
         ++saving_;
+        // At program end the log may be gone before the store: the last
+        // saves are written but not logged.
+        const bool log = !stopWriter_;
         g.unlock();
 
         std::string error;
         const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
         const std::string name = wtext::ToUtf8(job.path);
-        if (ok)
+        if (log && ok)
             LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
-        else
+        else if (log)
             LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
 
         g.lock();
