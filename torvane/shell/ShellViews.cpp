@@ -6,6 +6,9 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_HISTORY
+#include "DialogHisLine.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -16,7 +19,11 @@ void RegisterBuiltViews(CViewFactory& factory)
     factory.Register(ViewKind::MData, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
         return new CDialogMD(c.selection, parent);
     });
-#else
-    (void)factory;
 #endif
+#ifdef TORVANE_SHELL_HAVE_HISTORY
+    factory.Register(ViewKind::MonitorHistory, [](const ViewChoice&, QWidget* parent) -> CDataDlg* {
+        return new CDialogHisLine(parent);
+    });
+#endif
+    (void)factory;
 }
