@@ -30,8 +30,8 @@ CHistoryPrompts* g_prompts = nullptr;
 
 // Options box: the commands on the left, two banks of five slots beside them.
 constexpr int kOptionsHeight = 206;
-constexpr int kSlotsLeft = 262;
-constexpr int kBankWidth = 452;
+constexpr int kSlotsLeft = 300;
+constexpr int kBankWidth = 384;
 constexpr int kSlotRowTop = 40;
 constexpr int kSlotRowHeight = 30;
 
@@ -42,16 +42,26 @@ void CHistoryPrompts::ShowMessage(QWidget* parent, const QString& text)
     QMessageBox::information(parent, QStringLiteral("Torvane"), text);
 }
 
+namespace {
+
+// "VKR His(*.xls)" already names its pattern; "CSV" gets "(*.csv)" added.
+QString DialogFilter(const QString& filterText, const QString& pattern)
+{
+    return filterText.contains(QLatin1Char('(')) ? filterText : filterText + QStringLiteral(" (") + pattern + ")";
+}
+
+}  // namespace
+
 QString CHistoryPrompts::AskOpenFile(QWidget* parent, const QString& folder, const QString& filterText,
                                      const QString& pattern)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), folder, filterText + QStringLiteral(" (") + pattern + ")");
+    return QFileDialog::getOpenFileName(parent, QString(), folder, DialogFilter(filterText, pattern));
 }
 
 QString CHistoryPrompts::AskSaveFile(QWidget* parent, const QString& folder, const QString& filterText,
                                      const QString& pattern)
 {
-    return QFileDialog::getSaveFileName(parent, QString(), folder, filterText + QStringLiteral(" (") + pattern + ")");
+    return QFileDialog::getSaveFileName(parent, QString(), folder, DialogFilter(filterText, pattern));
 }
 
 void SetHistoryPrompts(CHistoryPrompts* prompts) { g_prompts = prompts; }
@@ -109,14 +119,14 @@ void CDialogHisLine::BuildControls()
         connect(b, &QPushButton::clicked, this, [this, command] { (this->*command)(); });
         return b;
     };
-    button(IDC_LOAD, QStringLiteral("Load"), 10, 54, 112, &CDialogHisLine::OnLoad);
-    button(IDC_REFRESH, QStringLiteral("Refresh"), 130, 54, 112, &CDialogHisLine::OnRefresh);
+    button(IDC_LOAD, QStringLiteral("Load"), 10, 54, 134, &CDialogHisLine::OnLoad);
+    button(IDC_REFRESH, QStringLiteral("Refresh"), 150, 54, 134, &CDialogHisLine::OnRefresh);
 
     auto check = [this](int id, const QString& text, int y, bool on, void (CDialogHisLine::*command)()) {
         auto* c = new QCheckBox(text, options_);
         SetCtrlId(c, id);
         c->setChecked(on);
-        c->setGeometry(10, y, 232, 22);
+        c->setGeometry(10, y, 274, 22);
         connect(c, &QCheckBox::clicked, this, [this, command] { (this->*command)(); });
         return c;
     };
@@ -124,16 +134,16 @@ void CDialogHisLine::BuildControls()
     showValue_ = check(IDC_SHOW_VALUE, QStringLiteral("Show Value"), 108, false, &CDialogHisLine::OnShowValue);
     zoomY_ = check(IDC_ZOOM_Y, QStringLiteral("Zoom Y"), 130, false, &CDialogHisLine::OnZoomY);
     showTable_ = check(IDC_SHOW_TABLE, QStringLiteral("Show Table"), 152, true, &CDialogHisLine::OnShowTable);
-    button(IDC_EXPORT_CSV, QStringLiteral("Export CSV..."), 10, 176, 112, &CDialogHisLine::OnExportCsv);
-    button(IDC_SAVE_IMAGE, QStringLiteral("Save Chart Image..."), 130, 176, 112, &CDialogHisLine::OnSaveChartImage);
+    button(IDC_EXPORT_CSV, QStringLiteral("Export CSV..."), 10, 176, 134, &CDialogHisLine::OnExportCsv);
+    button(IDC_SAVE_IMAGE, QStringLiteral("Save Chart Image..."), 150, 176, 134, &CDialogHisLine::OnSaveChartImage);
 
     for (int bank = 0; bank < 2; ++bank) {
         const int x = kSlotsLeft + bank * kBankWidth;
-        const std::pair<const char*, int> headers[] = {{"Signal", x + 100}, {"Signal Value", x + 262},
-                                                       {"Signal Scaling", x + 352}};
+        const std::pair<const char*, int> headers[] = {{"Signal", x + 100}, {"Signal Value", x + 226},
+                                                       {"Signal Scaling", x + 302}};
         for (const auto& h : headers) {
             auto* l = new QLabel(QString::fromLatin1(h.first), options_);
-            l->setGeometry(h.second, 18, 96, 20);
+            l->setGeometry(h.second, 18, 84, 20);
         }
     }
     for (int j = 0; j < kMonitorSlots; ++j) {
@@ -156,9 +166,9 @@ void CDialogHisLine::BuildControls()
             e->setGeometry(ex, 0, w, 24);
             return e;
         };
-        s.name = edit(kSlotNameIds[j], x + 100, 158);
-        s.value = edit(kSlotValueIds[j], x + 262, 86);
-        s.scale = edit(kSlotScaleIds[j], x + 352, 86);
+        s.name = edit(kSlotNameIds[j], x + 100, 122);
+        s.value = edit(kSlotValueIds[j], x + 226, 72);
+        s.scale = edit(kSlotScaleIds[j], x + 302, 72);
         for (QLineEdit* e : {s.name, s.value, s.scale}) e->move(e->x(), y);
     }
 

@@ -90,6 +90,9 @@ public:
     void OnExportCsv();            // asks for a file, then ExportCsv
     void OnSaveChartImage();       // asks for a file, then SaveChartImage
     void OnChartHover(const CChartHoverNotice& notice);
+    // The steps after a load: the table from the store, then the chart.
+    void FillTable();
+    void DrawChart();
 
     // Parts, for the program's own checks and the tests.
     CChartBorder<CVKRChartControl>* Chart() const { return chart_; }
@@ -114,8 +117,6 @@ private:
 
     void BuildControls();
     void SetUpChart();
-    void FillTable();
-    void DrawChart();
     void ApplyLayout();
     CHistoryPrompts& Prompts() const;
 
