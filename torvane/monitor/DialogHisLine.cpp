@@ -7,6 +7,7 @@
 #include "ProgramFolder.h"
 #include "ReportGrid.h"
 #include "SmallControls.h"
+#include "TorvaneApp.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -86,7 +87,10 @@ CDialogHisLine::CDialogHisLine(QWidget* parent, CMonitorBuffer* store)
     : CDataDlg(parent), store_(store ? *store : TheMonitorBuffer())
 {
     seriesOfSlot_.fill(-1);
-    historyFolder_ = Q(ProgramFolder() + history::Folder());
+    // Recordings are written where the program may write: beside it, or in
+    // the user's data folder of an installed program.
+    const std::wstring folder = TheApp() ? TheApp()->DataDir() : WritableFolder(ProgramFolder());
+    historyFolder_ = Q(JoinPath(folder, history::Folder()));
     BuildControls();
     SetUpChart();
 }

@@ -72,7 +72,8 @@ public:
     explicit CDialogHisLine(QWidget* parent = nullptr, CMonitorBuffer* store = nullptr);
     ~CDialogHisLine() override;
 
-    // The folder the file dialogs open at (program folder + "history/").
+    // The folder the file dialogs open at ("history/" in the program's
+    // writable folder).
     void SetHistoryFolder(const QString& folder) { historyFolder_ = folder; }
     QString HistoryFolder() const { return historyFolder_; }
     void SetPrompts(CHistoryPrompts* prompts) { prompts_ = prompts; }
