@@ -5,6 +5,9 @@
 #ifdef TORVANE_SHELL_MAINFRAME
 #include "MainFrameFactory.h"
 #endif
+#ifdef TORVANE_MONITOR_STORE
+#include "MonitorBuffer.h"
+#endif
 
 #include "CCOM.h"
 #include "UserFolder.h"
@@ -34,6 +37,12 @@ int main(int argc, char** argv)
                                   .arg(QString::fromStdString(error)));
         return 1;
     }
+
+#ifdef TORVANE_MONITOR_STORE
+    // The sample store exists before any view and lasts the whole run; its
+    // ring is allocated once, here.
+    TheMonitorBuffer();
+#endif
 
     int result = 1;
     {

@@ -27,3 +27,8 @@ if(TARGET Torvane AND TARGET TorvaneShell)
   target_link_libraries(Torvane PRIVATE TorvaneShell)
   target_compile_definitions(Torvane PRIVATE TORVANE_SHELL_MAINFRAME=1)
 endif()
+# The sample store of the monitors, created at program start.
+if(TARGET Torvane AND TARGET TorvaneMonitorStore)
+  target_link_libraries(Torvane PRIVATE TorvaneMonitorStore)
+  target_compile_definitions(Torvane PRIVATE TORVANE_MONITOR_STORE=1)
+endif()

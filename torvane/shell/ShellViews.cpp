@@ -44,6 +44,9 @@ std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
 }
 }  // namespace
 #endif
+#ifdef TORVANE_SHELL_HAVE_HISTORY
+#include "DialogHisLine.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -67,6 +70,11 @@ void RegisterBuiltViews(CViewFactory& factory)
 #endif
 #ifdef TORVANE_SHELL_HAVE_DOWNLOAD
     RegisterShellCommand(CDlgMakeFile::kCommandId, &RunMakeFileDialog);
+#endif
+#ifdef TORVANE_SHELL_HAVE_HISTORY
+    factory.Register(ViewKind::MonitorHistory, [](const ViewChoice&, QWidget* parent) -> CDataDlg* {
+        return new CDialogHisLine(parent);
+    });
 #endif
     (void)factory;
 }

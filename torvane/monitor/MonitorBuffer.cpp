@@ -1,0 +1,458 @@
+#include "MonitorBuffer.h"
+
+#include "HistoryFile.h"
+#include "LogBuf.h"
+#include "WideText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto kLockWait = std::chrono::milliseconds(1000);
+
+uint64_t SystemNowMs()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+std::wstring Cut(const std::wstring& text)
+{
+    return text.size() > static_cast<size_t>(kMonitorNameMax) ? text.substr(0, kMonitorNameMax) : text;
+}
+
+float PercentOf(float value, float scale)
+{
+    return static_cast<float>(static_cast<double>(value) / static_cast<double>(scale) * 100.0);
+}
+
+}  // namespace
+
+void CStoreLock::lock()
+{
+    std::unique_lock<std::mutex> g(m_);
+    cv_.wait(g, [this] { return !held_; });
+    held_ = true;
+}
+
+void CStoreLock::unlock()
+{
+    {
+        std::lock_guard<std::mutex> g(m_);
+        held_ = false;
+    }
+    cv_.notify_one();
+}
+
+bool CStoreLock::try_lock_for(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> g(m_);
+    if (!cv_.wait_for(g, wait, [this] { return !held_; })) return false;
+    held_ = true;
+    return true;
+}
+
+float InitialScale(int32_t exponent)
+{
+    switch (exponent) {
+    case -1: return 1.0f;
+    case -2: return 0.1f;
+    case -3: return 0.01f;
+    default: return 10.0f;
+    }
+}
+
+CMonitorBuffer::CMonitorBuffer() : samples_(new MonitorSample[kMonitorRingSize]()) {}
+
+CMonitorBuffer::~CMonitorBuffer()
+{
+    {
+        std::lock_guard<std::mutex> g(saveMutex_);
+        stopWriter_ = true;
+    }
+    saveCv_.notify_all();
+    if (writer_.joinable()) writer_.join();
+}
+
+uint64_t CMonitorBuffer::Now() const
+{
+    return clock_ ? clock_() : SystemNowMs();
+}
+
+void CMonitorBuffer::SetClock(Clock clock)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    clock_ = std::move(clock);
+}
+
+void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const std::wstring& model,
+                           const std::wstring& intervalName, const MonitorSignals& signalSet)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    std::fill(samples_.get(), samples_.get() + kMonitorRingSize, MonitorSample());
+    start_ = write_ = count_ = display_ = sinceSave_ = 0;
+    continuous_ = continuous;
+    folder_ = folder;
+    model_ = Cut(model);
+    intervalName_ = intervalName;
+    for (int j = 0; j < kMonitorSlots; ++j) {
+        MonitorSignal s = signalSet[static_cast<size_t>(j)];
+        s.name = Cut(s.name);
+        s.enabled = s.enabled ? 1 : 0;
+        // A scale that is not positive would never grow by doubling.
+        if (!(s.scale > 0) || !std::isfinite(s.scale)) s.scale = InitialScale(s.exponent);
+        signals_[static_cast<size_t>(j)] = std::move(s);
+    }
+    rescaled_ = false;
+    lastAppend_ = 0;
+    refusedFull_ = 0;
+    refusedBusy_ = 0;
+    // A continuous recording's first save should cost its append no more
+    // than the later ones: the writer and a buffer are ready before it.
+    if (continuous_) PrepareAutoSaves();
+}
+
+bool CMonitorBuffer::Append(uint64_t timeMs, const MonitorSample& sample)
+{
+    std::unique_lock<CStoreLock> g(lock_, std::defer_lock);
+    if (!g.try_lock_for(kLockWait)) {
+        ++refusedBusy_;
+        return false;
+    }
+    if (!continuous_ && count_ == kMonitorRingSize) {
+        ++refusedFull_;
+        return false;
+    }
+    lastAppend_ = Now();
+    MonitorSample& slot = samples_[write_];
+    slot = sample;
+    slot.timeMs = timeMs;
+    for (int j = 0; j < kMonitorSlots; ++j) {
+        if (!signals_[static_cast<size_t>(j)].enabled) continue;
+        slot.entries[j].percent = PercentOf(slot.entries[j].value, signals_[static_cast<size_t>(j)].scale);
+    }
+    if (count_ == kMonitorRingSize) start_ = (start_ + 1) % kMonitorRingSize;
+    write_ = (write_ + 1) % kMonitorRingSize;
+    count_ = std::min(count_ + 1, kMonitorRingSize);
+
+    bool save = false;
+    SaveJob job;
+    ++sinceSave_;
+    if (continuous_ && sinceSave_ >= kAutoSaveEvery) {
+        sinceSave_ = 0;
+        // Only the copy is made here; the workbook is written by the writer
+        // thread, so neither this thread nor the GUI waits for the disk.
+        const uint32_t first = (write_ + kMonitorRingSize - kAutoSaveEvery) % kMonitorRingSize;
+        job.recording.samples = TakeSpareBuffer();
+        CopyRangeLocked(first, kAutoSaveEvery, job.recording);
+        job.path = AutoSavePath(folder_, model_, lastAppend_);
+        save = true;
+    }
+    RescaleLocked(slot);
+    g.unlock();
+    if (save) QueueAutoSave(std::move(job));
+    return true;
+}
+
+void CMonitorBuffer::RescaleLocked(const MonitorSample& added)
+{
+    bool any = false;
+    for (int j = 0; j < kMonitorSlots; ++j) {
+        MonitorSignal& s = signals_[static_cast<size_t>(j)];
+        const float value = added.entries[j].value;
+        if (!s.enabled || !(value > s.scale)) continue;
+        while (s.scale < value) s.scale *= 2.0f;
+        for (uint32_t i = 0, pos = start_; i < count_; ++i, pos = (pos + 1) % kMonitorRingSize)
+            samples_[pos].entries[j].percent = PercentOf(samples_[pos].entries[j].value, s.scale);
+        any = true;
+    }
+    if (any) {
+        display_ = write_;
+        rescaled_ = true;
+    }
+}
+
+bool CMonitorBuffer::ReadNextForDisplay(MonitorSample& out)
+{
+    std::unique_lock<CStoreLock> g(lock_, std::defer_lock);
+    if (!g.try_lock_for(kLockWait)) return false;
+    if (display_ == write_) return false;
+    out = samples_[display_];
+    return true;
+}
+
+void CMonitorBuffer::AdvanceDisplay()
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    if (display_ != write_) display_ = (display_ + 1) % kMonitorRingSize;
+}
+
+bool CMonitorBuffer::rescaled() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return rescaled_;
+}
+
+bool CMonitorBuffer::TakeRescaled()
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    const bool was = rescaled_;
+    rescaled_ = false;
+    return was;
+}
+
+void CMonitorBuffer::ClearRescaled()
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    rescaled_ = false;
+}
+
+void CMonitorBuffer::CopyRangeLocked(uint32_t first, uint32_t n, HistoryRecording& out) const
+{
+    out.model = model_;
+    out.intervalName = intervalName_;
+    out.signalSet = signals_;
+    out.lastAppendMs = lastAppend_;
+    out.samples.resize(n);
+    first %= kMonitorRingSize;
+    const uint32_t head = std::min(n, kMonitorRingSize - first);
+    std::copy(samples_.get() + first, samples_.get() + first + head, out.samples.begin());
+    std::copy(samples_.get(), samples_.get() + (n - head), out.samples.begin() + head);
+}
+
+HistoryRecording CMonitorBuffer::CopyRange(uint32_t first, uint32_t n) const
+{
+    HistoryRecording rec;
+    std::lock_guard<CStoreLock> g(lock_);
+    CopyRangeLocked(first, std::min(n, kMonitorRingSize), rec);
+    return rec;
+}
+
+bool CMonitorBuffer::SaveRange(uint32_t first, uint32_t n, const std::wstring& path, std::string* error)
+{
+    HistoryRecording rec;
+    {
+        std::lock_guard<CStoreLock> g(lock_);
+        const uint32_t offset = (first % kMonitorRingSize + kMonitorRingSize - start_) % kMonitorRingSize;
+        if (n == 0 || offset + static_cast<uint64_t>(n) > count_) {
+            if (error) *error = n == 0 ? "no samples to save" : "the range is not held by the store";
+            return false;
+        }
+        CopyRangeLocked(first, n, rec);
+    }
+    return history::WriteWorkbook(rec, path, error);
+}
+
+uint32_t CMonitorBuffer::start() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return start_;
+}
+
+uint32_t CMonitorBuffer::write() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return write_;
+}
+
+uint32_t CMonitorBuffer::count() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return count_;
+}
+
+uint32_t CMonitorBuffer::display() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return display_;
+}
+
+uint32_t CMonitorBuffer::sinceSave() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return sinceSave_;
+}
+
+MonitorBufferState CMonitorBuffer::State() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    MonitorBufferState s;
+    s.start = start_;
+    s.write = write_;
+    s.count = count_;
+    s.display = display_;
+    s.sinceSave = sinceSave_;
+    s.continuous = continuous_;
+    s.rescaled = rescaled_;
+    s.lastAppendMs = lastAppend_;
+    s.folder = folder_;
+    s.model = model_;
+    s.intervalName = intervalName_;
+    s.refusedFull = refusedFull_;
+    s.refusedBusy = refusedBusy_.load();
+    return s;
+}
+
+MonitorSignals CMonitorBuffer::Signals() const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    return signals_;
+}
+
+MonitorSignal CMonitorBuffer::Signal(int slot) const
+{
+    if (slot < 0 || slot >= kMonitorSlots) return MonitorSignal();
+    std::lock_guard<CStoreLock> g(lock_);
+    return signals_[static_cast<size_t>(slot)];
+}
+
+std::vector<MonitorSample> CMonitorBuffer::HeldSamples() const
+{
+    std::vector<MonitorSample> out;
+    CopyHeld(out);
+    return out;
+}
+
+void CMonitorBuffer::CopyHeld(std::vector<MonitorSample>& out) const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    out.resize(count_);
+    const uint32_t head = std::min(count_, kMonitorRingSize - start_);
+    std::copy(samples_.get() + start_, samples_.get() + start_ + head, out.begin());
+    std::copy(samples_.get(), samples_.get() + (count_ - head), out.begin() + head);
+}
+
+bool CMonitorBuffer::ReadAt(uint32_t position, MonitorSample& out) const
+{
+    position %= kMonitorRingSize;
+    std::lock_guard<CStoreLock> g(lock_);
+    if ((position + kMonitorRingSize - start_) % kMonitorRingSize >= count_) return false;
+    out = samples_[position];
+    return true;
+}
+
+bool CMonitorBuffer::ReadAged(uint32_t index, MonitorSample& out) const
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    if (index >= count_) return false;
+    out = samples_[(start_ + index) % kMonitorRingSize];
+    return true;
+}
+
+void CMonitorBuffer::SetIntervalName(const std::wstring& intervalName)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    intervalName_ = intervalName;
+}
+
+std::wstring CMonitorBuffer::AutoSavePath(const std::wstring& folder, const std::wstring& model, uint64_t nowMs)
+{
+    const std::time_t t = static_cast<std::time_t>(nowMs / 1000);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char stamp[64] = {0};
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H%M%S", &local);
+    return folder + model + wtext::FromUtf8(stamp) + L".xls";
+}
+
+// ---- Automatic saves ----
+
+std::vector<MonitorSample> CMonitorBuffer::TakeSpareBuffer()
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    if (spare_.empty()) return std::vector<MonitorSample>();
+    std::vector<MonitorSample> buffer = std::move(spare_.back());
+    spare_.pop_back();
+    return buffer;
+}
+
+void CMonitorBuffer::PrepareAutoSaves()
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    while (spare_.size() < 2) spare_.emplace_back(kAutoSaveEvery);
+    if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
+}
+
+void CMonitorBuffer::QueueAutoSave(SaveJob job)
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    saveQueue_.push_back(std::move(job));
+    if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
+    saveCv_.notify_all();
+}
+
+void CMonitorBuffer::WriterLoop()
+{
+    // Background work: a woken writer must not take the core from the
+    // sampling thread that just queued the save.
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+
+    std::unique_lock<std::mutex> g(saveMutex_);
+    for (;;) {
+        saveCv_.wait(g, [this] { return stopWriter_ || !saveQueue_.empty(); });
+        // Queued recordings are written even when the store is going away.
+        if (saveQueue_.empty()) return;
+        SaveJob job = std::move(saveQueue_.front());
+        saveQueue_.pop_front();
+        ++saving_;
+        // At program end the log may be gone before the store: the last
+        // saves are written but not logged.
+        const bool log = !stopWriter_;
+        g.unlock();
+
+        std::string error;
+        const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
+        const std::string name = wtext::ToUtf8(job.path);
+        if (log && ok)
+            LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
+        else if (log)
+            LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
+
+        g.lock();
+        // The copy's memory serves the next save, so an append that starts
+        // a save copies into pages it already has.
+        if (spare_.size() < 2) spare_.push_back(std::move(job.recording.samples));
+        lastAutoSave_.sequence += 1;
+        lastAutoSave_.ok = ok;
+        lastAutoSave_.path = std::move(job.path);
+        lastAutoSave_.error = ok ? std::string() : error;
+        --saving_;
+        saveCv_.notify_all();
+    }
+}
+
+AutoSaveResult CMonitorBuffer::LastAutoSave() const
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    return lastAutoSave_;
+}
+
+uint32_t CMonitorBuffer::PendingAutoSaves() const
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    return static_cast<uint32_t>(saveQueue_.size()) + saving_;
+}
+
+bool CMonitorBuffer::WaitAutoSaves(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> g(saveMutex_);
+    return saveCv_.wait_for(g, std::chrono::milliseconds(timeoutMs),
+                            [this] { return saveQueue_.empty() && saving_ == 0; });
+}
+
+CMonitorBuffer& TheMonitorBuffer()
+{
+    static CMonitorBuffer store;
+    return store;
+}
