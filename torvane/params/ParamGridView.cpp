@@ -15,11 +15,6 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-
 namespace {
 
 // The image of the Value cell's button: drawn on the mask colour, which the
@@ -252,30 +247,10 @@ void CParamGridView::PostMessageBox(const QString& text)
 
 bool CParamGridView::WaitForMessageBox(const QString& text)
 {
-    struct Wait {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    QPointer<CParamGridView> self(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text, wait] {
-            if (self && self->IsRunning()) self->Prompts().ShowMessage(self, text);
-            std::lock_guard<std::mutex> lock(wait->mu);
-            wait->done = true;
-            wait->cv.notify_all();
-        },
-        Qt::QueuedConnection);
-    // Polls the running flag too: closing the view or cancelling clears it,
-    // and the GUI thread may then be joining this worker.
-    std::unique_lock<std::mutex> lock(wait->mu);
-    while (!wait->done) {
-        if (!IsRunning()) return false;
-        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
-    }
-    return true;
+    return RunOnGuiAndWait([text](CDataDlg* view) {
+        auto* self = static_cast<CParamGridView*>(view);
+        self->Prompts().ShowMessage(self, text);
+    });
 }
 
 void CParamGridView::PostFinished()

@@ -6,6 +6,9 @@
 #include "DialogMD.h"
 #include "DialogParam.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_MONITOR
+#include "DialogRTLine.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -16,7 +19,10 @@ void RegisterBuiltViews(CViewFactory& factory)
     factory.Register(ViewKind::MData, [](const ViewChoice& c, QWidget* parent) -> CDataDlg* {
         return new CDialogMD(c.selection, parent);
     });
-#else
-    (void)factory;
 #endif
+#ifdef TORVANE_SHELL_HAVE_MONITOR
+    factory.Register(ViewKind::RealTimeMonitor,
+                     [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDialogRTLine(parent); });
+#endif
+    (void)factory;
 }
