@@ -9,6 +9,12 @@
 #include <cmath>
 #include <ctime>
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr auto kLockWait = std::chrono::seconds(1);
@@ -86,6 +92,9 @@ void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const st
     lastAppend_ = 0;
     refusedFull_ = 0;
     refusedBusy_ = 0;
+    // A continuous recording's first save should cost its append no more
+    // than the later ones: the writer and a buffer are ready before it.
+    if (continuous_) PrepareAutoSaves();
 }
 
 bool CMonitorBuffer::Append(uint64_t timeMs, const MonitorSample& sample)
@@ -119,6 +128,7 @@ bool CMonitorBuffer::Append(uint64_t timeMs, const MonitorSample& sample)
         // Only the copy is made here; the workbook is written by the writer
         // thread, so neither this thread nor the GUI waits for the disk.
         const uint32_t first = (write_ + kMonitorRingSize - kAutoSaveEvery) % kMonitorRingSize;
+        job.recording.samples = TakeSpareBuffer();
         CopyRangeLocked(first, kAutoSaveEvery, job.recording);
         job.path = AutoSavePath(folder_, model_, lastAppend_);
         save = true;
@@ -332,6 +342,22 @@ std::wstring CMonitorBuffer::AutoSavePath(const std::wstring& folder, const std:
 
 // ---- Automatic saves ----
 
+std::vector<MonitorSample> CMonitorBuffer::TakeSpareBuffer()
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    if (spare_.empty()) return std::vector<MonitorSample>();
+    std::vector<MonitorSample> buffer = std::move(spare_.back());
+    spare_.pop_back();
+    return buffer;
+}
+
+void CMonitorBuffer::PrepareAutoSaves()
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    while (spare_.size() < 2) spare_.emplace_back(kAutoSaveEvery);
+    if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
+}
+
 void CMonitorBuffer::QueueAutoSave(SaveJob job)
 {
     std::lock_guard<std::mutex> g(saveMutex_);
@@ -342,6 +368,12 @@ void CMonitorBuffer::QueueAutoSave(SaveJob job)
 
 void CMonitorBuffer::WriterLoop()
 {
+    // Background work: a woken writer must not take the core from the
+    // sampling thread that just queued the save.
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+
     std::unique_lock<std::mutex> g(saveMutex_);
     for (;;) {
         saveCv_.wait(g, [this] { return stopWriter_ || !saveQueue_.empty(); });
@@ -350,17 +382,23 @@ void CMonitorBuffer::WriterLoop()
         SaveJob job = std::move(saveQueue_.front());
         saveQueue_.pop_front();
         ++saving_;
+        // At program end the log may be gone before the store: the last
+        // saves are written but not logged.
+        const bool log = !stopWriter_;
         g.unlock();
 
         std::string error;
         const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
         const std::string name = wtext::ToUtf8(job.path);
-        if (ok)
+        if (log && ok)
             LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
-        else
+        else if (log)
             LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
 
         g.lock();
+        // The copy's memory serves the next save, so an append that starts
+        // a save copies into pages it already has.
+        if (spare_.size() < 2) spare_.push_back(std::move(job.recording.samples));
         lastAutoSave_.sequence += 1;
         lastAutoSave_.ok = ok;
         lastAutoSave_.path = std::move(job.path);

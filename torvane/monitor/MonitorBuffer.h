@@ -194,6 +194,8 @@ private:
     uint64_t Now() const;
     void CopyRangeLocked(uint32_t first, uint32_t n, HistoryRecording& out) const;
     void RescaleLocked(const MonitorSample& added);
+    std::vector<MonitorSample> TakeSpareBuffer();
+    void PrepareAutoSaves();
     void QueueAutoSave(SaveJob job);
     void WriterLoop();
 
@@ -221,6 +223,7 @@ private:
     mutable std::mutex saveMutex_;
     mutable std::condition_variable saveCv_;
     std::deque<SaveJob> saveQueue_;
+    std::vector<std::vector<MonitorSample>> spare_;  // sample buffers of finished saves
     uint32_t saving_ = 0;  // jobs taken by the writer and not finished
     bool stopWriter_ = false;
     AutoSaveResult lastAutoSave_;

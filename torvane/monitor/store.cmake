@@ -6,6 +6,8 @@ if(TARGET TorvaneCatalogue AND TARGET LinkCore)
     ${CMAKE_CURRENT_LIST_DIR}/MonitorBuffer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HistoryFile.h
     ${CMAKE_CURRENT_LIST_DIR}/HistoryFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HistoryText.h
+    ${CMAKE_CURRENT_LIST_DIR}/HistoryText.cpp
   )
   set_target_properties(TorvaneMonitorStore PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_include_directories(TorvaneMonitorStore PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -9,6 +9,9 @@
 #ifdef TORVANE_SHELL_HAVE_MONITOR
 #include "DialogRTLine.h"
 #endif
+#ifdef TORVANE_SHELL_HAVE_HISTORY
+#include "DialogHisLine.h"
+#endif
 
 void RegisterBuiltViews(CViewFactory& factory)
 {
@@ -23,6 +26,11 @@ void RegisterBuiltViews(CViewFactory& factory)
 #ifdef TORVANE_SHELL_HAVE_MONITOR
     factory.Register(ViewKind::RealTimeMonitor,
                      [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDialogRTLine(parent); });
+#endif
+#ifdef TORVANE_SHELL_HAVE_HISTORY
+    factory.Register(ViewKind::MonitorHistory, [](const ViewChoice&, QWidget* parent) -> CDataDlg* {
+        return new CDialogHisLine(parent);
+    });
 #endif
     (void)factory;
 }
