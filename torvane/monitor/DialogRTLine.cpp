@@ -6,6 +6,7 @@
 #include "DlgInputPara.h"
 #include "LanguageTables.h"
 #include "HistoryFile.h"
+#include "HistoryText.h"
 #include "MonitorBuffer.h"
 #include "MonitorIntervals.h"
 #include "ParamPrompts.h"
@@ -74,18 +75,6 @@ struct MonitorViewState {
     bool enabled[kSlotCount] = {};
 };
 std::unique_ptr<MonitorViewState> g_viewState;
-
-// A scaling text by exponent; other exponents keep what the field shows.
-bool InitialScalingText(int exponent, QString* text)
-{
-    switch (exponent) {
-    case 0: *text = QStringLiteral("10"); return true;
-    case -1: *text = QStringLiteral("1.0"); return true;
-    case -2: *text = QStringLiteral("0.10"); return true;
-    case -3: *text = QStringLiteral("0.010"); return true;
-    default: return false;
-    }
-}
 
 bool NormalConnected() { return TheApp() && TheApp()->IsNormalConnected(); }
 
@@ -165,16 +154,13 @@ void CDialogRTLine::BuildControls()
     SetCtrlId(options_, IDC_OPTIONS);
     auto* outer = new QHBoxLayout(options_);
 
-    // The ten slots, in two columns of five.
+    // The ten slots, one row each.
     auto* slotsGrid = new QGridLayout;
     slotsGrid->setHorizontalSpacing(6);
-    slotsGrid->setVerticalSpacing(3);
-    for (int half = 0; half < 2; ++half) {
-        const int col = half * 5;
-        slotsGrid->addWidget(new QLabel(QStringLiteral("Signal"), options_), 0, col + 2);
-        slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Value"), options_), 0, col + 3);
-        slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Scaling"), options_), 0, col + 4);
-    }
+    slotsGrid->setVerticalSpacing(2);
+    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal"), options_), 0, 2);
+    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Value"), options_), 0, 3);
+    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Scaling"), options_), 0, 4);
     for (int i = 0; i < kSlotCount; ++i) {
         Slot& s = slots_[static_cast<size_t>(i)];
         s.check = new QCheckBox(QStringLiteral("signal%1").arg(i + 1), options_);
@@ -182,32 +168,29 @@ void CDialogRTLine::BuildControls()
         s.color = new CColorPicker(options_);
         SetCtrlId(s.color, kColorIds[i]);
         s.list = new QComboBox(options_);
-        s.list->setMinimumContentsLength(18);
-        s.list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        s.list->setMinimumWidth(220);
         SetCtrlId(s.list, kListIds[i]);
         s.value = new QLineEdit(options_);
         s.value->setReadOnly(true);
-        s.value->setMaximumWidth(90);
+        s.value->setMaximumWidth(100);
         SetCtrlId(s.value, kValueIds[i]);
         s.scaling = new QLineEdit(QStringLiteral("100.0"), options_);
         s.scaling->setReadOnly(true);
-        s.scaling->setMaximumWidth(90);
+        s.scaling->setMaximumWidth(100);
         SetCtrlId(s.scaling, kScalingIds[i]);
-        const int row = 1 + i % 5;
-        const int col = (i / 5) * 5;
-        slotsGrid->addWidget(s.check, row, col);
-        slotsGrid->addWidget(s.color, row, col + 1);
-        slotsGrid->addWidget(s.list, row, col + 2);
-        slotsGrid->addWidget(s.value, row, col + 3);
-        slotsGrid->addWidget(s.scaling, row, col + 4);
+        const int row = 1 + i;
+        slotsGrid->addWidget(s.check, row, 0);
+        slotsGrid->addWidget(s.color, row, 1);
+        slotsGrid->addWidget(s.list, row, 2);
+        slotsGrid->addWidget(s.value, row, 3);
+        slotsGrid->addWidget(s.scaling, row, 4);
         s.color->SetColor(kSlotColors[i]);
         s.check->setChecked(i == 0);
         const int slot = i;
         connect(s.list, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, slot](int) {
             if (const ParamRecord* r = SlotRecord(slot)) {
                 slots_[static_cast<size_t>(slot)].exponent = r->exponent;
-                QString text;
-                if (InitialScalingText(r->exponent, &text)) slots_[static_cast<size_t>(slot)].scaling->setText(text);
+                ShowSlotScaling(slot, InitialScale(r->exponent));
             }
         });
         connect(s.color, &CColorPicker::colorSelected, this, [this, slot](ColorRef) {
@@ -279,7 +262,7 @@ void CDialogRTLine::BuildControls()
     panel->addWidget(sendCommand_, 0, 1, 1, 3);
     target_ = new QLineEdit(options_);
     target_->setReadOnly(true);
-    target_->setMaximumWidth(80);
+    target_->setMaximumWidth(90);
     SetCtrlId(target_, IDC_TARGET);
     panel->addWidget(target_, 1, 1);
     panel->addWidget(new QLabel(QStringLiteral("HZ"), options_), 1, 2);
@@ -411,8 +394,7 @@ void CDialogRTLine::SetSlotDefaults(int slot)
     s.list->setCurrentIndex(slot < s.list->count() ? slot : -1);
     if (const ParamRecord* r = SlotRecord(slot)) {
         s.exponent = r->exponent;
-        QString text;
-        if (InitialScalingText(r->exponent, &text)) s.scaling->setText(text);
+        ShowSlotScaling(slot, InitialScale(r->exponent));
     }
 }
 
@@ -683,14 +665,9 @@ void CDialogRTLine::ShowSlotValue(int slot, double value)
 
 void CDialogRTLine::ShowSlotScaling(int slot, float scale)
 {
+    // Exponents without a format of their own keep the text shown.
     Slot& s = slots_[static_cast<size_t>(slot)];
-    switch (s.exponent) {
-    case 0: s.scaling->setText(QString::asprintf("%d", static_cast<int>(scale))); break;
-    case -1: s.scaling->setText(QString::asprintf("%.1f", scale)); break;
-    case -2: s.scaling->setText(QString::asprintf("%.2f", scale)); break;
-    case -3: s.scaling->setText(QString::asprintf("%.3f", scale)); break;
-    default: break;
-    }
+    s.scaling->setText(Q(history::ScalingText(scale, s.exponent, s.scaling->text().toStdWString())));
 }
 
 void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
