@@ -3,6 +3,7 @@
 #include "CCOM.h"
 #include "CProtocolTemplate.h"
 #include "DataFile.h"
+#include "UserFolder.h"
 #include "WSNConfig.h"
 
 #include <ace/DEV_Connector.h>
@@ -88,7 +89,7 @@ std::string LinkCoreSerialDevice(int port)
     if (env != nullptr && env[0] != '\0')
         return env;
 
-    std::string ini = ProgramFolder() + "ports.ini";
+    std::string ini = LinkCoreWritableFolder(ProgramFolder()) + "ports.ini";
     if (ACE_OS::access(ini.c_str(), R_OK) == 0)
     {
         char name[32];
@@ -331,6 +332,7 @@ bool CCOM::InitCOM(CCOMSet* set)
     m_pSet = copy;
     m_bOpen = false;
     m_cfg = static_cast<CCOMSet*>(m_pSet)->m_cfg;
+    m_bFastRecv = m_cfg.byFastRecv != 0;
     return OpenCom(m_cfg);
 }
 
@@ -436,10 +438,28 @@ void CCOM::RecvLoop()
     const ACE_Time_Value pollPeriod(0, POLL_MS * 1000);
     while (!m_bExit)
     {
-        ACE_OS::sleep(pollPeriod);
+        // Fast receive waits for the port to become readable (at most one
+        // poll period, so the exit flag is still seen in time): a reply is
+        // framed as soon as its bytes are in, not up to 20 ms later.
+        const bool fast = m_bFastRecv.load();
+        ACE_HANDLE h = m_bOpen ? m_pDev->get_handle() : ACE_INVALID_HANDLE;
+        if (!fast || h == ACE_INVALID_HANDLE)
+            ACE_OS::sleep(pollPeriod);
+        else
+        {
+            struct pollfd wait;
+            wait.fd = h;
+            wait.events = POLLIN;
+            wait.revents = 0;
+            int ready = ::poll(&wait, 1, POLL_MS);
+            if (ready == 0 || (ready < 0 && errno == EINTR))
+                continue;
+            if (ready < 0)
+                ACE_OS::sleep(pollPeriod);   // not a descriptor poll can watch: behave as polling
+        }
         if (!m_bOpen)
             continue;
-        ACE_HANDLE h = m_pDev->get_handle();
+        h = m_pDev->get_handle();
         if (h == ACE_INVALID_HANDLE)
             continue;   // closed after an error: reported once, the owner reopens
         // Waits at most the 100 ms read time-out; returns as soon as bytes are there.

@@ -103,6 +103,7 @@ protected:
     bool              m_bThread;       // m_hThread holds a joinable thread
     int               m_nTimer;
     std::atomic<bool> m_bOpen;
+    std::atomic<bool> m_bFastRecv{false}; // wait for readable instead of sleeping
     char*             m_pRecvBuf;      // RECV_BUF_SIZE bytes, owned
     int               m_nReadSize;     // READ_SIZE
     bool              m_bErrorReported;// one read-error line per open

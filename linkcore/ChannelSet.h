@@ -29,7 +29,8 @@ struct ComCfgStruct
     uint8_t  byRtsMode   = 0;     // 0 off, 1 on, 2 handshake, 3 high while sending
     uint8_t  byDtrOff    = 0;     // non-zero switches DTR off
     uint8_t  byDataBits  = 8;     // 5..8
-    uint8_t  byReserved1 = 0;
+    uint8_t  byFastRecv  = 0;     // non-zero: the receive thread waits for the port
+                                   // to become readable instead of polling it
     uint8_t  byStopBits  = 1;     // 1 or 2
     uint8_t  byReserved2 = 0;
     // Not read by the serial channel; carried unchanged.

@@ -6,6 +6,8 @@
 #include <ace/FILE_Connector.h>
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
+#include <ace/Auto_Event.h>
+#include <ace/Event_Base.h>
 #include <ace/Manual_Event.h>
 #include <ace/Message_Block.h>
 #include <ace/OS_NS_stdio.h>
@@ -74,7 +76,11 @@ bool CLogRunInfoList::EnqueueTail(RUNINFO_RECORD& record)
     if (m_queue.is_full())
     {
         int count = static_cast<int>(m_queue.message_count());
-        ACE_ERROR((LM_ERROR, ACE_TEXT("CLogRunInfoList::EnqueueTail  mq is_full  message_count=%d!!\n"), count));
+        // One line per overflow, not one per record: a busy link would
+        // otherwise bury the diagnostic log. The writer reports the count.
+        if (!m_bOverflowReported)
+            ACE_ERROR((LM_ERROR, ACE_TEXT("CLogRunInfoList::EnqueueTail  mq is_full  message_count=%d!!\n"), count));
+        m_bOverflowReported = true;
         for (int i = 0; i < count / 2; ++i)
         {
             ACE_Message_Block* old = nullptr;
@@ -82,6 +88,7 @@ bool CLogRunInfoList::EnqueueTail(RUNINFO_RECORD& record)
             if (m_queue.dequeue_head(old, &noWait) == -1)
                 break;
             old->release();
+            ++m_nDropped;
         }
     }
     ACE_Message_Block* mb = new ACE_Message_Block(sizeof(RUNINFO_RECORD));
@@ -93,9 +100,27 @@ bool CLogRunInfoList::EnqueueTail(RUNINFO_RECORD& record)
         ACE_ERROR((LM_ERROR, ACE_TEXT("CLogRunInfoList::EnqueueTail Could not enqueue on to mq  message_count=%d!!\n"),
                    static_cast<int>(m_queue.message_count())));
         mb->release();
+        ++m_nDropped;
         return false;
     }
+    if (m_pWake != nullptr && m_queue.message_count() >= RUNINFO_WAKE_COUNT)
+        m_pWake->signal();
     return true;
+}
+
+uint64_t CLogRunInfoList::TakeDropped()
+{
+    ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+    uint64_t n = m_nDropped;
+    m_nDropped = 0;
+    m_bOverflowReported = false;
+    return n;
+}
+
+void CLogRunInfoList::SetWakeEvent(ACE_Event_Base* wake)
+{
+    ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+    m_pWake = wake;
 }
 
 bool CLogRunInfoList::DequeueHead(RUNINFO_RECORD& record)
@@ -209,6 +234,7 @@ struct RunInfoState
     bool              started = false;
     char              name[256] = {};
     ACE_Manual_Event  stopEvent;
+    ACE_Auto_Event    wakeEvent;   // stop, or a batch of records waiting
 };
 
 std::atomic<bool> g_consoleEcho{true};
@@ -223,37 +249,64 @@ ACE_Thread_Mutex& StateLock()
 
 const int kBatch = 50;
 
+// Writes one record: echo and file, as switched.
+void WriteRecord(RunInfoState* st, const RUNINFO_RECORD& rec, char* line, char* timeText, int timeTextSize)
+{
+    if (g_consoleEcho)
+    {
+        LOG_FormatRunInfoTime(rec.qwTimeMs, timeText, timeTextSize);
+        ACE_OS::snprintf(line, RUNINFO_TEXT_SIZE + 128, "(%llu)%s: %s :%s",
+                         static_cast<unsigned long long>(rec.qwSequence), timeText, rec.szText, "\r\n");
+        ACE_DEBUG((LM_INFO, ACE_TEXT("%s"), line));
+    }
+    if (g_fileOutput && st->log)
+        st->log->Write(rec);
+}
+
 ACE_THR_FUNC_RETURN WriterThread(void* arg)
 {
     RunInfoState* st = static_cast<RunInfoState*>(arg);
     ACE_Time_Value oneSecond(1, 0);
-    st->stopEvent.wait(&oneSecond, 0);
+    st->wakeEvent.wait(&oneSecond, 0);   // a batch waiting ends the first second early too
     ACE_Time_Value start = ACE_OS::gettimeofday();
     RUNINFO_RECORD* rec = new RUNINFO_RECORD;
     char timeText[64];
     char* line = new char[RUNINFO_TEXT_SIZE + 128];
     while (!st->stop)
     {
-        for (int i = 0; i < kBatch && !st->stop; ++i)
+        // Batches of 50 until the queue is empty: a link busier than 50 lines
+        // a second keeps every line instead of filling the queue.
+        bool more = true;
+        while (more && !st->stop)
         {
-            if (!st->list->DequeueHead(*rec))
-                break;
-            if (g_consoleEcho)
+            int i = 0;
+            for (; i < kBatch && !st->stop; ++i)
             {
-                LOG_FormatRunInfoTime(rec->qwTimeMs, timeText, sizeof timeText);
-                ACE_OS::snprintf(line, RUNINFO_TEXT_SIZE + 128, "(%llu)%s: %s :%s",
-                                 static_cast<unsigned long long>(rec->qwSequence), timeText, rec->szText, "\r\n");
-                ACE_DEBUG((LM_INFO, ACE_TEXT("%s"), line));
+                if (!st->list->DequeueHead(*rec))
+                    break;
+                WriteRecord(st, *rec, line, timeText, sizeof timeText);
             }
-            if (g_fileOutput && st->log)
-                st->log->Write(*rec);
+            more = i == kBatch;
         }
-        // Sleep to the next whole second counted from the start time.
+        // Records that had to be dropped all the same (the disk could not
+        // keep up) are counted in the log itself.
+        if (uint64_t dropped = st->list->TakeDropped())
+        {
+            ACE_OS::memset(rec, 0, sizeof *rec);
+            rec->qwTimeMs = NowMs();
+            ACE_OS::snprintf(rec->szText, RUNINFO_TEXT_SIZE, "run-info queue full: %llu records dropped",
+                             static_cast<unsigned long long>(dropped));
+            rec->nTextLength = static_cast<int32_t>(ACE_OS::strlen(rec->szText));
+            ACE_OS::snprintf(rec->szProcess, sizeof rec->szProcess, "%s", st->name);
+            WriteRecord(st, *rec, line, timeText, sizeof timeText);
+        }
+        // Sleep to the next whole second counted from the start time, or
+        // until the queue has a batch waiting.
         ACE_Time_Value now = ACE_OS::gettimeofday();
         ACE_Time_Value elapsed = now - start;
         ACE_Time_Value next = start + ACE_Time_Value(elapsed.sec() + 1, 0);
         ACE_Time_Value wait = next - now;
-        st->stopEvent.wait(&wait, 0);
+        st->wakeEvent.wait(&wait, 0);
     }
     delete[] line;
     delete rec;
@@ -272,6 +325,7 @@ void StartLocked(RunInfoState* st)
     }
     st->stop = false;
     st->stopEvent.reset();
+    st->list->SetWakeEvent(&st->wakeEvent);
     if (ACE_Thread::spawn(WriterThread, st, THR_NEW_LWP | THR_JOINABLE, &st->threadId, &st->hThread) == 0)
         st->hasThread = true;
     else
@@ -368,6 +422,7 @@ void LOG_UnInit()
         return;
     st->stop = true;
     st->stopEvent.signal();
+    st->wakeEvent.signal();
     if (st->hasThread)
     {
         ACE_Thread::join(st->hThread);

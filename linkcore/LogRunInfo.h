@@ -16,6 +16,10 @@
 #define RUNINFO_TEXT_SIZE   2048
 #define RUNINFO_HIGH_WATER  262144
 #define RUNINFO_LOW_WATER   16384
+// Queued records that wake the writer before its next whole second.
+#define RUNINFO_WAKE_COUNT  50
+
+class ACE_Event_Base;
 
 // One queued run-info record: fixed 2136-byte block.
 struct RUNINFO_RECORD
@@ -44,9 +48,15 @@ public:
     CLogRunInfoList();
     ~CLogRunInfoList();
 
-    // Fills the next sequence number and appends. When the queue is full: one
-    // diagnostic line, the oldest half (count / 2) is discarded first.
+    // Fills the next sequence number and appends. When the queue is full the
+    // oldest half (count / 2) is discarded first and counted; the diagnostic
+    // line is written for the first overflow after the last TakeDropped only.
+    // With a wake event set, it is signalled once RUNINFO_WAKE_COUNT records
+    // wait.
     bool EnqueueTail(RUNINFO_RECORD& record);
+    // Records discarded since the last call (and re-arms the diagnostic line).
+    uint64_t TakeDropped();
+    void SetWakeEvent(ACE_Event_Base* wake);
     // Takes the oldest record; false when the queue is empty (never waits).
     bool DequeueHead(RUNINFO_RECORD& record);
     int  MessageCount();
@@ -56,6 +66,9 @@ public:
 private:
     ACE_Message_Queue<ACE_MT_SYNCH> m_queue;
     ACE_Thread_Mutex                m_lock;   // sequence number + append
+    uint64_t                        m_nDropped = 0;
+    bool                            m_bOverflowReported = false;
+    ACE_Event_Base*                 m_pWake = nullptr;
 };
 
 // The file writer: "<stem>_0.txt" / "<stem>_1.txt", rotation at the size

@@ -7,6 +7,7 @@
 #include "LinkTestUtil.h"
 #include "UiTestUtil.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <algorithm>
 #include <QPushButton>
@@ -106,6 +107,29 @@ TEST_F(ComSetDialog, OkWritesTheKeysInOrderAndReloads)
     EXPECT_EQ(s.Parity, L"1,ODD,\u5947");
     EXPECT_EQ(s.CmdBay, L"fast");
     EXPECT_EQ(s.ReplyTimeout(), 500);
+}
+
+TEST_F(ComSetDialog, FastLinkBoxIsStoredAndShownAgain)
+{
+    const std::string dir = NewFolder("fastlink");
+    ConnectionSettings s(W(dir));
+    s.Load();
+    auto setBox = [&](bool on) {
+        bool shown = !on;
+        uitest::WhenModalOpens<CDialogComSet>([&](CDialogComSet* dlg) {
+            shown = dlg->fastLinkBox()->isChecked();
+            dlg->fastLinkBox()->setChecked(on);
+            FindCtrlAs<QPushButton>(dlg, CDialogComSet::IDOK_)->click();
+        });
+        EditSerialSettings(s, nullptr, nullptr);
+        return shown;
+    };
+    EXPECT_FALSE(setBox(true));   // opened clear: no key yet
+    EXPECT_NE(ReadFile(dir + "config.ini").find("FastLink=1"), std::string::npos);
+    EXPECT_TRUE(s.FastLinkOn());
+    EXPECT_TRUE(setBox(false));   // reopened checked, from the file
+    EXPECT_NE(ReadFile(dir + "config.ini").find("FastLink=0"), std::string::npos);
+    EXPECT_FALSE(s.FastLinkOn());
 }
 
 TEST_F(ComSetDialog, SevenDataBitsAreKept)

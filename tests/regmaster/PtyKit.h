@@ -297,11 +297,17 @@ private:
     int wake_[2] = {-1, -1};
 };
 
+// The link tests run twice: with the receive thread polling the port (the
+// default) and with it waiting for the port to become readable.
+#ifndef PTYKIT_FAST_RECV
+#define PTYKIT_FAST_RECV 0
+#endif
+
 // Opens a protocol link on COM<port>, mapped to devicePath through
 // TORVANE_COM<port>, at 9600 baud, 8 data bits, even parity (the drive's
 // line settings).
 inline bool OpenLink(CProtocolTemplate& link, int port, const std::string& devicePath, const char* protocol,
-                     int baud = 9600)
+                     int baud = 9600, int fastRecv = PTYKIT_FAST_RECV)
 {
     std::string var = "TORVANE_COM" + std::to_string(port);
     ::setenv(var.c_str(), devicePath.c_str(), 1);
@@ -311,6 +317,7 @@ inline bool OpenLink(CProtocolTemplate& link, int port, const std::string& devic
     settings.m_cfg.wParity = 2;
     settings.m_cfg.byDataBits = 8;
     settings.m_cfg.byStopBits = 1;
+    settings.m_cfg.byFastRecv = static_cast<uint8_t>(fastRecv);
     bool ok = link.Init(1, &settings, protocol);
     // The run-info lines go to ./log only, not to the console.
     LOG_SetOutput(false, true);

@@ -51,7 +51,7 @@ LanguageTables::LanguageTables(std::wstring programFolder) : programFolder_(std:
 
 std::wstring LanguageTables::SettingFile() const
 {
-    return JoinPath(programFolder_, L"Language/setting.ini");
+    return JoinPath(WritableFolder(programFolder_), L"Language/setting.ini");
 }
 
 std::wstring LanguageTables::LanguageFile(const std::wstring& language) const

@@ -246,7 +246,7 @@ std::wstring ParamLoadFailedMessage(const std::wstring& path)
 
 std::wstring SettingFilePath(const std::wstring& programFolder)
 {
-    return JoinPath(programFolder, L"Language/setting.ini");
+    return JoinPath(WritableFolder(programFolder), L"Language/setting.ini");
 }
 
 std::wstring ConfiguredDeviceType(const std::wstring& programFolder)

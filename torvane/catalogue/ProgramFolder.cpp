@@ -1,5 +1,6 @@
 #include "ProgramFolder.h"
 
+#include "UserFolder.h"
 #include "WideText.h"
 
 #include <climits>
@@ -31,6 +32,11 @@ std::wstring ProgramFolder()
     const size_t slash = path.rfind(L'/');
     if (slash == std::wstring::npos) return std::wstring();
     return path.substr(0, slash + 1);
+}
+
+std::wstring WritableFolder(const std::wstring& programFolder)
+{
+    return wtext::FromUtf8(LinkCoreWritableFolder(wtext::ToUtf8(programFolder)));
 }
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)

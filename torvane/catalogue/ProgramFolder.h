@@ -13,6 +13,13 @@ std::wstring ProgramFilePath();
 // directory.
 std::wstring ProgramFolder();
 
+// The folder of the files the program writes for `programFolder` (config.ini,
+// ports.ini, "Language/setting.ini", "ParaValue/", "history/", "Program/",
+// the layout file): programFolder itself when the user may write to it,
+// else the user's data folder (~/.local/share/Torvane/ by default). Every
+// writable path is formed from it; read-only data stay in programFolder.
+std::wstring WritableFolder(const std::wstring& programFolder);
+
 // Appends a sub-folder or file name to a folder, inserting "/" when the folder
 // does not already end in a separator ("/" or "\"). An empty folder gives the
 // name alone.

@@ -15,4 +15,4 @@ target_include_directories(TorvaneCatalogue PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_compile_features(TorvaneCatalogue PUBLIC cxx_std_17)
 # The workbook layer comes from workbook.cmake in this folder, which may be
 # read after this file: the name is resolved when the build is generated.
-target_link_libraries(TorvaneCatalogue PUBLIC TorvaneWorkbook)
+target_link_libraries(TorvaneCatalogue PUBLIC TorvaneWorkbook LinkCore)

@@ -12,6 +12,7 @@ const wchar_t* const ConnectionSettings::kDefaultDataBit = L"8";
 const wchar_t* const ConnectionSettings::kDefaultParity = L"2,EVEN,\u5076";
 const wchar_t* const ConnectionSettings::kDefaultOutTime = L"1000";
 const wchar_t* const ConnectionSettings::kDefaultCmdBay = L"200";
+const wchar_t* const ConnectionSettings::kFastLink = L"FastLink";
 const wchar_t* const ConnectionSettings::kSection = L"COM";
 const wchar_t* const ConnectionSettings::kFileName = L"config.ini";
 
@@ -52,6 +53,7 @@ void ConnectionSettings::Load()
     Parity = get(L"Parity", kDefaultParity);
     OutTime = get(L"OutTime", kDefaultOutTime);
     CmdBay = get(L"CmdBay", kDefaultCmdBay);
+    FastLink = get(kFastLink, L"");
 }
 
 bool ConnectionSettings::Store() const
@@ -65,6 +67,8 @@ bool ConnectionSettings::Store() const
     ok = PrivateProfileWriteString(kSection, L"devAddr", devAddr, path) && ok;
     ok = PrivateProfileWriteString(kSection, L"OutTime", OutTime, path) && ok;
     ok = PrivateProfileWriteString(kSection, L"CmdBay", CmdBay, path) && ok;
+    if (!FastLink.empty())
+        ok = PrivateProfileWriteString(kSection, kFastLink, FastLink, path) && ok;
     return ok;
 }
 
@@ -84,6 +88,8 @@ int ConnectionSettings::DataBits() const { return wtext::ParseInt(DataBit); }
 int ConnectionSettings::ReplyTimeout() const { return wtext::ParseInt(OutTime); }
 int ConnectionSettings::Station() const { return wtext::ParseInt(devAddr); }
 
+bool ConnectionSettings::FastLinkOn() const { return wtext::ParseInt(FastLink) == 1; }
+
 int ConnectionSettings::ParityNumber() const
 {
     return wtext::ParseInt(Parity.substr(0, 1));
@@ -95,6 +101,7 @@ void ConnectionSettings::FillRegisterLink(ComCfgStruct& cfg) const
     cfg.nBaudRate = BaudRate();
     cfg.byDataBits = static_cast<uint8_t>(DataBits());
     cfg.wParity = static_cast<uint16_t>(ParityNumber());
+    cfg.byFastRecv = FastLinkOn() ? 1 : 0;
 }
 
 void ConnectionSettings::FillBootLink(ComCfgStruct& cfg) const
@@ -103,6 +110,7 @@ void ConnectionSettings::FillBootLink(ComCfgStruct& cfg) const
     cfg.nBaudRate = wtext::ParseInt(bootBaud);
     cfg.byDataBits = 8;
     cfg.wParity = 2;
+    cfg.byFastRecv = 0;
 }
 
 LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConnected, bool bootConnected)

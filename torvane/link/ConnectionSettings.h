@@ -21,6 +21,7 @@ public:
     static const wchar_t* const kDefaultParity;    // "2,EVEN,偶"
     static const wchar_t* const kDefaultOutTime;   // "1000"
     static const wchar_t* const kDefaultCmdBay;    // "200"
+    static const wchar_t* const kFastLink;         // "FastLink": "1" turns it on
     static const wchar_t* const kSection;          // "COM"
     static const wchar_t* const kFileName;         // "config.ini"
 
@@ -31,7 +32,9 @@ public:
     // keeps in the same section ("Download", ...) are not touched.
     void Load();
     // Writes the seven keys in the order COMID, bautRate, DataBit, Parity,
-    // devAddr, OutTime, CmdBay. False when the file could not be written.
+    // devAddr, OutTime, CmdBay, then "FastLink" when it has a value (a file
+    // that never had the key keeps none). False when the file could not be
+    // written.
     bool Store() const;
 
     // The COMID as the file holds it now (default "-1").
@@ -50,6 +53,10 @@ public:
     int ParityNumber() const;     // the first character of Parity
     int ReplyTimeout() const;     // OutTime
     int Station() const;          // devAddr, untruncated
+    // The register link's receive thread waits for the port to become
+    // readable instead of sleeping between reads ("FastLink" = 1). The boot
+    // link never does: its replies are gathered lines of text.
+    bool FastLinkOn() const;
 
     // Register link settings: port, baud rate, data bits and parity from the
     // settings; everything else the channel's default record.
@@ -64,6 +71,7 @@ public:
     std::wstring Parity;
     std::wstring OutTime;
     std::wstring CmdBay;
+    std::wstring FastLink;   // empty: the key is absent (off)
     std::wstring bootBaud;   // not stored: the rate the boot link was opened with
 
 private:

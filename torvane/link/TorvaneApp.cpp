@@ -66,7 +66,8 @@ CTorvaneApp::CTorvaneApp(std::wstring programFolder, LanguageTables* language)
     : folder_(programFolder.empty() ? ProgramFolder() : std::move(programFolder)),
       language_(language ? language : &TheLanguageTables()),
       prompts_(new Prompts(*this)),
-      link_(folder_, prompts_.get()),
+      dataFolder_(WritableFolder(folder_)),
+      link_(dataFolder_, prompts_.get()),
       factory_(&CreateLinkMainWindow)
 {
     g_app = this;

@@ -73,6 +73,10 @@ public:
     DeviceConnection& Connection() { return link_; }
     LanguageTables& Language() const { return *language_; }
     const std::wstring& ProgramDir() const { return folder_; }
+    // Where config.ini, the value files, histories and the extracted package
+    // go: the program folder, or the user's data folder when the program
+    // folder cannot be written (an installed program).
+    const std::wstring& DataDir() const { return dataFolder_; }
 
     // Connection procedures (GUI thread, or the download worker).
     bool ConnectNormal() { return link_.ConnectNormal(); }
@@ -108,6 +112,7 @@ private:
     class Prompts;
     void ShowMessageBox(const QString& text);
     std::wstring folder_;
+    std::wstring dataFolder_;
     LanguageTables* language_;
     std::unique_ptr<Prompts> prompts_;
     DeviceConnection link_;

@@ -210,7 +210,7 @@ void CDialogParam::EditValue(int row)
 
 QString CDialogParam::ValueFolder() const
 {
-    const std::wstring folder = TheApp() ? TheApp()->ProgramDir() : ProgramFolder();
+    const std::wstring folder = TheApp() ? TheApp()->DataDir() : WritableFolder(ProgramFolder());
     return Q(JoinPath(folder, valuefile::Folder()));
 }
 

@@ -6,6 +6,7 @@
 #include "LanguageTables.h"
 #include "PrivateProfile.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -39,6 +40,11 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     row(IDC_STATION, IDC_STATION_LABEL, L"\u7ad9\u7f16\u53f7");
     row(IDC_TIMEOUT, IDC_TIMEOUT_LABEL, L"\u8d85\u65f6\u65f6\u95f4");
     row(IDC_CMDGAP, IDC_CMDGAP_LABEL, L"\u547d\u4ee4\u95f4\u9694");
+    // Replies are taken as soon as they arrive instead of at the next 20 ms
+    // poll of the port (register link only).
+    auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u5bc4\u5b58\u5668\u94fe\u8def"), this);
+    SetCtrlId(fast, IDC_FASTLINK);
+    form->addRow(fast);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QString::fromWCharArray(L"\u786e\u5b9a"), QDialogButtonBox::AcceptRole);
@@ -54,6 +60,11 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
 QComboBox* CDialogComSet::combo(int id) const
 {
     return FindCtrlAs<QComboBox>(this, id);
+}
+
+QCheckBox* CDialogComSet::fastLinkBox() const
+{
+    return FindCtrlAs<QCheckBox>(this, IDC_FASTLINK);
 }
 
 void CDialogComSet::showEvent(QShowEvent* event)
@@ -103,6 +114,7 @@ void CDialogComSet::OnInitDialog()
     combo(IDC_STATION)->setEditText(station);
     combo(IDC_TIMEOUT)->setEditText(timeOut);
     combo(IDC_CMDGAP)->setEditText(cmdGap);
+    fastLinkBox()->setChecked(fastLink);
 }
 
 void CDialogComSet::accept()
@@ -114,6 +126,7 @@ void CDialogComSet::accept()
     station = combo(IDC_STATION)->currentText();
     timeOut = combo(IDC_TIMEOUT)->currentText();
     cmdGap = combo(IDC_CMDGAP)->currentText();
+    fastLink = fastLinkBox()->isChecked();
     QDialog::accept();
 }
 
@@ -135,6 +148,7 @@ void LoadDialogFromSettings(CDialogComSet& dlg, const ConnectionSettings& s)
     dlg.parity = QString::fromStdWString(s.Parity);
     dlg.timeOut = QString::fromStdWString(s.OutTime);
     dlg.cmdGap = QString::fromStdWString(s.CmdBay);
+    dlg.fastLink = s.FastLinkOn();
 }
 
 bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& settings)
@@ -154,6 +168,9 @@ bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& se
         put(L"CmdBay", dlg.cmdGap);
         const bool known = dlg.dataBits == QLatin1String("8") || dlg.dataBits == QLatin1String("7");
         put(L"DataBit", known ? dlg.dataBits : QStringLiteral("8"));
+        // A file that never had the key keeps none while the box stays clear.
+        if (dlg.fastLink || !settings.FastLink.empty())
+            put(ConnectionSettings::kFastLink, dlg.fastLink ? QStringLiteral("1") : QStringLiteral("0"));
     }
     settings.Load();
     return written;

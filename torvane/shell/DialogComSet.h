@@ -1,6 +1,6 @@
 // The serial settings dialog: port, baud rate, station, data bits, parity,
 // reply time-out and command gap, each an editable drop-down list (a list
-// entry or any typed text). OK writes the settings to "config.ini"; OK and
+// entry or any typed text), and the fast register link check box. OK writes the settings to "config.ini"; OK and
 // Cancel both reload the application's settings from the file.
 #pragma once
 
@@ -10,6 +10,7 @@
 
 class ConnectionSettings;
 class LanguageTables;
+class QCheckBox;
 class QComboBox;
 
 class CDialogComSet : public QDialog {
@@ -31,6 +32,7 @@ public:
         IDC_STATION_LABEL = 2014,
         IDC_TIMEOUT_LABEL = 2015,
         IDC_CMDGAP_LABEL = 2016,
+        IDC_FASTLINK = 2017,
         IDOK_ = 1,
         IDCANCEL_ = 2,
     };
@@ -47,6 +49,7 @@ public:
     QString station = QStringLiteral("1");
     QString timeOut = QStringLiteral("1000");
     QString cmdGap = QStringLiteral("200");
+    bool fastLink = false;
 
     // Fills the lists (the port list by probing COM1 to COM16), applies the
     // language texts and shows the members. Runs when the dialog is first
@@ -54,6 +57,7 @@ public:
     void OnInitDialog();
 
     QComboBox* combo(int id) const;
+    QCheckBox* fastLinkBox() const;
     // "COM%d" of every port that could be opened when the dialog opened.
     QStringList ProbedPorts() const { return probedPorts_; }
 
@@ -75,7 +79,8 @@ private:
 // Copies the settings into the dialog's members.
 void LoadDialogFromSettings(CDialogComSet& dlg, const ConnectionSettings& settings);
 // OK: writes section "COM" of the settings' config.ini in the order COMID,
-// bautRate, Parity, devAddr, OutTime, CmdBay, DataBit. Then, OK or not,
+// bautRate, Parity, devAddr, OutTime, CmdBay, DataBit, and FastLink when the
+// box is checked or the file has the key already. Then, OK or not,
 // reloads the settings from the file. False when a write failed.
 bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& settings);
 // The whole command: dialog filled from the settings, run modally, stored.

@@ -90,7 +90,7 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     : app_(app),
       table_(options.table ? options.table : &TheParamTable()),
       views_(options.views ? options.views : &TheViewFactory()),
-      layoutPath_(options.layoutPath.isEmpty() ? LayoutFilePathFor(ToQ(ProgramFilePath())) : options.layoutPath),
+      layoutPath_(options.layoutPath.isEmpty() ? ProgramLayoutFilePath(ToQ(ProgramFilePath())) : options.layoutPath),
       profilePath_(options.profilePath.empty() ? UserProfilePath() : options.profilePath)
 {
     setObjectName(QStringLiteral("MainFrame"));

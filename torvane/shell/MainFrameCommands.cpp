@@ -1,5 +1,7 @@
 #include "MainFrameCommands.h"
 
+#include "ProgramFolder.h"
+
 #include <QFileInfo>
 
 const char* const kStandardToolBar = "Standard";
@@ -51,6 +53,15 @@ QString LayoutFilePathFor(const QString& programPath)
     // A leading dot names a hidden file, not an extension.
     if (dot <= 0) return programPath + QStringLiteral(".xml");
     return programPath.left(programPath.size() - (name.size() - dot)) + QStringLiteral(".xml");
+}
+
+QString ProgramLayoutFilePath(const QString& programPath)
+{
+    const QString beside = LayoutFilePathFor(programPath);
+    if (beside.isEmpty()) return beside;
+    const QFileInfo info(beside);
+    const std::wstring folder = WritableFolder(info.absolutePath().toStdWString() + L"/");
+    return QString::fromStdWString(JoinPath(folder, info.fileName().toStdWString()));
 }
 
 QString OpenDataFilter()

@@ -51,6 +51,10 @@ bool CommandEnabled(int id, bool normalConnected, bool bootConnected);
 // by ".xml"; a program without an extension gets ".xml" appended. Empty for
 // an empty program path.
 QString LayoutFilePathFor(const QString& programPath);
+// The layout file the running program uses: LayoutFilePathFor beside the
+// program, or with the same name in the user's data folder when the program
+// folder cannot be written.
+QString ProgramLayoutFilePath(const QString& programPath);
 
 // The file dialog filter of "Open Data(&O)".
 QString OpenDataFilter();
