@@ -232,8 +232,9 @@ TEST_F(ViewFixture, ChartOptions) {
 }
 
 TEST_F(ViewFixture, CsvExportIsReadBackByPython) {
-    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRecording(dir))));
     const std::string csv = dir.file("export.csv");
+    EXPECT_FALSE(view->ExportCsv(QString::fromStdString(csv))) << "nothing loaded yet";
+    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRecording(dir))));
     ASSERT_TRUE(view->ExportCsv(QString::fromStdString(csv)));
     const std::string script = dir.file("read.py");
     {

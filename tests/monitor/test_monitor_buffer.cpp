@@ -402,10 +402,12 @@ TEST(MonitorBuffer, AppendsRacingWithReadersAndSavesLoseNothing) {
     std::atomic<uint32_t> refused{0};
     std::atomic<uint32_t> loops{0};
 
+    std::atomic<uint32_t> appended{0};
     std::thread sampler([&] {
         for (uint32_t k = 1; k <= kTotal; ++k) {
             clock.now += 1000;
             if (!store.Append(k, Numbered(k))) ++refused;
+            appended = k;
             if (k % 250 == 0) {
                 // Let the reader side run a round between bursts, so the
                 // appends really interleave with its reads and saves.
@@ -417,6 +419,14 @@ TEST(MonitorBuffer, AppendsRacingWithReadersAndSavesLoseNothing) {
         done = true;
     });
 
+    // A failed assertion leaves the loop early: the sampler still ends.
+    struct Joiner {
+        std::thread* t;
+        ~Joiner() {
+            if (t && t->joinable()) t->join();
+        }
+        void release() { t = nullptr; }
+    } joiner{&sampler};
     uint64_t lastDrawn = 0;
     uint32_t draws = 0, redraws = 0, saves = 0, nextSave = 0;
     std::vector<MonitorSample> held;
@@ -456,7 +466,14 @@ TEST(MonitorBuffer, AppendsRacingWithReadersAndSavesLoseNothing) {
             ++saves;
         }
         ++loops;
+        // One round per new sample at most: the reader side must not keep
+        // the store busy the way no view ever does.
+        const uint32_t seen = appended.load();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done.load() && appended.load() == seen && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
     }
+    joiner.release();
     sampler.join();
     ASSERT_TRUE(store.WaitAutoSaves(120000));
     EXPECT_EQ(refused.load(), 0u);

@@ -408,6 +408,9 @@ void CDialogHisLine::OnChartHover(const CChartHoverNotice& notice)
 
 bool CDialogHisLine::ExportCsv(const QString& path)
 {
+    // Before a load the store may still hold a live recording that this
+    // view does not show: nothing to export then.
+    if (lastLoad_.rows == 0) return false;
     std::vector<history::CsvColumn> columns;
     for (int j = 0; j < kMonitorSlots; ++j) {
         const history::SlotInfo& info = lastLoad_.slotInfo[static_cast<size_t>(j)];

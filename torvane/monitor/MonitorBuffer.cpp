@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr auto kLockWait = std::chrono::seconds(1);
+constexpr auto kLockWait = std::chrono::milliseconds(1000);
 
 uint64_t SystemNowMs()
 {
@@ -36,6 +36,30 @@ float PercentOf(float value, float scale)
 }
 
 }  // namespace
+
+void CStoreLock::lock()
+{
+    std::unique_lock<std::mutex> g(m_);
+    cv_.wait(g, [this] { return !held_; });
+    held_ = true;
+}
+
+void CStoreLock::unlock()
+{
+    {
+        std::lock_guard<std::mutex> g(m_);
+        held_ = false;
+    }
+    cv_.notify_one();
+}
+
+bool CStoreLock::try_lock_for(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> g(m_);
+    if (!cv_.wait_for(g, wait, [this] { return !held_; })) return false;
+    held_ = true;
+    return true;
+}
 
 float InitialScale(int32_t exponent)
 {
@@ -66,14 +90,14 @@ uint64_t CMonitorBuffer::Now() const
 
 void CMonitorBuffer::SetClock(Clock clock)
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     clock_ = std::move(clock);
 }
 
 void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const std::wstring& model,
                            const std::wstring& intervalName, const MonitorSignals& signalSet)
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     std::fill(samples_.get(), samples_.get() + kMonitorRingSize, MonitorSample());
     start_ = write_ = count_ = display_ = sinceSave_ = 0;
     continuous_ = continuous;
@@ -99,7 +123,7 @@ void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const st
 
 bool CMonitorBuffer::Append(uint64_t timeMs, const MonitorSample& sample)
 {
-    std::unique_lock<std::timed_mutex> g(lock_, std::defer_lock);
+    std::unique_lock<CStoreLock> g(lock_, std::defer_lock);
     if (!g.try_lock_for(kLockWait)) {
         ++refusedBusy_;
         return false;
@@ -159,7 +183,7 @@ void CMonitorBuffer::RescaleLocked(const MonitorSample& added)
 
 bool CMonitorBuffer::ReadNextForDisplay(MonitorSample& out)
 {
-    std::unique_lock<std::timed_mutex> g(lock_, std::defer_lock);
+    std::unique_lock<CStoreLock> g(lock_, std::defer_lock);
     if (!g.try_lock_for(kLockWait)) return false;
     if (display_ == write_) return false;
     out = samples_[display_];
@@ -168,19 +192,19 @@ bool CMonitorBuffer::ReadNextForDisplay(MonitorSample& out)
 
 void CMonitorBuffer::AdvanceDisplay()
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     if (display_ != write_) display_ = (display_ + 1) % kMonitorRingSize;
 }
 
 bool CMonitorBuffer::rescaled() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return rescaled_;
 }
 
 bool CMonitorBuffer::TakeRescaled()
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     const bool was = rescaled_;
     rescaled_ = false;
     return was;
@@ -188,7 +212,7 @@ bool CMonitorBuffer::TakeRescaled()
 
 void CMonitorBuffer::ClearRescaled()
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     rescaled_ = false;
 }
 
@@ -208,7 +232,7 @@ void CMonitorBuffer::CopyRangeLocked(uint32_t first, uint32_t n, HistoryRecordin
 HistoryRecording CMonitorBuffer::CopyRange(uint32_t first, uint32_t n) const
 {
     HistoryRecording rec;
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     CopyRangeLocked(first, std::min(n, kMonitorRingSize), rec);
     return rec;
 }
@@ -217,7 +241,7 @@ bool CMonitorBuffer::SaveRange(uint32_t first, uint32_t n, const std::wstring& p
 {
     HistoryRecording rec;
     {
-        std::lock_guard<std::timed_mutex> g(lock_);
+        std::lock_guard<CStoreLock> g(lock_);
         const uint32_t offset = (first % kMonitorRingSize + kMonitorRingSize - start_) % kMonitorRingSize;
         if (n == 0 || offset + static_cast<uint64_t>(n) > count_) {
             if (error) *error = n == 0 ? "no samples to save" : "the range is not held by the store";
@@ -230,37 +254,37 @@ bool CMonitorBuffer::SaveRange(uint32_t first, uint32_t n, const std::wstring& p
 
 uint32_t CMonitorBuffer::start() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return start_;
 }
 
 uint32_t CMonitorBuffer::write() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return write_;
 }
 
 uint32_t CMonitorBuffer::count() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return count_;
 }
 
 uint32_t CMonitorBuffer::display() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return display_;
 }
 
 uint32_t CMonitorBuffer::sinceSave() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return sinceSave_;
 }
 
 MonitorBufferState CMonitorBuffer::State() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     MonitorBufferState s;
     s.start = start_;
     s.write = write_;
@@ -280,14 +304,14 @@ MonitorBufferState CMonitorBuffer::State() const
 
 MonitorSignals CMonitorBuffer::Signals() const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return signals_;
 }
 
 MonitorSignal CMonitorBuffer::Signal(int slot) const
 {
     if (slot < 0 || slot >= kMonitorSlots) return MonitorSignal();
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     return signals_[static_cast<size_t>(slot)];
 }
 
@@ -300,7 +324,7 @@ std::vector<MonitorSample> CMonitorBuffer::HeldSamples() const
 
 void CMonitorBuffer::CopyHeld(std::vector<MonitorSample>& out) const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     out.resize(count_);
     const uint32_t head = std::min(count_, kMonitorRingSize - start_);
     std::copy(samples_.get() + start_, samples_.get() + start_ + head, out.begin());
@@ -310,7 +334,7 @@ void CMonitorBuffer::CopyHeld(std::vector<MonitorSample>& out) const
 bool CMonitorBuffer::ReadAt(uint32_t position, MonitorSample& out) const
 {
     position %= kMonitorRingSize;
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     if ((position + kMonitorRingSize - start_) % kMonitorRingSize >= count_) return false;
     out = samples_[position];
     return true;
@@ -318,7 +342,7 @@ bool CMonitorBuffer::ReadAt(uint32_t position, MonitorSample& out) const
 
 bool CMonitorBuffer::ReadAged(uint32_t index, MonitorSample& out) const
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     if (index >= count_) return false;
     out = samples_[(start_ + index) % kMonitorRingSize];
     return true;
@@ -326,7 +350,7 @@ bool CMonitorBuffer::ReadAged(uint32_t index, MonitorSample& out) const
 
 void CMonitorBuffer::SetIntervalName(const std::wstring& intervalName)
 {
-    std::lock_guard<std::timed_mutex> g(lock_);
+    std::lock_guard<CStoreLock> g(lock_);
     intervalName_ = intervalName;
 }
 

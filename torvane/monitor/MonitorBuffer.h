@@ -25,6 +25,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -98,6 +99,21 @@ struct MonitorBufferState {
     std::wstring intervalName;
     uint64_t refusedFull = 0;  // appends refused because a non-continuous store was full
     uint64_t refusedBusy = 0;  // appends refused because the lock was not had within 1 s
+};
+
+// The store's lock: a gate that is open when created, taken by one thread at
+// a time, with a bounded wait. Built on a mutex and a condition variable
+// (steady clock), which every thread checker of the platform understands.
+class CStoreLock {
+public:
+    void lock();
+    void unlock();
+    bool try_lock_for(std::chrono::milliseconds wait);
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false;
 };
 
 class CMonitorBuffer {
@@ -215,7 +231,7 @@ private:
     uint64_t lastAppend_ = 0;
     uint64_t refusedFull_ = 0;
     std::atomic<uint64_t> refusedBusy_{0};  // counted without the lock it could not get
-    mutable std::timed_mutex lock_;
+    mutable CStoreLock lock_;
 
     Clock clock_;  // guarded by lock_
 
