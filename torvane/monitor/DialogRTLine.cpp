@@ -106,7 +106,8 @@ CDialogRTLine::CDialogRTLine(QWidget* parent) : CDataDlg(parent), port_(*this)
     statusTimer_ = new QTimer(this);
     statusTimer_->setInterval(kStatusPeriodMs);
     connect(statusTimer_, &QTimer::timeout, this, &CDialogRTLine::OnStatusTick);
-    if (TheApp()) historyFolder_ = Q(TheApp()->ProgramDir()) + Q(history::Folder());
+    // Recordings are the user's: they go to the writable data folder.
+    if (TheApp()) historyFolder_ = Q(TheApp()->DataDir()) + Q(history::Folder());
     EnableLogButtons(false);
     save_->setEnabled(false);
     UpdateButtons(NormalConnected());
