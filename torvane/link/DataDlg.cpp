@@ -10,8 +10,15 @@
 
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QPointer>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace {
 // The batch a worker thread belongs to: its progress posts go to that
@@ -212,6 +219,32 @@ void CDataDlg::PostMessage(const QString& text)
     PostToGui([text] {
         if (TheApp()) TheApp()->ShowMessage(text);
     });
+}
+
+bool CDataDlg::RunOnGuiAndWait(std::function<void(CDataDlg* view)> fn)
+{
+    struct Wait {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    QPointer<CDataDlg> self(this);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, fn = std::move(fn), wait] {
+            if (self && self->IsRunning()) fn(self);
+            std::lock_guard<std::mutex> lock(wait->mu);
+            wait->done = true;
+            wait->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(wait->mu);
+    while (!wait->done) {
+        if (!IsRunning()) return false;
+        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return true;
 }
 
 bool CDataDlg::ReadRecord(ParamRecord& record, uint8_t* err)

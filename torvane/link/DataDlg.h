@@ -100,6 +100,13 @@ public:
     void PostProgressClose();
     // A message box on the GUI thread, shown after the worker has moved on.
     void PostMessage(const QString& text);
+    // Runs fn on the GUI thread and waits until it has returned (a message
+    // box the worker must not go on past). fn is posted to the application,
+    // not to the view, because it may run a modal loop during which the view
+    // is destroyed; it gets the view, and is skipped when the view is gone or
+    // `running` is cleared by then. False, without waiting any longer, when
+    // `running` is cleared first: the GUI thread may be joining this worker.
+    bool RunOnGuiAndWait(std::function<void(CDataDlg* view)> fn);
 
     // Register access (worker threads) with the station of the connection
     // settings as it was when the worker started.

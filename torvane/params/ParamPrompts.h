@@ -12,11 +12,8 @@
 #include <QPointer>
 #include <QString>
 
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 
+class CDataDlg;
 class CDlgInputPara;
 class CDlgInputParaCB;
 class QWidget;
@@ -71,26 +68,8 @@ void PostViewMessage(View* view, const QString& text)
 template <class View>
 bool WaitViewMessage(View* view, const QString& text)
 {
-    struct Wait {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    QPointer<View> self(view);
-    QMetaObject::invokeMethod(
-        qApp,
-        [self, text, wait] {
-            if (self && self->IsRunning()) self->Prompts().ShowMessage(self, text);
-            std::lock_guard<std::mutex> lock(wait->mu);
-            wait->done = true;
-            wait->cv.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock<std::mutex> lock(wait->mu);
-    while (!wait->done) {
-        if (!view->IsRunning()) return false;
-        wait->cv.wait_for(lock, std::chrono::milliseconds(50));
-    }
-    return true;
+    return view->RunOnGuiAndWait([text](CDataDlg* v) {
+        auto* self = static_cast<View*>(v);
+        self->Prompts().ShowMessage(self, text);
+    });
 }

@@ -44,6 +44,9 @@ std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
 }
 }  // namespace
 #endif
+#ifdef TORVANE_SHELL_HAVE_MONITOR
+#include "DialogRTLine.h"
+#endif
 #ifdef TORVANE_SHELL_HAVE_HISTORY
 #include "DialogHisLine.h"
 #endif
@@ -70,6 +73,10 @@ void RegisterBuiltViews(CViewFactory& factory)
 #endif
 #ifdef TORVANE_SHELL_HAVE_DOWNLOAD
     RegisterShellCommand(CDlgMakeFile::kCommandId, &RunMakeFileDialog);
+#endif
+#ifdef TORVANE_SHELL_HAVE_MONITOR
+    factory.Register(ViewKind::RealTimeMonitor,
+                     [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDialogRTLine(parent); });
 #endif
 #ifdef TORVANE_SHELL_HAVE_HISTORY
     factory.Register(ViewKind::MonitorHistory, [](const ViewChoice&, QWidget* parent) -> CDataDlg* {

@@ -1,0 +1,436 @@
+// The real-time monitor view on the offscreen platform against the drive
+// simulator on a pseudo-terminal: starting and stopping logs, what reaches
+// the sample store, the overrun rule, the drive control panel, the chart
+// after a rescale, the choices kept across views, and closing the view while
+// its sampling thread is busy.
+#include "ChartControl.h"
+#include "DialogRTLine.h"
+#include "DriveControl.h"
+#include "HistoryFile.h"
+#include "MonitorBuffer.h"
+#include "MonitorTestSupport.h"
+#include "ParamsTestSupport.h"
+#include "RegisterAccess.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <memory>
+
+using namespace ptest;
+
+namespace {
+
+// A monitor view as the main window makes it, with the test's answers.
+struct ViewFixture {
+    explicit ViewFixture(SimBench& bench, TestPrompts& prompts, CRegisterPort* port = nullptr)
+    {
+        view = new CDialogRTLine;
+        view->SetPrompts(&prompts);
+        if (port) view->SetRegisterPort(port);
+        view->SetHistoryFolder(QString::fromStdWString(bench.folder()));
+        view->resize(1200, 760);
+        view->show();
+        view->SetTable(&bench.table());
+    }
+    ~ViewFixture() { CDataDlg::Destroy(view.data()); }
+    QPointer<CDialogRTLine> view;
+};
+
+void EnableOnly(CDialogRTLine& v, std::initializer_list<int> which)
+{
+    for (int i = 0; i < monitor::kSlotCount; ++i) v.SlotCheck(i)->setChecked(false);
+    for (int i : which) v.SlotCheck(i)->setChecked(true);
+}
+
+const ParamRecord& SlotRecord(SimBench& bench, CDialogRTLine& v, int slot)
+{
+    return *bench.table().RecordByIndex(v.QuantityMap()[static_cast<size_t>(v.SlotList(slot)->currentIndex())]);
+}
+
+uint16_t SimRegister(SimBench& bench, uint16_t reg)
+{
+    uint16_t v = 0;
+    bench.sim().readRegister(reg, &v);
+    return v;
+}
+
+class RtlineView : public ::testing::Test {
+protected:
+    void SetUp() override { CDialogRTLine::ForgetViewState(); }
+    void TearDown() override { CDialogRTLine::ForgetViewState(); }
+};
+
+}  // namespace
+
+TEST_F(RtlineView, ListsSlotsAndNoSlotMeansNoLog)
+{
+    SimBench bench;
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+
+    // Group 9 only, numbered from 0, in table order.
+    int n = 0;
+    for (const ParamRecord& r : bench.table().params)
+        if (r.groupNumber == 9) {
+            ASSERT_LT(n, v.QuantityCount());
+            EXPECT_EQ(v.QuantityMap()[static_cast<size_t>(n)], r.index);
+            EXPECT_TRUE(v.SlotList(0)->itemText(n).startsWith(QStringLiteral("%1:").arg(n)));
+            ++n;
+        }
+    EXPECT_EQ(n, v.QuantityCount());
+    for (int i = 0; i < monitor::kSlotCount; ++i) {
+        EXPECT_EQ(v.SlotList(i)->currentIndex(), i);
+        EXPECT_EQ(v.SlotCheck(i)->isChecked(), i == 0);
+    }
+    EXPECT_EQ(v.IntervalList()->currentText(), QStringLiteral("1sec"));
+    EXPECT_EQ(v.IntervalList()->count(), 10);
+    EXPECT_TRUE(v.StartButton()->isEnabled());
+    EXPECT_FALSE(v.StopButton()->isEnabled());
+    EXPECT_FALSE(v.SaveButton()->isEnabled());
+    EXPECT_TRUE(v.SendCommandButton()->isEnabled());
+    EXPECT_EQ(v.StatusEdit()->text(), QStringLiteral("-"));
+
+    EnableOnly(v, {});
+    const long before = bench.Requests();
+    EXPECT_FALSE(v.OnStartLog());
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("Please select the physical quantity to monitor.")});
+    EXPECT_FALSE(v.IsLogging());
+    EXPECT_TRUE(v.StartButton()->isEnabled());
+    EXPECT_FALSE(v.StopButton()->isEnabled());
+    EXPECT_EQ(bench.Requests(), before);
+
+    // Without a connection nothing can be started or sent.
+    v.UpdateButtons(false);
+    EXPECT_FALSE(v.StartButton()->isEnabled());
+    EXPECT_FALSE(v.SendCommandButton()->isEnabled());
+    EXPECT_FALSE(v.SetTargetButton()->isEnabled());
+}
+
+TEST_F(RtlineView, OneSecondLogStoresTheDrivesValuesAndSaves)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    uint8_t err = 0;
+    ASSERT_TRUE(drivecontrol::WriteTarget(ModbusPort(), 1, 30.0, &err));
+    ASSERT_TRUE(drivecontrol::WriteRunCommand(ModbusPort(), 1, 0, &err));
+    TestPrompts prompts;
+    mtest::RecordingPort port;
+    ViewFixture f(bench, prompts, &port);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0, 2, 5});
+    ASSERT_TRUE(v.OnStartLog());
+    EXPECT_FALSE(v.StartButton()->isEnabled());
+    EXPECT_TRUE(v.StopButton()->isEnabled());
+    EXPECT_FALSE(v.SaveButton()->isEnabled());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 4; }, 30000));
+    v.OnStopLog();
+    EXPECT_TRUE(v.SaveButton()->isEnabled());
+    EXPECT_TRUE(v.StartButton()->isEnabled());
+    EXPECT_FALSE(v.StopButton()->isEnabled());
+    // Nothing more reaches the store once the log is stopped.
+    const uint32_t held = store.count();
+    ASSERT_TRUE(WaitFor([&] { return v.Workers().Running() == 0; }));
+    EXPECT_EQ(store.count(), held);
+    const std::vector<MonitorSample> samples = store.HeldSamples();
+    const MonitorSignals sigs = store.Signals();
+
+    // One sample per second, each holding what the drive answered.
+    for (uint32_t k = 1; k < held; ++k) {
+        const uint64_t dt = samples[k].timeMs - samples[k - 1].timeMs;
+        EXPECT_GE(dt, 900u);
+        EXPECT_LE(dt, 1600u);
+    }
+    for (int slot : {0, 2, 5}) {
+        const ParamRecord& r = SlotRecord(bench, v, slot);
+        EXPECT_EQ(sigs[slot].address, static_cast<uint32_t>(r.address));
+        EXPECT_EQ(sigs[slot].enabled, 1);
+        const std::vector<uint16_t> words = port.WordsOf(regaccess::RegisterOf(r));
+        ASSERT_GE(words.size(), held);
+        for (uint32_t k = 0; k < held; ++k) {
+            EXPECT_EQ(samples[k].entries[slot].valid, 1);
+            EXPECT_FLOAT_EQ(samples[k].entries[slot].value, static_cast<float>(Engineering(words[k], r)));
+        }
+    }
+    for (int slot : {1, 3, 4, 6, 7, 8, 9}) {
+        EXPECT_EQ(sigs[slot].enabled, 0);
+        EXPECT_EQ(samples[0].entries[slot].valid, 0);
+    }
+    EXPECT_EQ(store.State().intervalName, L"1sec");
+
+    // Save: ".xls" appended, and the file reads back as the recording.
+    prompts.file = QString::fromStdWString(bench.folder()) + QStringLiteral("run1");
+    v.OnSaveData();
+    EXPECT_EQ(prompts.lastFilter, QStringLiteral("VKR His|*.xls"));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages.last(), QStringLiteral("The file is saved successfully."));
+    const history::LoadResult result = history::CHistoryReader(bench.table(), store).Load(bench.folder() + L"run1.xls");
+    EXPECT_TRUE(result.accepted) << result.error;
+    ASSERT_EQ(store.count(), held);
+    EXPECT_EQ(result.intervalText, L"1sec");
+    const std::vector<MonitorSample> back = store.HeldSamples();
+    for (int slot : {0, 2, 5}) {
+        EXPECT_TRUE(result.slotInfo[slot].recorded);
+        for (uint32_t k = 0; k < held; ++k) EXPECT_FLOAT_EQ(back[k].entries[slot].value, samples[k].entries[slot].value);
+    }
+
+    // An empty store cannot be saved.
+    store.Reset(false, bench.folder(), L"TV380", L"1sec", MonitorSignals{});
+    v.OnSaveData();
+    EXPECT_EQ(prompts.messages.last(), QStringLiteral("File saving failed."));
+}
+
+TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
+{
+    // 600 ms reply time-out: a sweep of one slot and the two status reads
+    // takes about 2.4 s, longer than "1sec" and "2sec", shorter than "5sec".
+    SimBench bench(600);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0});
+    bench.sim().setFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(v.OnStartLog());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    std::vector<QString> seen;
+    auto watch = [&] {
+        const QString now = v.IntervalList()->currentText();
+        if (seen.empty() || seen.back() != now) seen.push_back(now);
+    };
+    ASSERT_TRUE(WaitFor([&] { watch(); return v.IntervalIndex() == 3; }, 30000));
+    EXPECT_EQ(store.State().intervalName, L"2sec");
+    ASSERT_TRUE(WaitFor([&] { watch(); return v.IntervalIndex() == 2; }, 30000));
+    EXPECT_EQ(store.State().intervalName, L"5sec");
+    EXPECT_EQ(seen, (std::vector<QString>{QStringLiteral("1sec"), QStringLiteral("2sec"), QStringLiteral("5sec")}));
+    EXPECT_EQ(store.count(), 0u);
+    v.OnStopLog();
+}
+
+TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+
+    // No log: the stop code goes out at once.
+    v.CommandRadio(2)->setChecked(true);
+    v.SendCommandButton()->click();
+    EXPECT_EQ(SimRegister(bench, 9999), 5);
+    EXPECT_EQ(v.CommandIndex(), 2);
+
+    // The target through the number dialog, 590 Hz at most.
+    prompts.numberText = QStringLiteral("590");
+    v.OnSetTarget();
+    EXPECT_EQ(prompts.editorTitle, QStringLiteral("Target Hz"));
+    EXPECT_EQ(SimRegister(bench, 10000), 59000);
+    EXPECT_EQ(v.TargetEdit()->text(), QStringLiteral("590.00"));
+    prompts.numberText = QStringLiteral("591");
+    v.OnSetTarget();
+    EXPECT_FALSE(prompts.refusals.isEmpty());
+    // A refused entry is a cancel: the unchanged target is sent again.
+    bench.sim().writeRegister(10000, 1234);
+    prompts.refusals.clear();
+    {
+        struct CancelPrompts : TestPrompts {
+            bool RunNumberDialog(CDlgInputPara&) override { return false; }
+        } cancel;
+        v.SetPrompts(&cancel);
+        v.OnSetTarget();
+        v.SetPrompts(&prompts);
+    }
+    EXPECT_EQ(SimRegister(bench, 10000), 59000);
+    EXPECT_DOUBLE_EQ(v.TargetHz(), 590.0);
+    prompts.numberText = QStringLiteral("50.07");
+    v.OnSetTarget();
+    EXPECT_EQ(SimRegister(bench, 10000), 5007);
+    EXPECT_TRUE(prompts.messages.isEmpty());
+
+    // During a log the sampling thread writes the command, between its reads.
+    EnableOnly(v, {0});
+    v.IntervalList()->setCurrentIndex(0);  // "20sec": the thread mostly waits
+    ASSERT_TRUE(v.OnStartLog());
+    ASSERT_TRUE(WaitFor([&] { return v.Status().runState.load() == 0; }));
+    v.CommandRadio(0)->setChecked(true);
+    v.SendCommandButton()->click();
+    EXPECT_EQ(v.PendingCommand(), monitor::kRunCommand);
+    ASSERT_TRUE(WaitFor([&] { return SimRegister(bench, 9999) == 1; }, 5000));
+    EXPECT_EQ(v.PendingCommand(), 0);
+    ASSERT_TRUE(WaitFor([&] { return bench.sim().outputHz() > 1.0; }));
+
+    // A write the drive refuses shows its message on the GUI thread while
+    // the sampling thread waits, and sampling goes on afterwards.
+    bench.sim().setFault(drivesim::FaultKind::Exception);
+    v.SendCommandButton()->click();
+    ASSERT_TRUE(WaitFor([&] { return prompts.messages.size() == 1; }, 10000));
+    EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter start and stop control failed."));
+    bench.sim().clearFault(drivesim::FaultKind::Exception);
+    EXPECT_TRUE(v.IsLogging());
+    v.OnStopLog();
+
+    // A failed write without a log.
+    bench.sim().setFault(drivesim::FaultKind::Exception);
+    v.OnSetTarget();
+    EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter target operating frequency setting failed."));
+    bench.sim().clearFault(drivesim::FaultKind::Exception);
+}
+
+TEST_F(RtlineView, StatusLampsAndTextFollowTheDrive)
+{
+    SimBench bench(200);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    const QColor red(255, 0, 0), green(0, 255, 0);
+    EXPECT_EQ(v.WarningLampColor(), green);
+
+    uint8_t err = 0;
+    ASSERT_TRUE(drivecontrol::WriteTarget(ModbusPort(), 1, 10.0, &err));
+    ASSERT_TRUE(drivecontrol::WriteRunCommand(ModbusPort(), 1, 0, &err));
+    bench.sim().setFault(drivesim::FaultKind::DriveWarning);  // status 0x05
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Forward running"); }));
+    EXPECT_EQ(v.WarningLampColor(), red);
+    EXPECT_EQ(v.FaultLampColor(), green);
+    ASSERT_TRUE(WaitFor([&] { return v.OutputFrequencyEdit()->text().toDouble() > 2.0; }));
+
+    bench.sim().clearFault(drivesim::FaultKind::DriveWarning);
+    bench.sim().setFault(drivesim::FaultKind::DriveFault);  // status 0x0E
+    ASSERT_TRUE(WaitFor([&] { return v.FaultLampColor() == red; }));
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("-"); }));
+
+    // A silent drive keeps the last status.
+    bench.sim().setFault(drivesim::FaultKind::Silence);
+    int shown = 0;
+    QObject::connect(&v, &CDialogRTLine::statusShown, &v, [&] { ++shown; });
+    ASSERT_TRUE(WaitFor([&] { return shown >= 3; }));
+    EXPECT_EQ(v.FaultLampColor(), red);
+    EXPECT_EQ(v.StatusEdit()->text(), QStringLiteral("-"));
+    bench.sim().clearFault(drivesim::FaultKind::Silence);
+}
+
+TEST_F(RtlineView, RescaleRedrawsTheLinesAndTheScalingTexts)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    // The slot whose quantity grows with the output frequency.
+    int slot = -1;
+    for (int i = 0; i < monitor::kSlotCount && slot < 0; ++i) {
+        const ParamRecord& r = SlotRecord(bench, v, i);
+        if (r.name.find(L"requency") != std::wstring::npos) slot = i;
+    }
+    ASSERT_GE(slot, 0);
+    EnableOnly(v, {slot});
+    v.IntervalList()->setCurrentIndex(8);  // "100ms"
+    const QString initial = v.SlotScaling(slot)->text();
+    ASSERT_TRUE(v.OnStartLog());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    const float scale0 = store.Signal(slot).scale;
+    ASSERT_TRUE(WaitFor([&] { return v.Chart()->SeriesCount() == 1 && v.Chart()->PointCount(0) >= 3; }));
+
+    uint8_t err = 0;
+    ASSERT_TRUE(drivecontrol::WriteTarget(ModbusPort(), 1, 40.0, &err));
+    v.CommandRadio(0)->setChecked(true);
+    v.SendCommandButton()->click();
+    ASSERT_TRUE(WaitFor([&] { return store.Signal(slot).scale > scale0 * 4 && !store.rescaled(); }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return v.SlotScaling(slot)->text() != initial; }));
+    v.OnStopLog();
+    ASSERT_TRUE(WaitFor([&] { return v.Workers().Running() == 0; }));
+    // Let the chart take what is left, then compare every point with the store.
+    v.FullRedraw();
+    const float scale = store.Signal(slot).scale;
+    EXPECT_FLOAT_EQ(v.SlotScaling(slot)->text().toFloat(), scale);
+    const std::vector<MonitorSample> held = store.HeldSamples();
+    ASSERT_EQ(v.Chart()->PointCount(0), static_cast<int>(held.size()));
+    for (uint32_t k = 0; k < held.size(); ++k) {
+        const SampleEntry& e = held[k].entries[slot];
+        EXPECT_FLOAT_EQ(static_cast<float>(v.Chart()->Point(0, static_cast<int>(k)).y()), e.percent);
+        EXPECT_LE(e.value, scale);
+    }
+    EXPECT_FALSE(store.rescaled());
+}
+
+TEST_F(RtlineView, ReopeningRestoresTheChoices)
+{
+    SimBench bench;
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    {
+        ViewFixture f(bench, prompts);
+        CDialogRTLine& v = *f.view;
+        EnableOnly(v, {1, 4});
+        v.SlotList(1)->setCurrentIndex(7);
+        v.SlotList(4)->setCurrentIndex(2);
+        v.IntervalList()->setCurrentIndex(7);
+        v.ContinuousCheck()->setChecked(true);
+        v.CommandRadio(3)->setChecked(true);
+        prompts.numberText = QStringLiteral("12.5");
+        v.OnSetTarget();
+    }
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    for (int i = 0; i < monitor::kSlotCount; ++i) EXPECT_EQ(v.SlotCheck(i)->isChecked(), i == 1 || i == 4) << i;
+    EXPECT_EQ(v.SlotList(1)->currentIndex(), 7);
+    EXPECT_EQ(v.SlotList(4)->currentIndex(), 2);
+    EXPECT_EQ(v.SlotList(0)->currentIndex(), 0);
+    EXPECT_EQ(v.IntervalList()->currentText(), QStringLiteral("200ms"));
+    EXPECT_TRUE(v.ContinuousCheck()->isChecked());
+    EXPECT_TRUE(v.CommandRadio(3)->isChecked());
+    EXPECT_EQ(v.CommandIndex(), 3);
+    EXPECT_DOUBLE_EQ(v.TargetHz(), 12.5);
+    EXPECT_EQ(v.TargetEdit()->text(), QStringLiteral("12.50"));
+}
+
+TEST_F(RtlineView, ClosingDuringALogAndDuringItsMessageReturnsPromptly)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    {
+        auto f = std::make_unique<ViewFixture>(bench, prompts);
+        EnableOnly(*f->view, {0, 1});
+        f->view->IntervalList()->setCurrentIndex(0);  // "20sec"
+        ASSERT_TRUE(f->view->OnStartLog());
+        // The first sweep and its status reads are done; the thread now waits
+        // out the rest of the 20 s period.
+        ASSERT_TRUE(WaitFor([&] { return f->view->Status().runState.load() == 0; }));
+        QElapsedTimer t;
+        t.start();
+        f.reset();
+        EXPECT_LT(t.elapsed(), 5000);
+    }
+    // A failed write of the sampling thread: the view is replaced while its
+    // message is up, and the thread waiting for that message lets go.
+    auto f = std::make_unique<ViewFixture>(bench, prompts);
+    EnableOnly(*f->view, {0});
+    f->view->IntervalList()->setCurrentIndex(0);
+    ASSERT_TRUE(f->view->OnStartLog());
+    qint64 closeMs = -1;
+    prompts.onMessage = [&](const QString&) {
+        QElapsedTimer t;
+        t.start();
+        f.reset();
+        closeMs = t.elapsed();
+    };
+    bench.sim().setFault(drivesim::FaultKind::Exception);
+    QMetaObject::invokeMethod(f->view->SendCommandButton(), "click");
+    ASSERT_TRUE(WaitFor([&] { return closeMs >= 0; }, 20000));
+    EXPECT_FALSE(f);
+    EXPECT_LT(closeMs, 5000);
+    EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter start and stop control failed."));
+    bench.sim().clearFault(drivesim::FaultKind::Exception);
+}

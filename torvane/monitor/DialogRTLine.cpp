@@ -1,0 +1,849 @@
+#include "DialogRTLine.h"
+
+#include "ChartControl.h"
+#include "ColorRef.h"
+#include "ControlIds.h"
+#include "DlgInputPara.h"
+#include "LanguageTables.h"
+#include "HistoryFile.h"
+#include "HistoryText.h"
+#include "MonitorBuffer.h"
+#include "MonitorIntervals.h"
+#include "ParamPrompts.h"
+#include "ParamTable.h"
+#include "RegisterAccess.h"
+#include "SmallControls.h"
+#include "TorvaneApp.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+
+const int CDialogRTLine::kCheckIds[monitor::kSlotCount] = {1005, 1006, 1016, 1021, 1026, 1035, 1045, 1050, 1055, 1060};
+const int CDialogRTLine::kColorIds[monitor::kSlotCount] = {1001, 1002, 1017, 1022, 1028, 1036, 1046, 1051, 1056, 1061};
+const int CDialogRTLine::kListIds[monitor::kSlotCount] = {1007, 1013, 1018, 1023, 1029, 1037, 1047, 1052, 1057, 1062};
+const int CDialogRTLine::kValueIds[monitor::kSlotCount] = {1008, 1014, 1019, 1024, 1033, 1038, 1048, 1053, 1058, 1063};
+const int CDialogRTLine::kScalingIds[monitor::kSlotCount] = {1010, 1015, 1020, 1025, 1034, 1039, 1049, 1054, 1059, 1064};
+
+namespace {
+
+using monitor::kSlotCount;
+
+QString Q(const std::wstring& s) { return QString::fromStdWString(s); }
+QString Q(const wchar_t* s) { return QString::fromWCharArray(s); }
+
+constexpr ColorRef kSlotColors[kSlotCount] = {
+    MakeColorRef(0, 0, 255),    MakeColorRef(255, 0, 0),   MakeColorRef(0, 255, 0),   MakeColorRef(47, 79, 79),
+    MakeColorRef(0, 205, 0),    MakeColorRef(0, 139, 0),   MakeColorRef(0, 255, 255), MakeColorRef(255, 218, 185),
+    MakeColorRef(127, 255, 0),  MakeColorRef(238, 180, 34),
+};
+const QColor kBackground(227, 239, 255);
+const QColor kChartBorder(101, 147, 207);
+const QColor kLampOn(255, 0, 0);
+const QColor kLampOff(0, 255, 0);
+constexpr int kStatusPeriodMs = 1000;
+// The time axis shows about the latest 100 samples until the user zooms.
+constexpr double kInitialAxisMax = 100.1;
+constexpr int kFollowFrom = 100;
+
+// The choices of the user that outlive one monitor view (not written to disk).
+struct MonitorViewState {
+    bool continuous = false;
+    std::vector<int> quantityMap;
+    int interval = monitor::kDefaultInterval;
+    bool interlaced = true;
+    bool antialiased = true;
+    int commandIndex = 0;
+    double targetHz = 0.0;
+    int selections[kSlotCount] = {};
+    bool enabled[kSlotCount] = {};
+};
+std::unique_ptr<MonitorViewState> g_viewState;
+
+bool NormalConnected() { return TheApp() && TheApp()->IsNormalConnected(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+bool CDialogRTLine::LockedPort::ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return view_.Port().ProcRead(station, reg, value, err);
+}
+
+bool CDialogRTLine::LockedPort::ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return view_.Port().ProcWrite(station, reg, value, err);
+}
+
+// ---------------------------------------------------------------------------
+
+CDialogRTLine::CDialogRTLine(QWidget* parent) : CDataDlg(parent), port_(*this)
+{
+    setObjectName(QStringLiteral("CDialogRTLine"));
+    BuildControls();
+    SetupChart();
+    chartTimer_ = new QTimer(this);
+    connect(chartTimer_, &QTimer::timeout, this, &CDialogRTLine::OnChartTick);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(kStatusPeriodMs);
+    connect(statusTimer_, &QTimer::timeout, this, &CDialogRTLine::OnStatusTick);
+    // Recordings are the user's: they go to the writable data folder.
+    if (TheApp()) historyFolder_ = Q(TheApp()->DataDir()) + Q(history::Folder());
+    EnableLogButtons(false);
+    save_->setEnabled(false);
+    UpdateButtons(NormalConnected());
+}
+
+CDialogRTLine::~CDialogRTLine()
+{
+    SaveViewState();
+    closing_ = true;
+    chartTimer_->stop();
+    statusTimer_->stop();
+    // The sampling thread and the status worker use this view's members.
+    StopWorkers();
+    Chart()->RemoveAllSeries();
+}
+
+CParamPrompts& CDialogRTLine::Prompts() const
+{
+    return prompts_ ? *prompts_ : ParamPrompts();
+}
+
+CVKRChartControl* CDialogRTLine::Chart() const
+{
+    return chart_;
+}
+
+void CDialogRTLine::ForgetViewState()
+{
+    g_viewState.reset();
+}
+
+bool CDialogRTLine::Connected() const
+{
+    return NormalConnected();
+}
+
+void CDialogRTLine::BuildControls()
+{
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kBackground);
+    setPalette(pal);
+
+    options_ = new QGroupBox(QStringLiteral("Options"), this);
+    SetCtrlId(options_, IDC_OPTIONS);
+    auto* outer = new QHBoxLayout(options_);
+
+    // The ten slots, one row each.
+    auto* slotsGrid = new QGridLayout;
+    slotsGrid->setHorizontalSpacing(6);
+    slotsGrid->setVerticalSpacing(2);
+    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal"), options_), 0, 2);
+    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Value"), options_), 0, 3);
+    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Scaling"), options_), 0, 4);
+    for (int i = 0; i < kSlotCount; ++i) {
+        Slot& s = slots_[static_cast<size_t>(i)];
+        s.check = new QCheckBox(QStringLiteral("signal%1").arg(i + 1), options_);
+        SetCtrlId(s.check, kCheckIds[i]);
+        s.color = new CColorPicker(options_);
+        SetCtrlId(s.color, kColorIds[i]);
+        s.list = new QComboBox(options_);
+        s.list->setMinimumWidth(220);
+        SetCtrlId(s.list, kListIds[i]);
+        s.value = new QLineEdit(options_);
+        s.value->setReadOnly(true);
+        s.value->setMaximumWidth(100);
+        SetCtrlId(s.value, kValueIds[i]);
+        s.scaling = new QLineEdit(QStringLiteral("100.0"), options_);
+        s.scaling->setReadOnly(true);
+        s.scaling->setMaximumWidth(100);
+        SetCtrlId(s.scaling, kScalingIds[i]);
+        const int row = 1 + i;
+        slotsGrid->addWidget(s.check, row, 0);
+        slotsGrid->addWidget(s.color, row, 1);
+        slotsGrid->addWidget(s.list, row, 2);
+        slotsGrid->addWidget(s.value, row, 3);
+        slotsGrid->addWidget(s.scaling, row, 4);
+        s.color->SetColor(kSlotColors[i]);
+        s.check->setChecked(i == 0);
+        const int slot = i;
+        connect(s.list, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, slot](int) {
+            if (const ParamRecord* r = SlotRecord(slot)) {
+                slots_[static_cast<size_t>(slot)].exponent = r->exponent;
+                ShowSlotScaling(slot, InitialScale(r->exponent));
+            }
+        });
+        connect(s.color, &CColorPicker::colorSelected, this, [this, slot](ColorRef) {
+            if (!IsLogging()) return;
+            // The series of an enabled slot carries its colour from now on.
+            int series = 0;
+            for (int j = 0; j < slot; ++j)
+                if (plans_[static_cast<size_t>(j)].read) ++series;
+            if (plans_[static_cast<size_t>(slot)].read && series < Chart()->SeriesCount())
+                Chart()->SetSeriesColor(series, slots_[static_cast<size_t>(slot)].color->Color());
+        });
+    }
+    outer->addLayout(slotsGrid, 1);
+
+    // Logging controls.
+    auto* logBox = new QGridLayout;
+    logBox->addWidget(new QLabel(QStringLiteral("Interval:"), options_), 0, 0);
+    interval_ = new QComboBox(options_);
+    SetCtrlId(interval_, IDC_INTERVAL);
+    for (int i = 0; i < monitor::kIntervalCount; ++i) interval_->addItem(Q(monitor::IntervalName(i)));
+    interval_->setCurrentIndex(monitor::kDefaultInterval);
+    logBox->addWidget(interval_, 0, 1);
+    continuous_ = new QCheckBox(QStringLiteral("Continuous sampling"), options_);
+    SetCtrlId(continuous_, IDC_CONTINUOUS);
+    logBox->addWidget(continuous_, 1, 0, 1, 2);
+    start_ = new QPushButton(QStringLiteral("Start Data Log"), options_);
+    SetCtrlId(start_, IDC_START);
+    stop_ = new QPushButton(QStringLiteral("Stop Data Log"), options_);
+    SetCtrlId(stop_, IDC_STOP);
+    save_ = new QPushButton(QStringLiteral("Save Data"), options_);
+    SetCtrlId(save_, IDC_SAVE);
+    logBox->addWidget(start_, 2, 0, 1, 2);
+    logBox->addWidget(stop_, 3, 0, 1, 2);
+    logBox->addWidget(save_, 4, 0, 1, 2);
+    recording_ = new QLabel(options_);
+    SetCtrlId(recording_, IDC_RECORDING);
+    recording_->setWordWrap(true);
+    recording_->setMinimumWidth(170);
+    recording_->setMaximumWidth(220);
+    logBox->addWidget(recording_, 5, 0, 1, 2);
+    logBox->setRowStretch(6, 1);
+    outer->addLayout(logBox);
+    connect(interval_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
+        // Applies to the sampling thread from its next period on.
+        if (index >= 0) control_.interval = index;
+    });
+    connect(start_, &QPushButton::clicked, this, [this] { OnStartLog(); });
+    connect(stop_, &QPushButton::clicked, this, &CDialogRTLine::OnStopLog);
+    connect(save_, &QPushButton::clicked, this, &CDialogRTLine::OnSaveData);
+
+    // The drive control panel.
+    auto* panel = new QGridLayout;
+    static const wchar_t* const kCommandCaptions[drivecontrol::kCommandCount] = {
+        L"\u6b63\u8f6c\u8fd0\u884c", L"\u53cd\u8f6c\u8fd0\u884c", L"\u505c\u6b62",
+        L"\u81ea\u7531\u8fd0\u8f6c\u505c\u6b62", L"\u6545\u969c\u590d\u4f4d"};
+    auto* radios = new QVBoxLayout;
+    for (int i = 0; i < drivecontrol::kCommandCount; ++i) {
+        commands_[static_cast<size_t>(i)] = new QRadioButton(Q(kCommandCaptions[i]), options_);
+        SetCtrlId(commands_[static_cast<size_t>(i)], IDC_RUN_FORWARD + i);
+        radios->addWidget(commands_[static_cast<size_t>(i)]);
+        connect(commands_[static_cast<size_t>(i)], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) commandIndex_ = i;
+        });
+    }
+    commands_[0]->setChecked(true);
+    panel->addLayout(radios, 0, 0, 5, 1);
+    sendCommand_ = new QPushButton(Q(L"\u53d8\u9891\u5668\u542f\u505c\u63a7\u5236"), options_);
+    SetCtrlId(sendCommand_, IDC_SEND_COMMAND);
+    panel->addWidget(sendCommand_, 0, 1, 1, 3);
+    target_ = new QLineEdit(options_);
+    target_->setReadOnly(true);
+    target_->setMaximumWidth(90);
+    SetCtrlId(target_, IDC_TARGET);
+    panel->addWidget(target_, 1, 1);
+    panel->addWidget(new QLabel(QStringLiteral("HZ"), options_), 1, 2);
+    setTarget_ = new QPushButton(Q(L"\u76ee\u6807\u8fd0\u884c\u9891\u7387\u8bbe\u7f6e"), options_);
+    SetCtrlId(setTarget_, IDC_SET_TARGET);
+    panel->addWidget(setTarget_, 1, 3);
+    auto makeLamp = [this](int id) {
+        auto* lamp = new QFrame(options_);
+        lamp->setFixedSize(18, 18);
+        lamp->setFrameShape(QFrame::Box);
+        lamp->setAutoFillBackground(true);
+        SetCtrlId(lamp, id);
+        return lamp;
+    };
+    warningLamp_ = makeLamp(IDC_WARNING_LAMP);
+    faultLamp_ = makeLamp(IDC_FAULT_LAMP);
+    panel->addWidget(warningLamp_, 2, 1);
+    panel->addWidget(new QLabel(Q(L"\u53d8\u9891\u5668\u8b66\u544a"), options_), 2, 2, 1, 2);
+    panel->addWidget(faultLamp_, 3, 1);
+    panel->addWidget(new QLabel(Q(L"\u53d8\u9891\u5668\u6545\u969c"), options_), 3, 2, 1, 2);
+    panel->addWidget(new QLabel(Q(L"\u53d8\u9891\u5668\u72b6\u6001"), options_), 4, 1, 1, 2);
+    statusText_ = new QLineEdit(options_);
+    statusText_->setReadOnly(true);
+    SetCtrlId(statusText_, IDC_STATUS);
+    panel->addWidget(statusText_, 4, 3);
+    panel->addWidget(new QLabel(Q(L"\u8f93\u51fa\u9891\u7387"), options_), 5, 1, 1, 2);
+    outputHz_ = new QLineEdit(options_);
+    outputHz_->setReadOnly(true);
+    SetCtrlId(outputHz_, IDC_OUTPUT_FREQUENCY);
+    panel->addWidget(outputHz_, 5, 3);
+    outer->addLayout(panel);
+    connect(sendCommand_, &QPushButton::clicked, this, &CDialogRTLine::OnSendRunCommand);
+    connect(setTarget_, &QPushButton::clicked, this, [this] {
+        // After the click has been handled: the input dialog runs its own loop.
+        QTimer::singleShot(0, this, &CDialogRTLine::OnSetTarget);
+    });
+
+    chart_ = new CChartBorder<CVKRChartControl>(this);
+    SetCtrlId(chart_, IDC_CHART);
+    chart_->SetBorderColor(kChartBorder);
+    connect(chart_, &CVKRChartControl::hoverNotice, this, &CDialogRTLine::OnHover);
+
+    target_->setText(QString::asprintf("%.2f", 0.0));
+    ShowStatus();
+}
+
+void CDialogRTLine::SetupChart()
+{
+    CVKRChartControl* c = Chart();
+    c->AddTitle(QStringLiteral("Use mouse wheel to zoom chart"), ChartDock::Bottom, ChartAlign::Far,
+                QFont(QStringLiteral("Tahoma"), 8), Qt::gray);
+    c->AddTitle(QStringLiteral("Monitor"));
+    c->SetRange(ChartAxis::Value, 0, 100.1);
+    c->SetAutoRange(ChartAxis::Value, false);
+    c->SetZoomAllowed(ChartAxis::Value, false);
+    c->SetInterlaced(ChartAxis::Value, interlaced_);
+    c->SetAxisTitle(ChartAxis::Value, QStringLiteral("%"));
+    c->SetRange(ChartAxis::Time, 0, kInitialAxisMax);
+    c->SetAutoRange(ChartAxis::Time, false);
+    c->SetZoomAllowed(ChartAxis::Time, true);
+    c->SetZoomLimit(ChartAxis::Time, 10);
+    c->SetInterlaced(ChartAxis::Time, false);
+    c->SetAxisTitle(ChartAxis::Time, QStringLiteral("Time"));
+    c->SetDiagramZoomAllowed(true);
+    c->SetDiagramBackground(Qt::white);
+}
+
+void CDialogRTLine::OnInitDialog()
+{
+    CDataDlg::OnInitDialog();
+    UpdateButtons(Connected());
+    statusTimer_->start();
+}
+
+void CDialogRTLine::resizeEvent(QResizeEvent* event)
+{
+    CDataDlg::resizeEvent(event);
+    LayoutControls();
+}
+
+void CDialogRTLine::LayoutControls()
+{
+    const int w = std::max(0, width() - 2 * kMargin);
+    const int h = options_->sizeHint().height();
+    options_->setGeometry(kMargin, kMargin, w, h);
+    const int top = kMargin + h + kMargin;
+    chart_->setGeometry(kMargin, top, w, std::max(0, height() - top - kMargin));
+}
+
+// ---------------------------------------------------------------------------
+// Table and slots
+
+const ParamRecord* CDialogRTLine::SlotRecord(int slot) const
+{
+    const int item = slots_[static_cast<size_t>(slot)].list->currentIndex();
+    if (!table_ || item < 0 || item >= static_cast<int>(quantityMap_.size())) return nullptr;
+    return table_->RecordByIndex(quantityMap_[static_cast<size_t>(item)]);
+}
+
+void CDialogRTLine::SetTable(ParamTable* table)
+{
+    CDataDlg::SetTable(table);
+    if (IsLogging()) return;  // the lists are the running log's
+    quantityMap_.clear();
+    for (Slot& s : slots_) {
+        QSignalBlocker block(s.list);
+        s.list->clear();
+    }
+    if (table) {
+        for (const ParamRecord& r : table->params) {
+            if (r.groupNumber != 9 || static_cast<int>(quantityMap_.size()) >= ParamTable::kMaxParams) continue;
+            const QString text = QString::asprintf("%d:", static_cast<int>(quantityMap_.size())) +
+                                 Q(Language().PickVariant(r.name));
+            quantityMap_.push_back(r.index);
+            for (Slot& s : slots_) {
+                QSignalBlocker block(s.list);
+                s.list->addItem(text, r.index);
+            }
+        }
+    }
+    for (int i = 0; i < kSlotCount; ++i) SetSlotDefaults(i);
+    RestoreViewState();
+}
+
+void CDialogRTLine::SetSlotDefaults(int slot)
+{
+    Slot& s = slots_[static_cast<size_t>(slot)];
+    // Slot i shows quantity i - 1; a slot beyond the list has no selection.
+    s.list->setCurrentIndex(slot < s.list->count() ? slot : -1);
+    if (const ParamRecord* r = SlotRecord(slot)) {
+        s.exponent = r->exponent;
+        ShowSlotScaling(slot, InitialScale(r->exponent));
+    }
+}
+
+void CDialogRTLine::SaveViewState()
+{
+    if (!g_viewState) g_viewState = std::make_unique<MonitorViewState>();
+    MonitorViewState& st = *g_viewState;
+    st.continuous = continuous_->isChecked();
+    st.quantityMap = quantityMap_;
+    st.interval = interval_->currentIndex();
+    st.interlaced = interlaced_;
+    st.antialiased = antialiased_;
+    st.commandIndex = commandIndex_.load();
+    st.targetHz = targetHz_.load();
+    for (int i = 0; i < kSlotCount; ++i) {
+        st.selections[i] = slots_[static_cast<size_t>(i)].list->currentIndex();
+        st.enabled[i] = slots_[static_cast<size_t>(i)].check->isChecked();
+    }
+}
+
+void CDialogRTLine::RestoreViewState()
+{
+    if (!g_viewState) {
+        g_viewState = std::make_unique<MonitorViewState>();
+        SaveViewState();
+        return;
+    }
+    const MonitorViewState& st = *g_viewState;
+    continuous_->setChecked(st.continuous);
+    interlaced_ = st.interlaced;
+    antialiased_ = st.antialiased;
+    Chart()->SetInterlaced(ChartAxis::Value, interlaced_);
+    interval_->setCurrentIndex(std::clamp(st.interval, 0, monitor::kIntervalCount - 1));
+    commands_[static_cast<size_t>(std::clamp(st.commandIndex, 0, drivecontrol::kCommandCount - 1))]->setChecked(true);
+    targetHz_ = st.targetHz;
+    target_->setText(QString::asprintf("%.2f", st.targetHz));
+    // The saved selections name items of the lists they were made in: they
+    // hold only while the table gives the same lists.
+    const bool sameLists = st.quantityMap == quantityMap_;
+    for (int i = 0; i < kSlotCount; ++i) {
+        Slot& s = slots_[static_cast<size_t>(i)];
+        s.check->setChecked(st.enabled[i]);
+        if (sameLists && st.selections[i] >= -1 && st.selections[i] < s.list->count())
+            s.list->setCurrentIndex(st.selections[i]);
+    }
+}
+
+void CDialogRTLine::UpdateButtons(bool normalConnected)
+{
+    start_->setEnabled(normalConnected && !IsLogging());
+    sendCommand_->setEnabled(normalConnected);
+    setTarget_->setEnabled(normalConnected);
+}
+
+void CDialogRTLine::EnableLogButtons(bool logging)
+{
+    start_->setEnabled(!logging && Connected());
+    stop_->setEnabled(logging);
+    save_->setEnabled(!logging);
+}
+
+// ---------------------------------------------------------------------------
+// Logging
+
+bool CDialogRTLine::OnStartLog()
+{
+    if (IsLogging()) return false;
+    bool any = false;
+    for (const Slot& s : slots_) any = any || (s.check->isChecked() && s.list->currentIndex() >= 0);
+    if (!any) {
+        Prompts().ShowMessage(this, QStringLiteral("Please select the physical quantity to monitor."));
+        return false;
+    }
+    // A sampling thread of the previous log may still be finishing its last
+    // read; the new log starts once it has ended.
+    Workers().JoinAll();
+
+    MonitorSignals sigs{};
+    for (int i = 0; i < kSlotCount; ++i) {
+        Slot& s = slots_[static_cast<size_t>(i)];
+        monitor::SlotPlan& plan = plans_[static_cast<size_t>(i)];
+        plan = monitor::SlotPlan{};
+        s.recordIndex = -1;
+        s.value->clear();
+        const ParamRecord* r = SlotRecord(i);
+        if (!r) continue;  // no quantity: neither read nor recorded
+        s.recordIndex = r->index;
+        s.exponent = r->exponent;
+        plan.read = s.check->isChecked();
+        plan.record = *r;
+        MonitorSignal& sig = sigs[static_cast<size_t>(i)];
+        sig.address = static_cast<uint32_t>(r->address);
+        sig.name = Language().PickVariant(r->name);
+        sig.enabled = plan.read ? 1 : 0;
+        sig.exponent = r->exponent;
+        sig.scale = InitialScale(r->exponent);
+        if (plan.read) ShowSlotScaling(i, sig.scale);
+    }
+    const int interval = interval_->currentIndex();
+    control_.interval = interval;
+    control_.pendingInterval = -1;
+    control_.overruns = 0;
+    failedSweeps_ = 0;
+    TheMonitorBuffer().Reset(continuous_->isChecked(), historyFolder_.toStdWString(),
+                             table_ ? table_->deviceType : std::wstring(), monitor::IntervalName(interval),
+                             sigs);
+
+    SetRunning(true);
+    EnableLogButtons(true);
+    RebuildSeries();
+    chartTimer_->stop();
+    chartTimer_->start(monitor::IntervalPeriodMs(interval));
+    if (!StartWorker(Worker::Aux)) {
+        SetRunning(false);
+        chartTimer_->stop();
+        EnableLogButtons(false);
+        return false;
+    }
+    ShowRecording();
+    return true;
+}
+
+void CDialogRTLine::OnStopLog()
+{
+    SetRunning(false);
+    chartTimer_->stop();
+    // The samples the chart had not taken yet (the store gets no more).
+    for (uint32_t k = 0; k < kMonitorRingSize && DisplayPending(); ++k) ChartStep();
+    EnableLogButtons(false);
+    ShowRecording();
+}
+
+void CDialogRTLine::AuxWorker()
+{
+    monitor::CRealTimeSampler::Hooks hooks;
+    hooks.append = [this](uint64_t timeMs, const monitor::Sweep& sweep) {
+        MonitorSample sample{};
+        for (int i = 0; i < kSlotCount; ++i) {
+            sample.entries[i].valid = sweep[static_cast<size_t>(i)].valid ? 1 : 0;
+            sample.entries[i].value = static_cast<float>(sweep[static_cast<size_t>(i)].value);
+        }
+        return TheMonitorBuffer().Append(timeMs, sample);
+    };
+    hooks.serveCommand = [this](int command) { ServeCommandOnSampler(command); };
+    hooks.readStatus = [this] { drivecontrol::ReadStatus(port_, Station(), status_); };
+    hooks.intervalStepped = [](int interval) { TheMonitorBuffer().SetIntervalName(monitor::IntervalName(interval)); };
+    hooks.valueRead = [this](int slot, double value) {
+        // The table is the GUI thread's: the record takes the value there.
+        const int index = plans_[static_cast<size_t>(slot)].record.index;
+        PostToGui([this, index, value] {
+            if (table_)
+                if (ParamRecord* r = table_->RecordByIndex(index)) r->value = value;
+        });
+    };
+    monitor::CRealTimeSampler sampler(port_, Station(), plans_, RunningFlag(), control_, std::move(hooks));
+    sampler.Run();
+    failedSweeps_ += sampler.FailedSweeps();
+}
+
+// ---------------------------------------------------------------------------
+// Chart
+
+void CDialogRTLine::RebuildSeries()
+{
+    CVKRChartControl* c = Chart();
+    c->RemoveAllSeries();
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (!plans_[static_cast<size_t>(i)].read) continue;
+        CChartSeriesStyle st;
+        st.kind = ChartSeriesKind::FastLine;
+        st.color = slots_[static_cast<size_t>(i)].color->Color();
+        st.antialiasing = antialiased_;
+        c->AddSeries(QStringLiteral("Series"), st);
+    }
+}
+
+void CDialogRTLine::AddSamplePoints(const void* p)
+{
+    const MonitorSample& sample = *static_cast<const MonitorSample*>(p);
+    CVKRChartControl* c = Chart();
+    int series = 0;
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (!plans_[static_cast<size_t>(i)].read) continue;
+        if (sample.entries[i].valid) c->AddPoint(series, c->PointCount(series), sample.entries[i].percent);
+        ++series;
+    }
+}
+
+void CDialogRTLine::FollowNewest(int n)
+{
+    CVKRChartControl* c = Chart();
+    if (n <= kFollowFrom) {
+        c->SetRangeMaximum(ChartAxis::Time, kInitialAxisMax);
+        return;
+    }
+    const double oldMax = c->RangeMaximum(ChartAxis::Time);
+    const double visMin = c->VisibleMinimum(ChartAxis::Time);
+    const double visMax = c->VisibleMaximum(ChartAxis::Time);
+    c->SetRangeMaximum(ChartAxis::Time, n);
+    // A window the user scrolled away from the end stays where it is.
+    if (visMax >= oldMax) {
+        const double w = visMax - visMin;
+        c->SetVisibleRange(ChartAxis::Time, n - w, n);
+    }
+}
+
+void CDialogRTLine::ChartStep()
+{
+    CMonitorBuffer& store = TheMonitorBuffer();
+    // Taken and cleared in one step: a rescale during the redraw is seen at
+    // the next tick.
+    if (store.TakeRescaled()) {
+        FullRedraw();
+        return;
+    }
+    MonitorSample sample{};
+    if (!store.ReadNextForDisplay(sample)) return;
+    store.AdvanceDisplay();
+
+    CVKRChartControl* c = Chart();
+    if (c->SeriesCount() > 0 && c->PointCount(0) > kSeriesRestart) {
+        RebuildSeries();
+        c->SetRange(ChartAxis::Time, 0, kInitialAxisMax);
+        c->SetVisibleRangeAuto(ChartAxis::Time, true);
+    }
+    const int n = c->SeriesCount() > 0 ? c->PointCount(0) : 0;
+    AddSamplePoints(&sample);
+    FollowNewest(n);
+    for (int i = 0; i < kSlotCount; ++i)
+        if (plans_[static_cast<size_t>(i)].read && sample.entries[i].valid) ShowSlotValue(i, sample.entries[i].value);
+    emit chartUpdated();
+}
+
+void CDialogRTLine::FullRedraw()
+{
+    CMonitorBuffer& store = TheMonitorBuffer();
+    RebuildSeries();
+    CVKRChartControl* c = Chart();
+    const std::vector<MonitorSample> held = store.HeldSamples();
+    const MonitorSignals sigs = store.Signals();
+    std::vector<QVector<QPointF>> points(static_cast<size_t>(c->SeriesCount()));
+    const MonitorSample* last = nullptr;
+    for (const MonitorSample& s : held) {
+        int series = 0;
+        for (int i = 0; i < kSlotCount; ++i) {
+            if (!plans_[static_cast<size_t>(i)].read) continue;
+            auto& pts = points[static_cast<size_t>(series)];
+            if (s.entries[i].valid) pts.append(QPointF(pts.size(), s.entries[i].percent));
+            ++series;
+        }
+        last = &s;
+    }
+    for (int series = 0; series < c->SeriesCount(); ++series) c->AddPoints(series, points[static_cast<size_t>(series)]);
+    FollowNewest(c->SeriesCount() > 0 ? c->PointCount(0) : 0);
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (!plans_[static_cast<size_t>(i)].read) continue;
+        if (last && last->entries[i].valid) ShowSlotValue(i, last->entries[i].value);
+        ShowSlotScaling(i, sigs[static_cast<size_t>(i)].scale);
+    }
+    emit chartUpdated();
+}
+
+void CDialogRTLine::ShowSlotValue(int slot, double value)
+{
+    Slot& s = slots_[static_cast<size_t>(slot)];
+    s.value->setText(Q(FormatByExponent(value, s.exponent)));
+}
+
+void CDialogRTLine::ShowSlotScaling(int slot, float scale)
+{
+    // Exponents without a format of their own keep the text shown.
+    Slot& s = slots_[static_cast<size_t>(slot)];
+    s.scaling->setText(Q(history::ScalingText(scale, s.exponent, s.scaling->text().toStdWString())));
+}
+
+void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
+{
+    if (IsLogging()) return;
+    // Point n of the lines is the n-th held sample, oldest first.
+    MonitorSample s{};
+    if (notice.index < 0 || !TheMonitorBuffer().ReadAged(static_cast<uint32_t>(notice.index), s)) return;
+    for (int i = 0; i < kSlotCount; ++i)
+        if (slots_[static_cast<size_t>(i)].check->isChecked() && s.entries[i].valid)
+            ShowSlotValue(i, s.entries[i].value);
+}
+
+// ---------------------------------------------------------------------------
+// Timers
+
+void CDialogRTLine::OnChartTick()
+{
+    ChartStep();
+    OnStatusTick();
+}
+
+void CDialogRTLine::OnStatusTick()
+{
+    if (!Connected()) return;
+    if (!IsLogging()) ReadStatusAsync();
+    ShowStatus();
+    const int pending = control_.pendingInterval.exchange(-1);
+    if (pending >= 0) {
+        control_.interval = pending;
+        QSignalBlocker block(interval_);
+        interval_->setCurrentIndex(pending);
+    }
+    ShowRecording();
+    emit statusShown();
+}
+
+void CDialogRTLine::ReadStatusAsync()
+{
+    // At most one status read at a time; its result shows at the next tick.
+    if (statusBusy_.exchange(true)) return;
+    if (!StartWorker([this] {
+            drivecontrol::ReadStatus(port_, Station(), status_);
+            statusBusy_ = false;
+        }))
+        statusBusy_ = false;
+}
+
+void CDialogRTLine::ShowStatus()
+{
+    auto paint = [](QFrame* lamp, bool on) {
+        QPalette p = lamp->palette();
+        p.setColor(QPalette::Window, on ? kLampOn : kLampOff);
+        lamp->setPalette(p);
+    };
+    paint(warningLamp_, status_.warning.load());
+    paint(faultLamp_, status_.fault.load());
+    statusText_->setText(Q(drivecontrol::StatusText(status_.runState.load())));
+    outputHz_->setText(QString::asprintf("%.1f", status_.outputHz.load()));
+}
+
+bool CDialogRTLine::DisplayPending() const
+{
+    const CMonitorBuffer& store = TheMonitorBuffer();
+    const MonitorBufferState st = store.State();
+    return st.rescaled || st.display != st.write;
+}
+
+QColor CDialogRTLine::WarningLampColor() const
+{
+    return warningLamp_->palette().color(QPalette::Window);
+}
+
+QColor CDialogRTLine::FaultLampColor() const
+{
+    return faultLamp_->palette().color(QPalette::Window);
+}
+
+void CDialogRTLine::ShowRecording()
+{
+    CMonitorBuffer& store = TheMonitorBuffer();
+    const MonitorBufferState st = store.State();
+    QString text = QStringLiteral("Samples held: %1").arg(st.count);
+    if (st.refusedFull > 0) text += QStringLiteral("\nRefused, store full: %1").arg(st.refusedFull);
+    if (st.refusedBusy > 0) text += QStringLiteral("\nRefused, store busy: %1").arg(st.refusedBusy);
+    const AutoSaveResult autoSave = store.LastAutoSave();
+    if (autoSave.sequence > 0) {
+        const QString file = Q(autoSave.path).section(QLatin1Char('/'), -1);
+        text += autoSave.ok ? QStringLiteral("\nLast auto save: ") + file
+                            : QStringLiteral("\nAuto save FAILED: ") + file + QStringLiteral(" (") +
+                                  QString::fromStdString(autoSave.error) + QStringLiteral(")");
+    }
+    recording_->setText(text);
+}
+
+// ---------------------------------------------------------------------------
+// Save
+
+void CDialogRTLine::OnSaveData()
+{
+    QString path = Prompts().AskValueFile(this, historyFolder_, QStringLiteral("VKR His"), Q(history::FilterPattern()));
+    if (path.isEmpty()) return;
+    if (!path.contains(QStringLiteral(".xls"))) path += QStringLiteral(".xls");
+    CMonitorBuffer& store = TheMonitorBuffer();
+    const MonitorBufferState st = store.State();
+    const bool ok = st.count > 0 && store.SaveRange(st.start, st.count, path.toStdWString());
+    Prompts().ShowMessage(this, Q(ok ? history::SavedText() : history::SaveFailedText()));
+}
+
+// ---------------------------------------------------------------------------
+// Drive control
+
+void CDialogRTLine::OnSendRunCommand()
+{
+    for (int i = 0; i < drivecontrol::kCommandCount; ++i)
+        if (commands_[static_cast<size_t>(i)]->isChecked()) commandIndex_ = i;
+    SendCommand(monitor::kRunCommand);
+}
+
+void CDialogRTLine::OnSetTarget()
+{
+    QPointer<CDialogRTLine> self(this);
+    QPointer<CDlgInputPara> dlg = new CDlgInputPara(this);
+    dlg->title = QStringLiteral("Target Hz");
+    dlg->value = targetHz_.load();
+    dlg->minValue = 0.0;
+    dlg->maxValue = drivecontrol::kMaxTargetHz;
+    const bool ok = Prompts().RunNumberDialog(*dlg);
+    if (!self || !dlg) return;  // the view was replaced meanwhile
+    if (ok) targetHz_ = dlg->value;
+    delete dlg.data();
+    target_->setText(QString::asprintf("%.2f", targetHz_.load()));
+    // Cancel sends the target as it stands.
+    SendCommand(monitor::kTargetCommand);
+}
+
+void CDialogRTLine::SendCommand(int command)
+{
+    if (IsLogging()) {
+        // The sampling thread serves it before its next register read; a
+        // second press before then replaces it.
+        control_.pendingCommand = command;
+        return;
+    }
+    if (!ExecuteCommand(command))
+        Prompts().ShowMessage(this, Q(command == monitor::kRunCommand ? drivecontrol::RunCommandFailedText()
+                                                                      : drivecontrol::TargetFailedText()));
+}
+
+bool CDialogRTLine::ExecuteCommand(int command)
+{
+    uint8_t err = 0;
+    if (command == monitor::kRunCommand) return drivecontrol::WriteRunCommand(port_, Station(), commandIndex_.load(), &err);
+    if (command == monitor::kTargetCommand) return drivecontrol::WriteTarget(port_, Station(), targetHz_.load(), &err);
+    return true;
+}
+
+void CDialogRTLine::ServeCommandOnSampler(int command)
+{
+    if (closing_.load()) return;  // the user has left the view
+    if (ExecuteCommand(command)) return;
+    const QString text = Q(command == monitor::kRunCommand ? drivecontrol::RunCommandFailedText()
+                                                           : drivecontrol::TargetFailedText());
+    if (!IsLogging()) {
+        // The log was stopped meanwhile: nothing waits for the box any more.
+        QPointer<CDialogRTLine> self(this);
+        QMetaObject::invokeMethod(qApp, [self, text] {
+            if (self) self->Prompts().ShowMessage(self, text);
+        }, Qt::QueuedConnection);
+        return;
+    }
+    // Shown on the GUI thread; sampling waits until it is dismissed (or the
+    // log is stopped, or the view closes).
+    RunOnGuiAndWait([text](CDataDlg* view) {
+        auto* self = static_cast<CDialogRTLine*>(view);
+        self->Prompts().ShowMessage(self, text);
+    });
+}

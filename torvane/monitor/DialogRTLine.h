@@ -1,0 +1,238 @@
+// The real-time monitor: up to ten running quantities of the drive sampled
+// at a chosen interval into the sample store and drawn as lines, with the
+// drive control panel (run commands, target frequency, warning and fault
+// lamps, run state and output frequency) in the same view.
+//
+// Threads. The GUI thread owns the controls, the chart and the two timers.
+// The sampling thread (the view's auxiliary worker) runs while a log runs:
+// the register reads, the handed-over drive commands and the status reads;
+// it appends to the store and shares only words with the GUI thread (the
+// base's `running` flag is the logging flag). Without a log the panel's
+// writes happen at once on the GUI thread and the status is read by a short
+// worker, so a silent drive never freezes the window. A port lock keeps the
+// view's register calls one at a time whichever thread makes them.
+#pragma once
+
+#include "DataDlg.h"
+#include "DriveControl.h"
+#include "RealTimeSampler.h"
+
+#include <QColor>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CParamPrompts;
+class CColorPicker;
+class CVKRChartControl;
+template <class T>
+class CChartBorder;
+struct CChartHoverNotice;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+class CDialogRTLine : public CDataDlg {
+    Q_OBJECT
+public:
+    enum {
+        IDD = 142,
+        IDC_CHART = 1003,
+        IDC_OPTIONS = 1004,
+        IDC_INTERVAL = 1027,
+        IDC_CONTINUOUS = 1040,
+        IDC_START = 1032,
+        IDC_STOP = 1041,
+        IDC_SAVE = 1044,
+        IDC_RUN_FORWARD = 2040,  // ... 2044: the five run commands
+        IDC_SEND_COMMAND = 2045,
+        IDC_TARGET = 1069,
+        IDC_SET_TARGET = 2046,
+        IDC_WARNING_LAMP = 1071,
+        IDC_FAULT_LAMP = 1072,
+        IDC_STATUS = 1070,
+        IDC_OUTPUT_FREQUENCY = 1067,
+        IDC_RECORDING = 1073,  // last automatic save and refused samples
+    };
+    // Control identifiers of the slots' controls, slot 1 first.
+    static const int kCheckIds[monitor::kSlotCount];
+    static const int kColorIds[monitor::kSlotCount];
+    static const int kListIds[monitor::kSlotCount];
+    static const int kValueIds[monitor::kSlotCount];
+    static const int kScalingIds[monitor::kSlotCount];
+    static constexpr int kMargin = 10;
+    // Points of a live series after which the lines restart at the left.
+    static constexpr int kSeriesRestart = 10000;
+
+    explicit CDialogRTLine(QWidget* parent = nullptr);
+    ~CDialogRTLine() override;
+
+    void SetTable(ParamTable* table) override;
+    void UpdateButtons(bool normalConnected) override;
+    void AuxWorker() override;
+
+    // Who answers the view's questions (the process-wide prompts by default).
+    void SetPrompts(CParamPrompts* prompts) { prompts_ = prompts; }
+    CParamPrompts& Prompts() const;
+
+    // ---- Commands ----
+    // False when no log was started (no slot, or already logging).
+    bool OnStartLog();
+    void OnStopLog();
+    void OnSaveData();
+    void OnSendRunCommand();
+    void OnSetTarget();
+
+    // ---- Timers (GUI thread) ----
+    void OnChartTick();
+    void OnStatusTick();
+    // One sample from the store into the chart; a full redraw after a rescale.
+    void ChartStep();
+    void FullRedraw();
+    void OnHover(const CChartHoverNotice& notice);
+
+    // ---- State, for the tests and the status line ----
+    bool IsLogging() const { return IsRunning(); }
+    int IntervalIndex() const { return control_.interval.load(); }
+    int PendingCommand() const { return control_.pendingCommand.load(); }
+    int CommandIndex() const { return commandIndex_.load(); }
+    double TargetHz() const { return targetHz_.load(); }
+    const drivecontrol::DriveStatus& Status() const { return status_; }
+    int QuantityCount() const { return static_cast<int>(quantityMap_.size()); }
+    // The table index of each entry of the quantity lists.
+    const std::vector<int>& QuantityMap() const { return quantityMap_; }
+    long FailedSweeps() const { return failedSweeps_.load(); }
+
+    QCheckBox* SlotCheck(int slot) const { return slots_[static_cast<size_t>(slot)].check; }
+    QComboBox* SlotList(int slot) const { return slots_[static_cast<size_t>(slot)].list; }
+    QLineEdit* SlotValue(int slot) const { return slots_[static_cast<size_t>(slot)].value; }
+    QLineEdit* SlotScaling(int slot) const { return slots_[static_cast<size_t>(slot)].scaling; }
+    CColorPicker* SlotColor(int slot) const { return slots_[static_cast<size_t>(slot)].color; }
+    QComboBox* IntervalList() const { return interval_; }
+    QCheckBox* ContinuousCheck() const { return continuous_; }
+    QPushButton* StartButton() const { return start_; }
+    QPushButton* StopButton() const { return stop_; }
+    QPushButton* SaveButton() const { return save_; }
+    QPushButton* SendCommandButton() const { return sendCommand_; }
+    QPushButton* SetTargetButton() const { return setTarget_; }
+    QRadioButton* CommandRadio(int index) const { return commands_[static_cast<size_t>(index)]; }
+    QLineEdit* TargetEdit() const { return target_; }
+    QLineEdit* StatusEdit() const { return statusText_; }
+    QLineEdit* OutputFrequencyEdit() const { return outputHz_; }
+    QColor WarningLampColor() const;
+    QColor FaultLampColor() const;
+    QLabel* RecordingLabel() const { return recording_; }
+    CVKRChartControl* Chart() const;
+    QString HistoryFolder() const { return historyFolder_; }
+    void SetHistoryFolder(const QString& folder) { historyFolder_ = folder; }
+
+    // The choices kept across monitor views for the rest of the run; tests
+    // start from none.
+    static void ForgetViewState();
+
+signals:
+    // The chart took one step or was redrawn (tests wait for it).
+    void chartUpdated();
+    // The status panel was refreshed.
+    void statusShown();
+
+protected:
+    void OnInitDialog() override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Slot {
+        QCheckBox* check = nullptr;
+        CColorPicker* color = nullptr;
+        QComboBox* list = nullptr;
+        QLineEdit* value = nullptr;
+        QLineEdit* scaling = nullptr;
+        int recordIndex = -1;
+        int exponent = 0;
+    };
+    // The port all register calls of this view go through: the base's port,
+    // one call at a time.
+    class LockedPort : public CRegisterPort {
+    public:
+        explicit LockedPort(CDataDlg& view) : view_(view) {}
+        bool ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override;
+        bool ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override;
+
+    private:
+        CDataDlg& view_;
+        std::mutex mu_;
+    };
+
+    void BuildControls();
+    void LayoutControls();
+    void SetupChart();
+    void RebuildSeries();
+    void AddSamplePoints(const void* sample);
+    void FollowNewest(int n);
+    void ShowSlotValue(int slot, double value);
+    void ShowSlotScaling(int slot, float scale);
+    void ShowStatus();
+    void ShowRecording();
+    // The store holds samples the chart has not taken yet.
+    bool DisplayPending() const;
+    void SetSlotDefaults(int slot);
+    void EnableLogButtons(bool logging);
+    bool Connected() const;
+    void ReadStatusAsync();
+    void SaveViewState();
+    void RestoreViewState();
+    const ParamRecord* SlotRecord(int slot) const;
+    // A drive command: at once on this thread, or handed to the sampling thread.
+    void SendCommand(int command);
+    // Executes a drive command on the calling thread; false when it failed
+    // (the message is the caller's).
+    bool ExecuteCommand(int command);
+    void ServeCommandOnSampler(int command);
+
+    std::array<Slot, monitor::kSlotCount> slots_{};
+    std::array<QRadioButton*, drivecontrol::kCommandCount> commands_{};
+    QGroupBox* options_ = nullptr;
+    CChartBorder<CVKRChartControl>* chart_ = nullptr;
+    QComboBox* interval_ = nullptr;
+    QCheckBox* continuous_ = nullptr;
+    QPushButton* start_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* sendCommand_ = nullptr;
+    QPushButton* setTarget_ = nullptr;
+    QLineEdit* target_ = nullptr;
+    QFrame* warningLamp_ = nullptr;
+    QFrame* faultLamp_ = nullptr;
+    QLineEdit* statusText_ = nullptr;
+    QLineEdit* outputHz_ = nullptr;
+    QLabel* recording_ = nullptr;
+    QTimer* chartTimer_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
+
+    CParamPrompts* prompts_ = nullptr;
+    QString historyFolder_;
+    std::vector<int> quantityMap_;
+    bool interlaced_ = true;
+    bool antialiased_ = true;
+
+    // Shared with the sampling thread and the status worker.
+    LockedPort port_;
+    monitor::SamplingControl control_;
+    drivecontrol::DriveStatus status_;
+    std::atomic<int> commandIndex_{0};
+    std::atomic<double> targetHz_{0.0};
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> statusBusy_{false};
+    std::atomic<long> failedSweeps_{0};
+    monitor::SlotPlans plans_{};
+};

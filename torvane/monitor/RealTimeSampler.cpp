@@ -1,0 +1,116 @@
+#include "RealTimeSampler.h"
+
+#include "MonitorIntervals.h"
+#include "RegisterAccess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace monitor {
+
+namespace {
+using Steady = std::chrono::steady_clock;
+
+long long MsSince(Steady::time_point t0)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count();
+}
+
+// Short enough that a stop or a command is seen within a fraction of a
+// register read time.
+constexpr long long kSliceMs = 5;
+}  // namespace
+
+uint64_t NowMs()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+}
+
+CRealTimeSampler::CRealTimeSampler(CRegisterPort& port, uint8_t station, const SlotPlans& slots,
+                                   const std::atomic<bool>& logging, SamplingControl& control, Hooks hooks)
+    : port_(port), station_(station), slots_(slots), logging_(logging), control_(control), hooks_(std::move(hooks))
+{
+}
+
+void CRealTimeSampler::ServePending()
+{
+    const int command = control_.pendingCommand.exchange(kNoCommand);
+    if (command != kNoCommand && hooks_.serveCommand) hooks_.serveCommand(command);
+}
+
+bool CRealTimeSampler::SweepOnce(Sweep* sweep)
+{
+    *sweep = Sweep{};
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (!logging_.load()) return false;
+        ServePending();
+        const SlotPlan& plan = slots_[static_cast<size_t>(slot)];
+        if (!plan.read) continue;
+        double value = 0;
+        uint8_t err = 0;
+        // One more attempt: a single lost reply should not cost the period.
+        if (!regaccess::ReadValue(port_, station_, plan.record, &value, &err) &&
+            !regaccess::ReadValue(port_, station_, plan.record, &value, &err))
+            return false;
+        (*sweep)[static_cast<size_t>(slot)] = {true, value};
+        if (hooks_.valueRead) hooks_.valueRead(slot, value);
+    }
+    return true;
+}
+
+void CRealTimeSampler::CountPeriod(long long elapsedMs)
+{
+    const int interval = control_.interval.load();
+    if (elapsedMs > IntervalPeriodMs(interval)) {
+        // The first overrun may be a hiccup; from the second in a row on,
+        // each overrunning period steps one interval slower.
+        if (control_.overruns.load() >= 1 && interval > 0) {
+            control_.pendingInterval = interval - 1;
+            if (hooks_.intervalStepped) hooks_.intervalStepped(interval - 1);
+        }
+        ++control_.overruns;
+    } else {
+        control_.overruns = 0;
+    }
+}
+
+void CRealTimeSampler::Pause(long long ms)
+{
+    const Steady::time_point t0 = Steady::now();
+    while (logging_.load()) {
+        ServePending();
+        const long long left = ms - MsSince(t0);
+        if (left <= 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kSliceMs)));
+    }
+}
+
+void CRealTimeSampler::Run()
+{
+    Sweep sweep;
+    while (logging_.load()) {
+        const Steady::time_point t0 = Steady::now();
+        const bool complete = SweepOnce(&sweep);
+        if (!complete) ++failed_;
+        if (logging_.load() && hooks_.readStatus) hooks_.readStatus();
+        const long long elapsed = MsSince(t0);
+        const long long period = IntervalPeriodMs(control_.interval.load());
+        CountPeriod(elapsed);
+        if (period > elapsed) Pause(period - elapsed);
+        // Nothing reaches the store after the log was stopped: what the user
+        // saves once it is stopped is the whole recording.
+        if (complete && logging_.load() && hooks_.append) {
+            if (hooks_.append(NowMs(), sweep))
+                ++appended_;
+            else
+                ++refused_;
+        }
+    }
+    // A command handed over just before the log stopped is still the user's.
+    ServePending();
+}
+
+}  // namespace monitor

@@ -1,0 +1,102 @@
+// The sampling thread of the real-time monitor, without widgets: one sweep of
+// register reads per interval, the drive command the panel handed over, the
+// status reads, the step to a slower interval when sweeps overrun, and the
+// hand-over of each complete sweep to the sample store.
+//
+// The slots are captured when a log starts (SlotPlan), so the thread never
+// asks the view's lists while the view is being destroyed. Everything the
+// GUI thread changes during a log is a word of its own in SamplingControl.
+// The thread waits in short slices and looks at the logging flag between
+// them: a stopped log or a closing view ends it within one register read.
+#pragma once
+
+#include "DevicePlugins.h"
+#include "ParamTable.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace monitor {
+
+constexpr int kSlotCount = 10;
+
+// A slot as the sampling thread sees it: whether it is read, and the record
+// of its quantity (a copy: the table is the GUI thread's).
+struct SlotPlan {
+    bool read = false;
+    ParamRecord record;
+};
+using SlotPlans = std::array<SlotPlan, kSlotCount>;
+
+struct SweepEntry {
+    bool valid = false;
+    double value = 0;
+};
+using Sweep = std::array<SweepEntry, kSlotCount>;
+
+// What the GUI thread and the sampling thread share during a log.
+struct SamplingControl {
+    std::atomic<int> interval{4};          // index in the interval list
+    std::atomic<int> pendingInterval{-1};  // a slower interval the GUI applies at its next tick
+    std::atomic<int> overruns{0};          // consecutive periods longer than the interval
+    std::atomic<int> pendingCommand{0};    // 0 none, 1 run command, 2 target frequency
+};
+
+enum : int { kNoCommand = 0, kRunCommand = 1, kTargetCommand = 2 };
+
+class CRealTimeSampler {
+public:
+    struct Hooks {
+        // A complete sweep, with the wall-clock time in ms since 1970 UTC.
+        // False when the store refused it.
+        std::function<bool(uint64_t timeMs, const Sweep& sweep)> append;
+        // Executes a handed-over drive command (kRunCommand, kTargetCommand)
+        // on this thread; may wait for the user to dismiss a message.
+        std::function<void(int command)> serveCommand;
+        // The two status reads after each sweep.
+        std::function<void()> readStatus;
+        // The overrun rule chose a slower interval (its index).
+        std::function<void(int interval)> intervalStepped;
+        // A slot was read (slot 0..9, engineering value).
+        std::function<void(int slot, double value)> valueRead;
+    };
+
+    CRealTimeSampler(CRegisterPort& port, uint8_t station, const SlotPlans& slots,
+                     const std::atomic<bool>& logging, SamplingControl& control, Hooks hooks);
+
+    // The thread body: sweeps until the logging flag is cleared.
+    void Run();
+
+    // One sweep over the slots; false when a slot failed twice or the log was
+    // stopped before the sweep ended.
+    bool SweepOnce(Sweep* sweep);
+    // The overrun rule for one period of `elapsedMs`.
+    void CountPeriod(long long elapsedMs);
+    // Waits `ms` (less when the log stops), serving handed-over commands.
+    void Pause(long long ms);
+    // Serves a handed-over command now, if there is one.
+    void ServePending();
+
+    // Sweeps that reached the store, and those it refused.
+    long Appended() const { return appended_.load(); }
+    long Refused() const { return refused_.load(); }
+    long FailedSweeps() const { return failed_.load(); }
+
+private:
+    CRegisterPort& port_;
+    uint8_t station_;
+    SlotPlans slots_;
+    const std::atomic<bool>& logging_;
+    SamplingControl& control_;
+    Hooks hooks_;
+    std::atomic<long> appended_{0};
+    std::atomic<long> refused_{0};
+    std::atomic<long> failed_{0};
+};
+
+// Wall-clock time in ms since 1970-01-01 00:00 UTC.
+uint64_t NowMs();
+
+}  // namespace monitor
