@@ -65,7 +65,7 @@ int main(int argc, char** argv)
         return Fail("parameter table " + wtext::ToUtf8(path));
     for (int i = 0; i < 2; ++i) {
         uint8_t err = 0;
-        if (!ReadRecord(ModbusPort(), 1, TheParamTable().params[i], &err))
+        if (!regaccess::ReadRecord(ModbusPort(), 1, TheParamTable().params[i], &err))
             return Fail("read of record " + std::to_string(i) + ", error " + std::to_string(err));
     }
     const std::wstring valueFile = app.DataDir() + valuefile::Folder() + L"installed.xls";
