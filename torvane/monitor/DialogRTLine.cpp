@@ -280,16 +280,23 @@ void CDialogRTLine::BuildControls()
     };
     warningLamp_ = makeLamp(IDC_WARNING_LAMP);
     faultLamp_ = makeLamp(IDC_FAULT_LAMP);
+    // The panel's captions carry identifiers of their own so that the
+    // language table gives them in the current language.
+    auto caption = [this](const wchar_t* text, int id) {
+        auto* label = new QLabel(Q(text), options_);
+        SetCtrlId(label, id);
+        return label;
+    };
     panel->addWidget(warningLamp_, 2, 1);
-    panel->addWidget(new QLabel(Q(L"\u53d8\u9891\u5668\u8b66\u544a"), options_), 2, 2, 1, 2);
+    panel->addWidget(caption(L"\u53d8\u9891\u5668\u8b66\u544a", IDC_WARNING_CAPTION), 2, 2, 1, 2);
     panel->addWidget(faultLamp_, 3, 1);
-    panel->addWidget(new QLabel(Q(L"\u53d8\u9891\u5668\u6545\u969c"), options_), 3, 2, 1, 2);
-    panel->addWidget(new QLabel(Q(L"\u53d8\u9891\u5668\u72b6\u6001"), options_), 4, 1, 1, 2);
+    panel->addWidget(caption(L"\u53d8\u9891\u5668\u6545\u969c", IDC_FAULT_CAPTION), 3, 2, 1, 2);
+    panel->addWidget(caption(L"\u53d8\u9891\u5668\u72b6\u6001", IDC_STATUS_CAPTION), 4, 1, 1, 2);
     statusText_ = new QLineEdit(options_);
     statusText_->setReadOnly(true);
     SetCtrlId(statusText_, IDC_STATUS);
     panel->addWidget(statusText_, 4, 3);
-    panel->addWidget(new QLabel(Q(L"\u8f93\u51fa\u9891\u7387"), options_), 5, 1, 1, 2);
+    panel->addWidget(caption(L"\u8f93\u51fa\u9891\u7387", IDC_OUTPUT_CAPTION), 5, 1, 1, 2);
     outputHz_ = new QLineEdit(options_);
     outputHz_->setReadOnly(true);
     SetCtrlId(outputHz_, IDC_OUTPUT_FREQUENCY);

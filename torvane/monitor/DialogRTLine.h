@@ -63,6 +63,10 @@ public:
         IDC_STATUS = 1070,
         IDC_OUTPUT_FREQUENCY = 1067,
         IDC_RECORDING = 1073,  // last automatic save and refused samples
+        IDC_WARNING_CAPTION = 2047,
+        IDC_FAULT_CAPTION = 2048,
+        IDC_STATUS_CAPTION = 2049,
+        IDC_OUTPUT_CAPTION = 2050,
     };
     // Control identifiers of the slots' controls, slot 1 first.
     static const int kCheckIds[monitor::kSlotCount];
