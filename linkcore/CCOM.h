@@ -29,7 +29,7 @@ class CProtocolInterface;
 //  3. else "/dev/ttyS<port-1>".
 // Empty for a port number below 1.
 LINKCORE_API std::string LinkCoreSerialDevice(int port);
-// The platform name the Part forms for a port: "COM%d" below 10, "\\.\COM%d"
+// The platform name of a port: "COM%d" below 10, "\\.\COM%d"
 // from 10 on.
 LINKCORE_API std::string LinkCoreSerialPortName(int port);
 
@@ -37,7 +37,7 @@ extern "C" {
 // C form of LinkCoreSerialDevice: copies the path to out (cut to outSize
 // bytes); returns the length of the full path, 0 for an invalid port.
 LINKCORE_API int LinkCoreSerialDevicePath(int port, char* out, unsigned int outSize);
-// Maps a Part name ("COM3", "\\.\COM12") to its device path; the port number
+// Maps a platform port name ("COM3", "\\.\COM12") to its device path; the port number
 // is the decimal number after "COM". Returns the length, 0 when not a COM name.
 LINKCORE_API int LinkCoreSerialDeviceForName(const char* name, char* out, unsigned int outSize);
 // The program folder: the folder of /proc/self/exe, with a trailing "/".
@@ -82,7 +82,7 @@ public:
     bool IsExit() const { return m_bExit; }
     bool GetStatus() const { return m_bOpen; }          // open flag
     const ComCfgStruct& GetConfig() const { return m_cfg; }
-    // The Part name of the last open ("COM3", "\\.\COM12") and the device it
+    // The platform port name of the last open ("COM3", "\\.\COM12") and the device it
     // mapped to.
     const char* GetPortName() const { return m_szPortName; }
     const char* GetDevicePath() const { return m_szDevicePath; }
