@@ -139,18 +139,35 @@ bool CDownloadSequence::SetDownloadKey(const wchar_t* value)
 
 // ---- Step operations ----
 
-bool CDownloadSequence::SendCmdExpect(const char* command, const char* expected, int minLength)
+bool bootcmd::SendCmdExpect(CBootPort& port, const char* command, const char* expected, int minLength)
 {
     const size_t need = std::max(std::strlen(expected), static_cast<size_t>(std::max(minLength, 0)));
     for (int attempt = 0; attempt < kCmdSends; ++attempt) {
         unsigned char reply[256] = {};
         unsigned char length = 0;
         unsigned char err = 0;
-        if (!boot_->ProcCmd(command, static_cast<int>(std::strlen(command)), reply, &length, &err)) continue;
+        if (!port.ProcCmd(command, static_cast<int>(std::strlen(command)), reply, &length, &err)) continue;
         reply[255] = 0;
         if (length >= need && std::strstr(reinterpret_cast<const char*>(reply), expected)) return true;
     }
     return false;
+}
+
+void bootcmd::ResetDevice(CBootPort& port)
+{
+    const char* const reset = CDownloadSequence::kReset;
+    const int length = static_cast<int>(std::strlen(reset));
+    for (int attempt = 0; attempt < kCmdSends; ++attempt) {
+        unsigned char reply[256] = {};
+        unsigned char replyLength = 0;
+        unsigned char err = 0;
+        if (port.ProcCmd(reset, length, reply, &replyLength, &err)) return;
+    }
+}
+
+bool CDownloadSequence::SendCmdExpect(const char* command, const char* expected, int minLength)
+{
+    return bootcmd::SendCmdExpect(*boot_, command, expected, minLength);
 }
 
 bool CDownloadSequence::SendBlock(const uint8_t* data, int length, int blockNumber)
@@ -185,13 +202,7 @@ bool CDownloadSequence::EraseProgramFlash()
 
 void CDownloadSequence::ResetDevice()
 {
-    const int length = static_cast<int>(std::strlen(kReset));
-    for (int attempt = 0; attempt < kCmdSends; ++attempt) {
-        unsigned char reply[256] = {};
-        unsigned char replyLength = 0;
-        unsigned char err = 0;
-        if (boot_->ProcCmd(kReset, length, reply, &replyLength, &err)) return;
-    }
+    bootcmd::ResetDevice(*boot_);
 }
 
 bool CDownloadSequence::LoadImageFile(const std::wstring& path)

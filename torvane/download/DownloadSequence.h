@@ -61,6 +61,15 @@ public:
 };
 
 // What one run writes, filled by the view before it starts the worker.
+// Bootloader exchanges shared by the download sequence and the mode switches.
+namespace bootcmd {
+// Sends a command line up to twice until a reply comes back that holds
+// `expected` and is at least as long as it (and as minLength).
+bool SendCmdExpect(CBootPort& port, const char* command, const char* expected, int minLength = 0);
+// Sends "VKR pm reset\n" up to twice, until the bootloader answers.
+void ResetDevice(CBootPort& port);
+}  // namespace bootcmd
+
 struct DownloadJob {
     // Image paths in the extracted package (PackagePaths).
     std::wstring dataFile;

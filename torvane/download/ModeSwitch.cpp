@@ -3,6 +3,7 @@
 #include "BootRequestDefaults.h"
 #include "DeviceConnection.h"
 #include "DevicePlugins.h"
+#include "DownloadSequence.h"
 #include "PrivateProfile.h"
 #include "RegisterAccess.h"
 #include "WideText.h"
@@ -213,28 +214,12 @@ bool CModeSwitch::DriveDownloading()
 
 bool CModeSwitch::SendCmdExpect(const char* command, const char* expected)
 {
-    const size_t need = std::strlen(expected);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        unsigned char reply[256] = {};
-        unsigned char length = 0;
-        unsigned char err = 0;
-        if (!plugins::BootCommand(command, static_cast<int>(std::strlen(command)), reply, &length, &err)) continue;
-        reply[255] = 0;
-        if (length >= need && std::strstr(reinterpret_cast<const char*>(reply), expected)) return true;
-    }
-    return false;
+    return bootcmd::SendCmdExpect(XModemPort(), command, expected);
 }
 
 void CModeSwitch::ResetDevice()
 {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        unsigned char reply[256] = {};
-        unsigned char length = 0;
-        unsigned char err = 0;
-        if (plugins::BootCommand(kResetCommand, static_cast<int>(std::strlen(kResetCommand)), reply, &length,
-                                 &err))
-            return;
-    }
+    bootcmd::ResetDevice(XModemPort());
 }
 
 bool CModeSwitch::SendBootRequest()
