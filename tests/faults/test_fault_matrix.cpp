@@ -173,7 +173,7 @@ protected:
             EXPECT_FALSE(link_->normalConnected());
         }
         ASSERT_TRUE(Clear(fault(), sim(), kPort, kWaitMs)) << "the line did not come back";
-        if (sim().mode() != drivesim::Mode::Normal) return;  // the download cell reconnects itself
+        ASSERT_EQ(sim().mode(), drivesim::Mode::Normal);
         ASSERT_TRUE(link_->ConnectNormal()) << "no reconnection after " << FaultName(fault());
         for (int row = 0; row < kRows; ++row) {
             uint8_t value[2] = {0, 0};
