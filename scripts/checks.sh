@@ -5,13 +5,17 @@
 #         TORVANE_FUZZ_SECONDS (default 30) seconds;
 #   tsan  clang with ThreadSanitizer, the link layer and plug-in tests
 #         (LinkCore, RegMaster, BlockPump): the code with its own threads.
-# Usage: scripts/checks.sh [san] [tsan]   (default: both)
-# Build folders: build-san and build-tsan beside build (TORVANE_BUILD_DIR).
+# Usage: scripts/checks.sh [san] [tsan] [-- extra ctest arguments for san's suite run]
+# (default: both). Build folders: build-san and build-tsan beside build
+# (TORVANE_BUILD_DIR).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 base=${TORVANE_BUILD_DIR:-$here/build}
 jobs=${TORVANE_JOBS:-$(nproc)}
-stages=("$@")
+stages=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do stages+=("$1"); shift; done
+[ $# -gt 0 ] && shift
+ctest_args=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=(san tsan)
 
 launcher=()
@@ -44,7 +48,7 @@ for stage in "${stages[@]}"; do
       configure "$dir" address,undefined,fuzzer-no-link -DTORVANE_FUZZ=ON \
         -DTORVANE_FUZZ_SECONDS="${TORVANE_FUZZ_SECONDS:-30}"
       cmake --build "$dir" -j "$jobs"
-      (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
+      (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 "${ctest_args[@]}")
       ;;
     tsan)
       dir=$base-tsan

@@ -367,7 +367,11 @@ TEST_F(RunInfoTest, WriterWritesATrickleOnceASecondAndABurstAtOnce)
     for (int i = 11; i < 120; ++i)
         LOG_MakeAndAddRunInfo(1, "line %d", i);
     ASSERT_TRUE(WaitFor([&] { return CountRunInfoLines(ReadFile(file)) == 120; }, 3000));
-    EXPECT_LT(NowMs() - burst, 900);
+    // One batch a second would take over two seconds. When the writer drains
+    // the queue faster than the lines come (a slow, instrumented or loaded
+    // machine), the last few lines, fewer than a batch, keep the trickle rule
+    // and wait up to a second.
+    EXPECT_LT(NowMs() - burst, 1600);
     std::string text = ReadFile(file);
     EXPECT_LT(text.find(": line 0\r\n"), text.find(": line 119\r\n"));
 }
