@@ -127,7 +127,7 @@ bool CBlockPump::Initialize()
     CLinkCore::Initialize();
     m_bClosing = false;
     if (m_pReplyEvent == nullptr)
-        m_pReplyEvent = new ACE_Auto_Event(0);
+        m_pReplyEvent = new CMonotonicAutoEvent(0);
     else
         m_pReplyEvent->reset();
     return true;
@@ -280,7 +280,7 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
     for (int waited = 0; waited < gapMs && !m_bClosing; waited += 20)
         ACE_OS::sleep(Millis(gapMs - waited < 20 ? gapMs - waited : 20));
 
-    const ACE_Time_Value deadline = ACE_OS::gettimeofday() + Millis(m_nOutTime);
+    const CMonotonicTime deadline = MonotonicDeadline(static_cast<unsigned int>(m_nOutTime > 0 ? m_nOutTime.load() : 0));
     for (;;)
     {
         {

@@ -27,9 +27,9 @@
 
 #include <stdint.h>
 #include <atomic>
-#include <ace/Auto_Event.h>
 #include <ace/Thread_Mutex.h>
 #include "CLinkCore.h"
+#include "MonotonicWait.h"
 
 #define BLOCKPUMP_API __attribute__((visibility("default")))
 
@@ -119,7 +119,7 @@ private:
     std::atomic<int> m_nOutTime;
     std::atomic<int> m_nCmdGap;
     std::atomic<bool> m_bClosing{false};        // UnInit or destruction: waits end now
-    ACE_Auto_Event*  m_pReplyEvent;                     // owned; created by Initialize
+    CMonotonicAutoEvent* m_pReplyEvent;                     // owned; created by Initialize
     int              m_nTicks;
 
     ACE_Thread_Mutex  m_exchangeLock;   // one exchange at a time

@@ -396,26 +396,18 @@ ACE_THR_FUNC_RETURN CLinkCore::TimerThreadProc(void* arg)
 void CLinkCore::TimerLoop()
 {
     int ticks = 0;
-    ACE_Time_Value next = ACE_OS::gettimeofday();
+    // Ticks are counted on the monotonic clock, so setting the time of day
+    // neither stalls nor hurries the timer.
+    CMonotonicTime next = MonotonicNow();
     const ACE_Time_Value tick(0, kTickMs * 1000);
     while (!m_bEnd)
     {
         // Sleep one 200 ms tick; SetEnd wakes the wait at once.
         next += tick;
-        while (!m_bEnd)
-        {
-            ACE_Time_Value now = ACE_OS::gettimeofday();
-            if (now >= next)
-                break;
-            ACE_Time_Value rest = next - now;
-            if (rest > tick)
-            {
-                // The clock went back: count the tick from now.
-                next = now + tick;
-                rest = tick;
-            }
-            m_endEvent.wait(&rest, 0);
-        }
+        while (!m_bEnd && MonotonicNow() < next)
+            m_endEvent.wait(&next, 1);
+        if (MonotonicNow() >= next + tick)
+            next = MonotonicNow();   // a late tick (busy machine): no burst of catch-up ticks
         if (m_bEnd)
             break;
         if (++ticks % kTicksPerTimer == 0)

@@ -33,7 +33,7 @@
 #include <atomic>
 #include <ace/Thread.h>
 #include <ace/Thread_Mutex.h>
-#include <ace/Manual_Event.h>
+#include "MonotonicWait.h"
 #include "LinkCoreExport.h"
 #include "LinkCorePaths.h"
 #include "LogBuf.h"
@@ -235,7 +235,7 @@ private:
 
     int                m_nRecvBufSize;
     ACE_Thread_Mutex   m_traceLock;         // trace record + both trace logs
-    ACE_Manual_Event   m_endEvent;          // wakes the timer thread on SetEnd
+    CMonotonicManualEvent m_endEvent;          // wakes the timer thread on SetEnd
     std::atomic<long long> m_nLastRecvMs{0}; // monotonic time of the last chunk
 
     CLinkCore(const CLinkCore&) = delete;

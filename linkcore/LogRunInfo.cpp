@@ -2,13 +2,13 @@
 #include "LogBuf.h"
 #include "LogRunInfo.h"
 #include "LinkCorePaths.h"
+#include "MonotonicWait.h"
 #include "WSNConfig.h"
 
 #include <ace/Date_Time.h>
 #include <ace/FILE_Connector.h>
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
-#include <ace/Auto_Event.h>
 #include <ace/Event_Base.h>
 #include <ace/Manual_Event.h>
 #include <ace/Message_Block.h>
@@ -236,7 +236,7 @@ struct RunInfoState
     bool              started = false;
     char              name[256] = {};
     ACE_Manual_Event  stopEvent;
-    ACE_Auto_Event    wakeEvent;   // stop, or a batch of records waiting
+    CMonotonicAutoEvent wakeEvent;   // stop, or a batch of records waiting
 };
 
 std::atomic<bool> g_consoleEcho{true};
@@ -268,9 +268,9 @@ void WriteRecord(RunInfoState* st, const RUNINFO_RECORD& rec, char* line, char* 
 ACE_THR_FUNC_RETURN WriterThread(void* arg)
 {
     RunInfoState* st = static_cast<RunInfoState*>(arg);
-    ACE_Time_Value oneSecond(1, 0);
-    st->wakeEvent.wait(&oneSecond, 0);   // a batch waiting ends the first second early too
-    ACE_Time_Value start = ACE_OS::gettimeofday();
+    const CMonotonicTime firstSecond = MonotonicDeadline(1000);
+    st->wakeEvent.wait(&firstSecond, 1);   // a batch waiting ends the first second early too
+    const CMonotonicTime start = MonotonicNow();
     RUNINFO_RECORD* rec = new RUNINFO_RECORD;
     char timeText[64];
     char* line = new char[RUNINFO_TEXT_SIZE + 128];
@@ -304,11 +304,10 @@ ACE_THR_FUNC_RETURN WriterThread(void* arg)
         }
         // Sleep to the next whole second counted from the start time, or
         // until the queue has a batch waiting.
-        ACE_Time_Value now = ACE_OS::gettimeofday();
-        ACE_Time_Value elapsed = now - start;
-        ACE_Time_Value next = start + ACE_Time_Value(elapsed.sec() + 1, 0);
-        ACE_Time_Value wait = next - now;
-        st->wakeEvent.wait(&wait, 0);
+        const ACE_Time_Value elapsed = MonotonicNow() - start;
+        CMonotonicTime next = start;
+        next += ACE_Time_Value(elapsed.sec() + 1, 0);
+        st->wakeEvent.wait(&next, 1);
     }
     delete[] line;
     delete rec;

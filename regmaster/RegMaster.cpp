@@ -35,10 +35,6 @@ void HexText(const uint8_t* data, int length, char* out, size_t outSize)
         pos += static_cast<size_t>(ACE_OS::snprintf(out + pos, outSize - pos, "%02X ", data[i]));
 }
 
-ACE_Time_Value Deadline(unsigned int ms)
-{
-    return ACE_OS::gettimeofday() + ACE_Time_Value(static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000));
-}
 
 }  // namespace
 
@@ -167,7 +163,7 @@ bool CRegMaster::Initialize()
     CLinkCore::Initialize();
     m_bClosing = false;
     if (m_pReplyEvent == nullptr)
-        m_pReplyEvent = new ACE_Auto_Event(0);
+        m_pReplyEvent = new CMonotonicAutoEvent(0);
     else
         m_pReplyEvent->reset();
     return true;
@@ -282,7 +278,7 @@ void CRegMaster::ArmRequest(unsigned char station, unsigned char function, unsig
 
 bool CRegMaster::AwaitReply()
 {
-    const ACE_Time_Value deadline = Deadline(m_dwOutTime);
+    const CMonotonicTime deadline = MonotonicDeadline(m_dwOutTime);
     for (;;)
     {
         {

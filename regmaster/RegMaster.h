@@ -30,10 +30,10 @@
 
 #include <stdint.h>
 #include <atomic>
-#include <ace/Auto_Event.h>
 #include <ace/Thread.h>
 #include <ace/Thread_Mutex.h>
 #include "CLinkCore.h"
+#include "MonotonicWait.h"
 
 #define REGMASTER_API __attribute__((visibility("default")))
 
@@ -167,7 +167,7 @@ private:
     unsigned char  m_byValueHigh;
     unsigned char  m_byValueLow;
     unsigned char  m_byException;
-    ACE_Auto_Event* m_pReplyEvent;            // owned; created by Initialize
+    CMonotonicAutoEvent* m_pReplyEvent;            // owned; created by Initialize
     int            m_nTicks;
     std::atomic<bool> m_bExit;
     std::atomic<bool> m_bClosing{false};      // UnInit or destruction: waits end now
