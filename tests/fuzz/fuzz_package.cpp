@@ -1,5 +1,5 @@
-// Program packages: any bytes as the package file the download view opens.
-// Each run opens it into a fresh program folder that sits inside a fresh
+// Program packages: any archive bytes as the package file the download view
+// opens. Each run opens it into a fresh program folder that sits inside a fresh
 // run folder holding a file of its own next to it.
 //
 // Contracts: nothing outside the program folder changes (no entry escapes,
@@ -50,10 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fs::create_directories(run + "in");
         fs::create_directories(run + "app");
     }
+    // The input is the archive as it is before the package inversion, so
+    // that the fuzzer's changes land on the archive's own structure; the
+    // file the view opens is inverted from byte 32 on, as packages are.
     const std::string packagePath = run + "in/ProgramFile.vkr";
     {
+        std::string bytes(reinterpret_cast<const char*>(data), size);
+        for (size_t i = 32; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(~bytes[i]);
         std::ofstream out(packagePath, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     const std::string programFolder = run + "app/Program/";
     const std::string outsideBefore = fuzzkit::TreeListing(fuzzkit::WorkDir(), "run/app/Program");
