@@ -215,6 +215,12 @@ void CCOM::CloseDevice()
         ReleaseDevice(m_pDev);
 }
 
+ACE_HANDLE CCOM::DeviceHandle()
+{
+    std::lock_guard<std::mutex> guard(m_devLock);
+    return m_pDev->get_handle();
+}
+
 // Why a port does not open, on the diagnostic log; not for a probe, which
 // expects most ports to fail.
 #define OPEN_ERROR(args) \
@@ -226,10 +232,27 @@ void CCOM::CloseDevice()
 
 bool CCOM::OpenCom(ComCfgStruct cfg)
 {
-    if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
-        return true;
-    CloseDevice();
-    m_bOpen = false;
+    {
+        // The receive thread reads the handle and closes the device after a
+        // read error: the open changes the handle under the same lock.
+        std::lock_guard<std::mutex> guard(m_devLock);
+        if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+            return true;
+        if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
+            ReleaseDevice(m_pDev);
+        m_bOpen = false;
+        if (!OpenDeviceLocked(cfg))
+            return false;
+        m_bErrorReported = false;
+        m_bSendErrorReported = false;
+        m_bOpen = true;
+    }
+    OnRead(nullptr, 0, COMM_INIT);
+    return true;
+}
+
+bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
+{
 
     int port = cfg.wPortNo;
     ACE_OS::strncpy(m_szPortName, LinkCoreSerialPortName(port).c_str(), sizeof m_szPortName - 1);
@@ -299,7 +322,7 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
                             "%d stop bits): %s\n"),
                    port, device.c_str(), cfg.nBaudRate, cfg.byDataBits, cfg.wParity, cfg.byStopBits,
                    ACE_OS::strerror(err)));
-        CloseDevice();
+        ReleaseDevice(m_pDev);
         return false;
     }
     // Raw byte channel as a Windows COM port is: no line editing, no
@@ -322,11 +345,6 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
     if (fl != -1)
         ::fcntl(h, F_SETFL, fl & ~O_NONBLOCK);
     ::tcflush(h, TCIFLUSH);
-
-    m_bErrorReported = false;
-    m_bSendErrorReported = false;
-    m_bOpen = true;
-    OnRead(nullptr, 0, COMM_INIT);
     return true;
 }
 
@@ -334,7 +352,7 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
 
 bool CCOM::InitCOM(CCOMSet* set)
 {
-    if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+    if (m_bOpen && DeviceHandle() != ACE_INVALID_HANDLE)
         return true;
     if (set == nullptr)
         return false;
@@ -349,7 +367,7 @@ bool CCOM::InitCOM(CCOMSet* set)
 
 bool CCOM::Initialize(CCOMSet* set)
 {
-    if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+    if (m_bOpen && DeviceHandle() != ACE_INVALID_HANDLE)
         return true;
     if (!InitCOM(set))
         return false;
@@ -371,9 +389,12 @@ void CCOM::Uninitialize()
 
 void CCOM::UninitCOM()
 {
-    if (m_pDev->get_handle() != ACE_INVALID_HANDLE && ReleaseDevice(m_pDev) == -1)
-        ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("close")));
-    m_bOpen = false;
+    {
+        std::lock_guard<std::mutex> guard(m_devLock);
+        if (m_pDev->get_handle() != ACE_INVALID_HANDLE && ReleaseDevice(m_pDev) == -1)
+            ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("close")));
+        m_bOpen = false;
+    }
     delete m_pSet;
     m_pSet = nullptr;
 }
@@ -407,9 +428,10 @@ int CCOM::SendData(const char* data, int length, unsigned int /*timeout*/)
 
 int CCOM::Read()
 {
-    if (!m_bOpen || m_pDev->get_handle() == ACE_INVALID_HANDLE)
+    const ACE_HANDLE h = m_bOpen ? DeviceHandle() : ACE_INVALID_HANDLE;
+    if (h == ACE_INVALID_HANDLE)
         return 0;
-    ssize_t n = m_pDev->recv(m_pRecvBuf, static_cast<size_t>(m_nReadSize));
+    ssize_t n = ACE_OS::read(h, m_pRecvBuf, static_cast<size_t>(m_nReadSize));
     if (n <= 0)
         return 0;
     return OnRead(m_pRecvBuf, static_cast<int>(n), 0) ? 1 : 0;
@@ -453,7 +475,7 @@ void CCOM::RecvLoop()
         // poll period, so the exit flag is still seen in time): a reply is
         // framed as soon as its bytes are in, not up to 20 ms later.
         const bool fast = m_bFastRecv.load();
-        ACE_HANDLE h = m_bOpen ? m_pDev->get_handle() : ACE_INVALID_HANDLE;
+        ACE_HANDLE h = m_bOpen ? DeviceHandle() : ACE_INVALID_HANDLE;
         if (!fast || h == ACE_INVALID_HANDLE)
             ACE_OS::sleep(pollPeriod);
         else
@@ -470,11 +492,11 @@ void CCOM::RecvLoop()
         }
         if (!m_bOpen)
             continue;
-        h = m_pDev->get_handle();
+        h = DeviceHandle();
         if (h == ACE_INVALID_HANDLE)
             continue;   // closed after an error: reported once, the owner reopens
         // Waits at most the 100 ms read time-out; returns as soon as bytes are there.
-        ssize_t n = m_pDev->recv(m_pRecvBuf, static_cast<size_t>(m_nReadSize));
+        ssize_t n = ACE_OS::read(h, m_pRecvBuf, static_cast<size_t>(m_nReadSize));
         if (n == 0)
         {
             // A hung-up device (unplugged adapter, far end of a pty gone)

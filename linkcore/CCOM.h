@@ -93,7 +93,9 @@ protected:
     unsigned int GetInterval() { return 50; }
     bool CreateRecvThread();
     bool OpenCom(ComCfgStruct cfg);
+    bool OpenDeviceLocked(const ComCfgStruct& cfg);   // m_devLock held
     void CloseDevice();
+    ACE_HANDLE DeviceHandle();                         // read under m_devLock
     static ACE_THR_FUNC_RETURN RecvThreadProc(void* arg);
     void RecvLoop();
 

@@ -213,7 +213,7 @@ protected:
     CProtocolExplain*  m_pProtocolExplain;  // set by the derived constructor; deleted by the engine
     CProtocolData*     m_pProtocolData;     // set by the derived constructor; deleted by the engine
     char*              m_pRecvBuf;          // owned
-    int                m_nRecvLen;
+    std::atomic<int>   m_nRecvLen;          // written by the receive thread only; read by diagnostics
     CSFlogBuf*         m_pRawLog;           // owned
     CSFlogBuf*         m_pMsgLog;           // owned
     unsigned int       m_dwRawLogSize;

@@ -243,10 +243,12 @@ std::atomic<bool> g_consoleEcho{true};
 std::atomic<bool> g_fileOutput{true};
 RunInfoState*     g_state = nullptr;
 
+// Never destroyed: the writer is stopped at process end (RunInfoAtExit)
+// after function-local statics made later than it have already gone.
 ACE_Thread_Mutex& StateLock()
 {
-    static ACE_Thread_Mutex lock;
-    return lock;
+    static ACE_Thread_Mutex* lock = new ACE_Thread_Mutex;
+    return *lock;
 }
 
 const int kBatch = 50;

@@ -9,6 +9,7 @@ PACKAGES=(
   libace-dev zlib1g-dev libminizip-dev libfreexl-dev
   qt6-base-dev qt6-charts-dev libgl-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev llvm
   libmodbus-dev mbpoll lrzsz socat unzip
   python3-xlrd python3-xlwt
   xvfb xauth x11-utils xdotool imagemagick

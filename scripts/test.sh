@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs all tests through ctest.
+# Installs what is missing, builds everything and runs all tests through ctest,
+# then the checking builds (scripts/checks.sh): the whole suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer with a short run of every
+# fuzz target, and the link and plug-in tests under ThreadSanitizer.
 # Usage: scripts/test.sh [extra ctest arguments]
+# TORVANE_CHECKS=0 leaves the checking builds out (a quick local run); extra
+# ctest arguments apply to the normal build only.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/scripts/setup.sh"
@@ -15,5 +20,9 @@ fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
-cd "$build"
-ctest --output-on-failure -j "$jobs" --timeout 300 "$@"
+start=$SECONDS
+(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 300 "$@")
+echo "test: normal build's tests passed in $((SECONDS - start)) s"
+if [ "${TORVANE_CHECKS:-1}" != 0 ]; then
+  bash "$here/scripts/checks.sh"
+fi

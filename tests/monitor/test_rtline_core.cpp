@@ -253,6 +253,11 @@ TEST(RtlineSampler, SilentDriveStoresNothingAndAStopEndsALongPause)
         return true;
     };
     hooks.readStatus = [&] { ++statusReads; };
+    std::atomic<int> lostSlot{-1}, lostErr{0};
+    hooks.sweepLost = [&](int slot, uint8_t err) {
+        lostSlot = slot;
+        lostErr = err;
+    };
     bench.sim().setFault(drivesim::FaultKind::Silence);
     monitor::CRealTimeSampler sampler(ModbusPort(), 1, plans, logging, control, hooks);
     std::thread t([&] { sampler.Run(); });
@@ -265,4 +270,11 @@ TEST(RtlineSampler, SilentDriveStoresNothingAndAStopEndsALongPause)
     EXPECT_LT(stop.elapsed(), 1000);
     EXPECT_EQ(appended.load(), 0);
     EXPECT_EQ(sampler.FailedSweeps(), 1);
+    // The lost sweep names its slot and why, for the monitor's status line.
+    EXPECT_EQ(lostSlot.load(), 0);
+    EXPECT_EQ(lostErr.load(), 0xFF);
+    EXPECT_EQ(monitor::LostSweepsText(1, lostSlot, L"Output frequency", static_cast<uint8_t>(lostErr.load())),
+              L"Samples lost: 1 (latest: slot 1, Output frequency, no reply)");
+    EXPECT_EQ(monitor::LostSweepsText(0, 0, L"Output frequency", 0xFF), L"");
+    EXPECT_EQ(monitor::LostSweepsText(4, 2, L"", 4), L"Samples lost: 4 (latest: slot 3, drive error 4)");
 }

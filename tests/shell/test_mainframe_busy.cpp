@@ -7,6 +7,8 @@
 
 #include <QCloseEvent>
 
+#include <memory>
+
 using namespace mftest;
 
 namespace {
@@ -21,14 +23,15 @@ public:
     QString BusyText() const override { return busy ? QString::fromWCharArray(kBusy) : QString(); }
     bool StopForClose() override
     {
-        ++closeQuestions;
+        ++*closeQuestions;
         if (!agree) return false;
         busy = false;
         return true;
     }
     bool busy = true;
     bool agree = false;
-    int closeQuestions = 0;
+    // Outlives the view, which the agreed close deletes.
+    std::shared_ptr<int> closeQuestions = std::make_shared<int>(0);
 };
 
 class BusyFrameTest : public FrameTest {
@@ -89,13 +92,14 @@ TEST_F(BusyFrameTest, ClosingAsksTheRunningViewAndMayBeRefused)
     ASSERT_TRUE(frame_->DevicePane()->SelectNumber(10001));
     auto* v = dynamic_cast<CBusyView*>(frame_->CurrentView());
     ASSERT_NE(v, nullptr);
+    const std::shared_ptr<int> questions = v->closeQuestions;
     EXPECT_FALSE(frame_->close());
-    EXPECT_EQ(v->closeQuestions, 1);
+    EXPECT_EQ(*questions, 1);
     EXPECT_EQ(frame_->CurrentView(), v);
     EXPECT_TRUE(frame_->isVisible());
 
     v->agree = true;
     EXPECT_TRUE(frame_->close());
-    EXPECT_EQ(v->closeQuestions, 2);
+    EXPECT_EQ(*questions, 2);
     EXPECT_EQ(frame_->CurrentView(), nullptr);
 }

@@ -506,6 +506,7 @@ bool CDialogRTLine::OnStartLog()
     control_.pendingInterval = -1;
     control_.overruns = 0;
     failedSweeps_ = 0;
+    lostSlot_ = -1;
     TheMonitorBuffer().Reset(continuous_->isChecked(), historyFolder_.toStdWString(),
                              table_ ? table_->deviceType : std::wstring(), monitor::IntervalName(interval),
                              sigs);
@@ -557,9 +558,14 @@ void CDialogRTLine::AuxWorker()
                 if (ParamRecord* r = table_->RecordByIndex(index)) r->value = value;
         });
     };
+    // Counted as they happen: the status tick shows them while the log runs.
+    hooks.sweepLost = [this](int slot, uint8_t err) {
+        lostErr_ = err;
+        lostSlot_ = slot;
+        ++failedSweeps_;
+    };
     monitor::CRealTimeSampler sampler(port_, Station(), plans_, RunningFlag(), control_, std::move(hooks));
     sampler.Run();
-    failedSweeps_ += sampler.FailedSweeps();
 }
 
 // ---------------------------------------------------------------------------
@@ -761,6 +767,12 @@ void CDialogRTLine::ShowRecording()
     QString text = QStringLiteral("Samples held: %1").arg(st.count);
     if (st.refusedFull > 0) text += QStringLiteral("\nRefused, store full: %1").arg(st.refusedFull);
     if (st.refusedBusy > 0) text += QStringLiteral("\nRefused, store busy: %1").arg(st.refusedBusy);
+    const int lostSlot = lostSlot_.load();
+    if (failedSweeps_.load() > 0 && lostSlot >= 0 && lostSlot < kSlotCount) {
+        const ParamRecord& r = plans_[static_cast<size_t>(lostSlot)].record;
+        text += QStringLiteral("\n") + Q(monitor::LostSweepsText(failedSweeps_.load(), lostSlot,
+                                                                 Language().PickVariant(r.name), lostErr_.load()));
+    }
     const AutoSaveResult autoSave = store.LastAutoSave();
     if (autoSave.sequence > 0) {
         const QString file = Q(autoSave.path).section(QLatin1Char('/'), -1);

@@ -238,5 +238,7 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> statusBusy_{false};
     std::atomic<long> failedSweeps_{0};
+    std::atomic<int> lostSlot_{-1};  // slot of the latest lost sweep
+    std::atomic<int> lostErr_{0};
     monitor::SlotPlans plans_{};
 };

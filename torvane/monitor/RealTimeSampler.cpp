@@ -53,8 +53,12 @@ bool CRealTimeSampler::SweepOnce(Sweep* sweep)
         uint8_t err = 0;
         // One more attempt: a single lost reply should not cost the period.
         if (!regaccess::ReadValue(port_, station_, plan.record, &value, &err) &&
-            !regaccess::ReadValue(port_, station_, plan.record, &value, &err))
+            !regaccess::ReadValue(port_, station_, plan.record, &value, &err)) {
+            // A sweep with a hole is not a sample; the user still learns
+            // that one was lost and which quantity failed.
+            if (hooks_.sweepLost) hooks_.sweepLost(slot, err);
             return false;
+        }
         (*sweep)[static_cast<size_t>(slot)] = {true, value};
         if (hooks_.valueRead) hooks_.valueRead(slot, value);
     }
@@ -111,6 +115,20 @@ void CRealTimeSampler::Run()
     }
     // A command handed over just before the log stopped is still the user's.
     ServePending();
+}
+
+std::wstring LostSweepsText(long lost, int slot, const std::wstring& quantity, uint8_t err)
+{
+    if (lost <= 0) return std::wstring();
+    std::wstring text = L"Samples lost: " + std::to_wstring(lost) + L" (latest: slot " + std::to_wstring(slot + 1);
+    if (!quantity.empty()) text += L", " + quantity;
+    if (err == regaccess::kErrTimeout)
+        text += L", no reply";
+    else if (err == 0)
+        text += L", no valid reply";
+    else
+        text += L", drive error " + std::to_wstring(static_cast<int>(err));
+    return text + L")";
 }
 
 }  // namespace monitor

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace monitor {
 
@@ -61,6 +62,10 @@ public:
         std::function<void(int interval)> intervalStepped;
         // A slot was read (slot 0..9, engineering value).
         std::function<void(int slot, double value)> valueRead;
+        // A sweep was lost: `slot` failed its two reads (err as the port
+        // reported the last one). The sweep never reaches the store, so this
+        // is the only trace of it the user gets.
+        std::function<void(int slot, uint8_t err)> sweepLost;
     };
 
     CRealTimeSampler(CRegisterPort& port, uint8_t station, const SlotPlans& slots,
@@ -98,5 +103,11 @@ private:
 
 // Wall-clock time in ms since 1970-01-01 00:00 UTC.
 uint64_t NowMs();
+
+// The line the monitor shows about lost sweeps: how many, and the slot
+// (1-based, with its quantity) and the error of the latest one, e.g.
+// "Samples lost: 3 (latest: slot 2, Output current, no reply)". Empty when
+// none was lost.
+std::wstring LostSweepsText(long lost, int slot, const std::wstring& quantity, uint8_t err);
 
 }  // namespace monitor
