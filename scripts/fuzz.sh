@@ -49,6 +49,7 @@ fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 mkdir -p "$build/fuzz-logs"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/fuzz/lsan.supp}"
 printf '%-24s %10s %8s %8s %8s %8s\n' target runs cov ft corpus crashes
 status=0
 for t in "${targets[@]}"; do
