@@ -5,6 +5,7 @@
 #include <ace/Configuration_Import_Export.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_dirent.h>
+#include <ace/OS_NS_stdio.h>
 #include <ace/OS_NS_string.h>
 #include <ace/OS_NS_sys_stat.h>
 #include <ace/OS_NS_unistd.h>
@@ -33,6 +34,24 @@ void CopyOut(char* out, unsigned int outSize, const char* text)
     out[n] = '\0';
 }
 
+// A NUL byte in a line makes the registry-export reader take the line for
+// longer than its buffer: it doubles the buffer for every such line, so a
+// damaged file of a few dozen lines takes gigabytes and ends the process.
+// Such a file is no configuration text; it is refused as unreadable.
+bool HoldsNul(const char* path)
+{
+    FILE* f = ACE_OS::fopen(path, "rb");
+    if (f == nullptr)
+        return false;   // the reader reports the missing file itself
+    char buffer[4096];
+    bool nul = false;
+    size_t n;
+    while (!nul && (n = ACE_OS::fread(buffer, 1, sizeof buffer, f)) > 0)
+        nul = ACE_OS::memchr(buffer, 0, n) != nullptr;
+    ACE_OS::fclose(f);
+    return nul;
+}
+
 // Loads path into heap with the given syntax; 0 on success.
 int Import(ACE_Configuration_Heap& heap, Syntax syntax, const char* path)
 {
@@ -42,6 +61,11 @@ int Import(ACE_Configuration_Heap& heap, Syntax syntax, const char* path)
     {
         ACE_Ini_ImpExp imp(heap);
         return imp.import_config(path);
+    }
+    if (HoldsNul(path))
+    {
+        ACE_ERROR((LM_ERROR, ACE_TEXT("config file holds a NUL byte, not read--%C\n"), path));
+        return -1;
     }
     ACE_Registry_ImpExp imp(heap);
     return imp.import_config(path);
@@ -143,9 +167,9 @@ bool WSNWritePrivateProfileString(const char* section, const char* key, const ch
         ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("config")));
         return false;
     }
-    ACE_Registry_ImpExp imp(heap);
-    if (imp.import_config(path) != 0)
+    if (Import(heap, REGISTRY, path) != 0)
         return false;
+    ACE_Registry_ImpExp imp(heap);
     ACE_Configuration_Section_Key sk;
     if (heap.open_section(heap.root_section(), section, 1, sk) != 0)
         return false;

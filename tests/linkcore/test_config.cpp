@@ -119,6 +119,24 @@ TEST_F(ConfigTest, RegistryWriteNeedsExistingFileAndRoundTrips)
     EXPECT_NE(text.find("\"Keep\"=dword:00000007"), std::string::npos) << text;
 }
 
+// A damaged file with NUL bytes in its lines: the registry-export reader would
+// double its line buffer for each such line (gigabytes for a few dozen lines,
+// then a crash). It is refused like an unreadable file, for reads and writes,
+// and left as it is.
+TEST_F(ConfigTest, RegistryFileWithNulBytesIsRefused)
+{
+    std::string text = "[COM]\n\"COMID\"=\"3\"\n";
+    for (int i = 0; i < 40; ++i)
+        text += std::string("a\0\n", 3);
+    ASSERT_TRUE(WriteFile("nul.ini", text));
+    char out[32];
+    EXPECT_EQ(WSNGetPrivateProfileString("COM", "COMID", "dflt", out, sizeof out, "nul.ini"), 0u);
+    EXPECT_STREQ(out, "dflt");
+    EXPECT_EQ(WSNGetPrivateProfileInt("COM", "Count", 9, "nul.ini"), 9u);
+    EXPECT_FALSE(WSNWritePrivateProfileString("COM", "COMID", "4", "nul.ini"));
+    EXPECT_EQ(ReadFile("nul.ini"), text);
+}
+
 // --- folders ---------------------------------------------------------------------
 
 TEST_F(ConfigTest, CreatFilePath)

@@ -163,8 +163,11 @@ std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, con
     const int rows = static_cast<int>(rowRecords.size());
     auto recordAt = [&](int row) { return table.RecordByIndex(rowRecords[static_cast<size_t>(row)]); };
     for (const Entry& e : entries) {
-        const int first = e.n - 1;
-        ParamRecord* r = first >= 0 && first < rows ? recordAt(first) : nullptr;
+        // The row number comes from the file: any int, the lowest included,
+        // whose predecessor an int cannot hold.
+        const long long wanted = static_cast<long long>(e.n) - 1;
+        const int first = wanted >= 0 && wanted < rows ? static_cast<int>(wanted) : -1;
+        ParamRecord* r = first >= 0 ? recordAt(first) : nullptr;
         auto set = [&e](ParamRecord& rec) {
             rec.value = e.value;
             rec.valueUnknown = false;
