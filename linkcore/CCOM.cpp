@@ -253,7 +253,6 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
 
 bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
 {
-
     int port = cfg.wPortNo;
     ACE_OS::strncpy(m_szPortName, LinkCoreSerialPortName(port).c_str(), sizeof m_szPortName - 1);
     m_szPortName[sizeof m_szPortName - 1] = '\0';
