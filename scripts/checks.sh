@@ -18,20 +18,7 @@ while [ $# -gt 0 ] && [ "$1" != "--" ]; do stages+=("$1"); shift; done
 ctest_args=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=(san tsan)
 
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-
-# Light optimisation and line tables only: the checking builds are built
-# from scratch on every CI run, and their reports still name file and line.
-configure() {  # folder sanitizers extra-cmake-args...
-  local dir=$1 sanitize=$2
-  shift 2
-  CC=clang CXX=clang++ cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_C_FLAGS="-O1 -gline-tables-only" -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" \
-    -DTORVANE_SANITIZE="$sanitize" -DTORVANE_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
-}
+. "$here/scripts/checktree.sh"
 
 export QT_QPA_PLATFORM=offscreen
 symbolizer=$(command -v llvm-symbolizer || ls /usr/bin/llvm-symbolizer-* 2>/dev/null | head -n1 || true)
@@ -45,14 +32,13 @@ for stage in "${stages[@]}"; do
   case $stage in
     san)
       dir=$base-san
-      configure "$dir" address,undefined,fuzzer-no-link -DTORVANE_FUZZ=ON \
-        -DTORVANE_FUZZ_SECONDS="${TORVANE_FUZZ_SECONDS:-30}"
+      checktree_configure_san "$here" "$dir" -DTORVANE_FUZZ_SECONDS="${TORVANE_FUZZ_SECONDS:-30}"
       cmake --build "$dir" -j "$jobs"
       (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 "${ctest_args[@]}")
       ;;
     tsan)
       dir=$base-tsan
-      configure "$dir" thread
+      checktree_configure "$here" "$dir" thread
       # Only the link layer's tests, and what they load.
       targets=$(cd "$dir" && ninja -t targets all | sed -n 's/^\([A-Za-z0-9_]*\(linkcore_[a-z_]*_test\|test_regmaster_[a-z_]*\|test_blockpump_[a-z_]*\|test_two_plugins\|test_clock_jump\|LinkCoreTest[A-Za-z]*\)\): phony$/\1/p' | sort -u)
       cmake --build "$dir" -j "$jobs" --target $targets

@@ -4,19 +4,20 @@
 #   scripts/fuzz.sh [seconds] [target...]
 #
 # seconds: time per target (default 60); targets: default all. Configures
-# and builds the checking tree build-fuzz (clang, ASan/UBSan, coverage for
-# the fuzzer) when needed and builds only the fuzz programs. Each target
-# keeps a growing corpus in build-fuzz/fuzz-corpus/<target>/ (the seed
+# the checking tree build-san of scripts/checks.sh (clang, ASan/UBSan,
+# coverage for the fuzzer) when it is not there yet and builds only the fuzz
+# programs. Each target
+# keeps a growing corpus in build-san/fuzz-corpus/<target>/ (the seed
 # corpus in the source tree is only read); crashes and their inputs go to
-# build-fuzz/fuzz-artifacts/<target>/, the fuzzer's output to
-# build-fuzz/fuzz-logs/<target>.log; the targets run in
-# build-fuzz/fuzz-work/<target>/. A crash input, minimized
+# build-san/fuzz-artifacts/<target>/, the fuzzer's output to
+# build-san/fuzz-logs/<target>.log; the targets run in
+# build-san/fuzz-work/<target>/. A crash input, minimized
 # (<program> -minimize_crash=1 -runs=10000 <input>), belongs in
 # tests/fuzz/regress/<target>/ together with the fix.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-fuzz"
+build="${TORVANE_BUILD_DIR:-$root/build}-san"
 seconds="${1:-60}"
 [ $# -gt 0 ] && shift
 case "$seconds" in ''|*[!0-9]*) echo "usage: $0 [seconds] [target...]" >&2; exit 2 ;; esac
@@ -31,20 +32,11 @@ for t in "${targets[@]}"; do
   [ -f "$root/tests/fuzz/$t.cpp" ] || { echo "no fuzz target $t (have: ${all[*]})" >&2; exit 2; }
 done
 
-# clang and its libFuzzer runtime.
-if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  echo "fuzz: installing clang libclang-rt-14-dev"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev
-fi
-
+# clang, its libFuzzer runtime and the symbolizer come with the packages.
+bash "$root/scripts/setup.sh"
 if [ ! -f "$build/build.ninja" ]; then
-  launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS="-O1 -g1" -DCMAKE_C_FLAGS="-O1 -g1" \
-    -DTORVANE_SANITIZE=address,undefined,fuzzer-no-link -DTORVANE_FUZZ=ON "${launcher[@]}"
+  . "$root/scripts/checktree.sh"
+  checktree_configure_san "$root" "$build"
 fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 
