@@ -406,8 +406,9 @@ void CLinkCore::TimerLoop()
         next += tick;
         while (!m_bEnd && MonotonicNow() < next)
             m_endEvent.wait(&next, 1);
-        if (MonotonicNow() >= next + tick)
-            next = MonotonicNow();   // a late tick (busy machine): no burst of catch-up ticks
+        const CMonotonicTime now = MonotonicNow();
+        if (now >= next + tick)
+            next = now;   // a late tick (busy machine): no burst of catch-up ticks
         if (m_bEnd)
             break;
         if (++ticks % kTicksPerTimer == 0)
