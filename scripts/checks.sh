@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# The checking builds, run by scripts/test.sh after the normal build:
+# The checking builds, run by CI (.ci/run) after scripts/test.sh:
 #   san   clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
 #         fuzzer's coverage), the whole test suite, then every fuzz target for
 #         TORVANE_FUZZ_SECONDS (default 30) seconds;
-#   tsan  clang with ThreadSanitizer, the link layer and plug-in tests
-#         (LinkCore, RegMaster, BlockPump): the code with its own threads.
+#   tsan  clang with ThreadSanitizer: the code with threads of its own that
+#         runs without Qt (Qt is not built with the sanitizer): the link
+#         layer and plug-in tests (LinkCore, RegMaster, BlockPump) and the
+#         tests labelled "threads" (the device link and its batches, the
+#         sample store with its writer thread, the download sequence, and the
+#         fault matrix with the real-time sampler).
 # Usage: scripts/checks.sh [san] [tsan] [-- extra ctest arguments for san's suite run]
 # (default: both). Build folders: build-san and build-tsan beside build
 # (TORVANE_BUILD_DIR).
@@ -39,10 +43,10 @@ for stage in "${stages[@]}"; do
     tsan)
       dir=$base-tsan
       checktree_configure "$here" "$dir" thread
-      # Only the link layer's tests, and what they load.
-      targets=$(cd "$dir" && ninja -t targets all | sed -n 's/^\([A-Za-z0-9_]*\(linkcore_[a-z_]*_test\|test_regmaster_[a-z_]*\|test_blockpump_[a-z_]*\|test_two_plugins\|test_clock_jump\|LinkCoreTest[A-Za-z]*\)\): phony$/\1/p' | sort -u)
+      # Only the tests of those cores, and what they load.
+      targets=$(cd "$dir" && ninja -t targets all | sed -n 's/^\([A-Za-z0-9_]*\(linkcore_[a-z_]*_test\|test_regmaster_[a-z_]*\|test_blockpump_[a-z_]*\|test_two_plugins\|test_clock_jump\|LinkCoreTest[A-Za-z]*\|test_link_core\|test_monitor_store\|test_download_core\|test_fault_matrix\)\): phony$/\1/p' | sort -u)
       cmake --build "$dir" -j "$jobs" --target $targets
-      (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 -L 'linkcore|regmaster|blockpump')
+      (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 -L 'linkcore|regmaster|blockpump|threads')
       ;;
     *) echo "checks: unknown stage '$stage' (san, tsan)" >&2; exit 2 ;;
   esac

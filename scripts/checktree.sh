@@ -8,7 +8,7 @@ checktree_configure() {  # source folder sanitizers [extra cmake args...]
   local src=$1 dir=$2 sanitize=$3
   shift 3
   local launcher=()
-  if command -v ccache >/dev/null 2>&1; then
+  if [ "${TORVANE_CCACHE:-1}" != 0 ] && command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   fi
   CC=clang CXX=clang++ cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \

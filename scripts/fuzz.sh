@@ -50,11 +50,16 @@ for t in "${targets[@]}"; do
   log="$build/fuzz-logs/$t.log"
   # The protocol engines write their logs below the working directory.
   scratch="$build/fuzz-work/$t"
-  mkdir -p "$corpus" "$artifacts" "$scratch"
+  # A target that crashes never removes its temporary folder: it gets one
+  # here, removed after the run whatever the outcome.
+  tmp="$scratch/tmp"
+  rm -rf "$tmp"
+  mkdir -p "$corpus" "$artifacts" "$scratch" "$tmp"
   rc=0
-  (cd "$scratch" && exec "$build/bin/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  (cd "$scratch" && TMPDIR="$tmp" exec "$build/bin/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$artifacts/" -print_final_stats=1 \
     "$corpus" "$root/tests/fuzz/corpus/$t") >"$log" 2>&1 || rc=$?
+  rm -rf "$tmp"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1 || true)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")

@@ -1,36 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs all tests through ctest.
+# Installs what is missing, builds everything in the normal build (the
+# program as shipped: gcc, RelWithDebInfo, in build/) and runs the whole test
+# suite there through ctest.
 #
-# By default the whole suite runs once, in the checking build of
-# scripts/checks.sh (clang with AddressSanitizer and UndefinedBehaviorSanitizer),
-# followed by a short run of every fuzz target and the link and plug-in tests
-# under ThreadSanitizer; the program as shipped (the normal build in build/:
-# program, libraries, plug-ins, tools and data) is built first, so that its
-# build is checked too. Running the suite a second time in the normal build
-# would not fit the CI time budget on two cores.
-#
-# TORVANE_CHECKS=0 runs the whole suite in the normal build instead (no
-# sanitizers, no fuzzing).
-# Usage: scripts/test.sh [extra ctest arguments for the suite run]
+# CI runs this and then the checking builds of scripts/checks.sh (the suite
+# under AddressSanitizer/UndefinedBehaviorSanitizer with short fuzz runs,
+# and the threaded cores under ThreadSanitizer): see .ci/run.
+# Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/scripts/setup.sh"
 build=${TORVANE_BUILD_DIR:-$here/build}
 jobs=${TORVANE_JOBS:-$(nproc)}
-# A compiler cache, when the machine has one, makes a rebuild of unchanged
-# sources quick; the build is the same without it.
+# A compiler cache, when the machine has one and TORVANE_CCACHE is not 0,
+# makes a rebuild of unchanged sources quick; the build is the same without.
 launcher=()
-if command -v ccache >/dev/null 2>&1; then
+if [ "${TORVANE_CCACHE:-1}" != 0 ] && command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 start=$SECONDS
-if [ "${TORVANE_CHECKS:-1}" != 0 ]; then
-  cmake --build "$build" -j "$jobs" --target Torvane torvane-cli drivesim TorvaneProgramTree
-  echo "test: the program's normal build took $((SECONDS - start)) s"
-  exec bash "$here/scripts/checks.sh" san tsan -- "$@"
-fi
 cmake --build "$build" -j "$jobs"
+echo "test: the normal build took $((SECONDS - start)) s"
 export QT_QPA_PLATFORM=offscreen
+tests=$SECONDS
 (cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 300 "$@")
-echo "test: build and tests took $((SECONDS - start)) s"
+echo "test: the suite took $((SECONDS - tests)) s; build and tests $((SECONDS - start)) s"

@@ -9,8 +9,6 @@ if(TARGET TorvaneDownload AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.h
     ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_package.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/test_calibration.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/test_sequence.cpp
   )
   target_link_libraries(test_download PRIVATE TorvaneDownload TorvaneLinkTestUtil PkgConfig::MINIZIP
                         ZLIB::ZLIB Qt6::Widgets)
@@ -24,4 +22,28 @@ if(TARGET TorvaneDownload AND TARGET TorvaneLinkTestUtil)
   endif()
   gtest_discover_tests(test_download DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 180)
+endif()
+
+# The download sequence and calibration files: plain C++ against the drive
+# simulator, also run by the ThreadSanitizer stage (label "threads").
+if(TARGET TorvaneDownloadCore AND TARGET TorvaneLinkTestUtil)
+  include(GoogleTest)
+  add_executable(test_download_core
+    ${CMAKE_CURRENT_LIST_DIR}/test_download_core_main.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.h
+    ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_calibration.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_sequence.cpp
+  )
+  target_link_libraries(test_download_core PRIVATE TorvaneDownloadCore TorvaneLinkTestUtil PkgConfig::MINIZIP
+                        ZLIB::ZLIB)
+  set_target_properties(test_download_core PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
+  target_compile_definitions(test_download_core PRIVATE
+    TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/"
+    TORVANE_SAMPLEDATA_DIR="${TORVANE_SAMPLEDATA_DIR}"
+    TORVANE_SYSTEM_PYTHON="/usr/bin/python3")
+  if(TARGET TorvaneSampleData)
+    add_dependencies(test_download_core TorvaneSampleData)
+  endif()
+  gtest_discover_tests(test_download_core DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 LABELS threads)
 endif()

@@ -25,7 +25,7 @@ if(TARGET TorvaneParamsCore AND TARGET TorvaneRealTimeCore AND TARGET TorvaneDow
     TORVANE_FAULT_MATRIX_DIR="${CMAKE_BINARY_DIR}/fault-matrix"
     TORVANE_FAULT_MATRIX_TABLE="${CMAKE_BINARY_DIR}/fault-matrix.md")
   gtest_discover_tests(test_fault_matrix TEST_PREFIX faults. DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 FIXTURES_SETUP fault_cells)
+    PROPERTIES TIMEOUT 120 FIXTURES_SETUP fault_cells LABELS threads)
   add_test(NAME faults.table COMMAND test_fault_matrix --table)
-  set_tests_properties(faults.table PROPERTIES FIXTURES_REQUIRED fault_cells)
+  set_tests_properties(faults.table PROPERTIES FIXTURES_REQUIRED fault_cells LABELS threads)
 endif()

@@ -19,7 +19,7 @@ if(TARGET TorvaneLink AND TARGET DriveSimCore)
   target_link_libraries(test_link_core PRIVATE TorvaneLinkTestUtil)
   # Beside the plug-ins, which LinkCore loads from the program's folder.
   set_target_properties(test_link_core PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
-  gtest_discover_tests(test_link_core DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(test_link_core DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS threads)
 
   if(TARGET TorvaneLinkUi)
     add_executable(test_link_ui

@@ -1,9 +1,8 @@
 # Tests of the sample store and the history workbooks (TorvaneMonitorStore).
 # The writer's files are also read by Debian's /usr/bin/python3 with xlrd,
 # through the workbook tests' helper script. The concurrency case runs many
-# iterations; for a ThreadSanitizer run:
-#   cmake -S . -B build-tsan -G Ninja -DCMAKE_CXX_FLAGS=-fsanitize=thread
-#   cmake --build build-tsan --target test_monitor_store && build-tsan/bin/test_monitor_store
+# iterations. Plain C++: the ThreadSanitizer stage of scripts/checks.sh runs
+# it (label "threads").
 if(TARGET TorvaneMonitorStore)
   include(GoogleTest)
   add_executable(test_monitor_store
@@ -16,5 +15,5 @@ if(TARGET TorvaneMonitorStore)
                         Threads::Threads)
   target_compile_definitions(test_monitor_store PRIVATE
     WORKBOOK_XLRD_SCRIPT="${CMAKE_SOURCE_DIR}/tests/catalogue/workbook_xlrd.py")
-  gtest_discover_tests(test_monitor_store DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(test_monitor_store DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 300 LABELS threads)
 endif()
