@@ -1,12 +1,13 @@
-// Drives on the network, over loopback: the register link through ser2net in
-// front of a simulated drive (tcp://), through a Modbus TCP server made with
-// libmodbus (mbtcp://), a server that goes away in the middle of a batch, and
-// port texts that cannot work.
+// Drives on the network, over loopback: the register link and monitor sweeps
+// through ser2net in front of a simulated drive (tcp://), through a Modbus TCP
+// server made with libmodbus (mbtcp://), a server that goes away in the middle
+// of a batch, and port texts that cannot work.
 #include "CCOM.h"
 #include "DeviceConnection.h"
 #include "DevicePlugins.h"
 #include "LinkTestUtil.h"
 #include "NetTestUtil.h"
+#include "RealTimeSampler.h"
 #include "RegMaster.h"
 
 #include <gtest/gtest.h>
@@ -214,6 +215,7 @@ TEST_F(NetworkPort, RegisterLinkThroughASerialDeviceServer)
     // RTU frames pass unchanged; the reply time-out grows by the network's share.
     EXPECT_EQ(GetModbus()->GetFraming(), REGMASTER_FRAMING_RTU);
     EXPECT_GE(GetModbus()->GetReplyAllowance(), LINK_NET_MIN_ALLOWANCE_MS);
+    EXPECT_EQ(link_->StatusTexts().port, L"COM3," + W(server.Url()));
     uint16_t word = 0;
     uint8_t err = 0;
     ASSERT_TRUE(Read(0x032B, &word, &err)) << int(err);
@@ -224,6 +226,21 @@ TEST_F(NetworkPort, RegisterLinkThroughASerialDeviceServer)
     EXPECT_EQ(held, 4321);
     ASSERT_TRUE(Read(0x0003, &word, &err));
     EXPECT_EQ(word, 4321);
+
+    // Monitor sweeps, as the sampling thread makes them during a log.
+    monitor::SlotPlans slots;
+    slots[0].read = slots[1].read = true;
+    slots[0].record.address = 0x0003 + 1;
+    slots[1].record.address = 0x032B + 1;
+    std::atomic<bool> logging{true};
+    monitor::SamplingControl control;
+    monitor::CRealTimeSampler sampler(ModbusPort(), 1, slots, logging, control, {});
+    for (int i = 0; i < 3; ++i) {
+        monitor::Sweep sweep;
+        ASSERT_TRUE(sampler.SweepOnce(&sweep));
+        EXPECT_TRUE(sweep[0].valid && sweep[1].valid);
+        EXPECT_EQ(sweep[0].value, 4321);
+    }
 }
 
 TEST_F(NetworkPort, ModbusTcpGatewayMatchesEveryReplyToItsRequest)
