@@ -534,6 +534,7 @@ void CCOM::RecvLoop()
         // framed as soon as its bytes are in, not up to 20 ms later.
         const bool fast = m_bFastRecv.load();
         ACE_HANDLE h = m_bOpen ? DeviceHandle() : ACE_INVALID_HANDLE;
+        bool readable = false;
         if (!fast || h == ACE_INVALID_HANDLE)
             ACE_OS::sleep(pollPeriod);
         else
@@ -547,14 +548,17 @@ void CCOM::RecvLoop()
                 continue;
             if (ready < 0)
                 ACE_OS::sleep(pollPeriod);   // not a descriptor poll can watch: behave as polling
+            readable = ready > 0;
         }
         if (!m_bOpen)
             continue;
+        const ACE_HANDLE polled = h;
         h = DeviceHandle();
         if (h == ACE_INVALID_HANDLE)
             continue;   // closed after an error: reported once, the owner reopens
         const bool net = m_nPortKind != LINK_PORT_SERIAL;
-        if (net)
+        // (Fast receive has just seen it readable: no second wait.)
+        if (net && !(readable && h == polled))
         {
             // A socket read would wait for ever: wait as long as a serial
             // read would, for bytes or the end of the connection.
