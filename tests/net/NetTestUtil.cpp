@@ -127,4 +127,33 @@ void Ser2net::Stop()
     pid_ = -1;
 }
 
+StderrLines::StderrLines(std::string about) : about_(std::move(about))
+{
+    char tmpl[] = "/tmp/torvane-stderr-XXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    path_ = tmpl;
+    std::fflush(stderr);
+    saved_ = ::dup(2);
+    ::dup2(fd, 2);
+    ::close(fd);
+}
+
+StderrLines::~StderrLines()
+{
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    ::unlink(path_.c_str());
+}
+
+std::vector<std::string> StderrLines::Lines() const
+{
+    std::fflush(stderr);
+    std::ifstream in(path_);
+    std::vector<std::string> out;
+    for (std::string l; std::getline(in, l);)
+        if (l.find(about_) != std::string::npos) out.push_back(l.substr(l.find(about_)));
+    return out;
+}
+
 }  // namespace nettest

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -37,6 +38,20 @@ private:
     std::string folder_, device_, line_, error_;
     int port_ = 0;
     pid_t pid_ = -1;
+};
+
+// What the link says on standard error (its diagnostic lines, from every
+// thread) while this object lives: standard error goes to a scratch file.
+// Lines() gives the lines that name `about` (a port, "COM3"), from there on.
+class StderrLines {
+public:
+    explicit StderrLines(std::string about);
+    ~StderrLines();
+    std::vector<std::string> Lines() const;
+
+private:
+    std::string about_, path_;
+    int saved_ = -1;
 };
 
 }  // namespace nettest
