@@ -48,8 +48,16 @@ public:
     }
     bool ok() const { return listen_ >= 0; }
     std::string Url() const { return "mbtcp://127.0.0.1:" + std::to_string(port_); }
-    void Set(int reg, uint16_t v) { map_->tab_registers[reg] = v; }
-    uint16_t Get(int reg) const { return map_->tab_registers[reg]; }
+    void Set(int reg, uint16_t v)
+    {
+        std::lock_guard<std::mutex> lock(mapMu_);
+        map_->tab_registers[reg] = v;
+    }
+    uint16_t Get(int reg)
+    {
+        std::lock_guard<std::mutex> lock(mapMu_);
+        return map_->tab_registers[reg];
+    }
 
     std::atomic<bool> silent{false};
     std::atomic<bool> holdNext{false};
@@ -91,6 +99,7 @@ private:
                 heldLength = n;
                 continue;
             }
+            std::lock_guard<std::mutex> lock(mapMu_);
             if (heldLength > 0) {
                 modbus_reply(ctx_, held, heldLength, map_);   // late, with its own transaction id
                 heldLength = 0;
@@ -108,6 +117,7 @@ private:
     int listen_ = -1;
     int client_ = -1;
     std::mutex mu_;
+    std::mutex mapMu_;   // the register map: the test sets and reads it too
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
