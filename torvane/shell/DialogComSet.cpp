@@ -150,12 +150,13 @@ QString CDialogComSet::PortEntryText(int port)
 
 QString CDialogComSet::NetworkNote(const QString& portText)
 {
-    const QString number = PortNumberText(portText);
+    // A list entry carries the network text after the port; a typed "COM3"
+    // is looked up in the mapping.
+    const int space = portText.indexOf(QLatin1Char(' '));
+    int kind = space > 0 ? LinkCoreParsePort(portText.mid(space + 1).trimmed().toStdString(), nullptr, nullptr)
+                         : LINK_PORT_SERIAL;
     bool isNumber = false;
-    const int port = number.toInt(&isNumber);
-    const std::string text = portText.trimmed().toStdString();
-    int kind = LinkCoreParsePort(text.substr(text.find(' ') == std::string::npos ? text.size() : text.find(' ') + 1),
-                                 nullptr, nullptr);
+    const int port = PortNumberText(portText).toInt(&isNumber);
     if (kind == LINK_PORT_SERIAL && isNumber && port >= 1 && port <= 16) kind = LinkCorePortKind(port);
     if (kind == LINK_PORT_TCP)
         return QStringLiteral("Network port (serial device server): baud rate, data bits and parity do not apply "
