@@ -8,6 +8,7 @@
 #include <ace/OS_NS_unistd.h>
 
 #include "LogBuf.h"
+#include "TcpChannel.h"
 
 namespace {
 
@@ -280,7 +281,8 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
     for (int waited = 0; waited < gapMs && !m_bClosing; waited += 20)
         ACE_OS::sleep(Millis(gapMs - waited < 20 ? gapMs - waited : 20));
 
-    const CMonotonicTime deadline = MonotonicDeadline(static_cast<unsigned int>(m_nOutTime > 0 ? m_nOutTime.load() : 0));
+    const CMonotonicTime deadline =
+        MonotonicDeadline(static_cast<unsigned int>(m_nOutTime > 0 ? m_nOutTime.load() : 0) + m_nAllowanceMs.load());
     for (;;)
     {
         {
@@ -316,6 +318,9 @@ bool CBlockPump::ProcessUpFrame(const char* frame, int length, int status)
     if (status != 0)
     {
         SetCommState(false);
+        LinkChannelInfo info;
+        if (status == COMM_INIT && ProtocolTemplateChannelInfo(GetProtocol(), &info))
+            m_nAllowanceMs = info.allowanceMs;
         return true;
     }
     if (frame == nullptr || length <= 0)

@@ -95,6 +95,7 @@ public:
     // Reply time-out (1000 ms after construction); negative counts as 0.
     void SetOutTime(int ms);
     int  GetOutTime() const { return m_nOutTime.load(); }
+    unsigned int GetReplyAllowance() const { return m_nAllowanceMs.load(); }
     // Pause between a command line and the wait for its reply (200 ms).
     void SetCmdBay(int ms);
     int  GetCmdBay() const { return m_nCmdGap.load(); }
@@ -117,6 +118,9 @@ private:
     uint8_t          m_byReply[BLOCKPUMP_REPLY_SIZE];   // guarded by m_replyLock
     uint8_t          m_byReplyLen;                      // guarded by m_replyLock
     std::atomic<int> m_nOutTime;
+    // Extra reply time of a network channel (a serial device server),
+    // learnt from the channel at every open; 0 on a serial port.
+    std::atomic<unsigned int> m_nAllowanceMs{0};
     std::atomic<int> m_nCmdGap;
     std::atomic<bool> m_bClosing{false};        // UnInit or destruction: waits end now
     CMonotonicAutoEvent* m_pReplyEvent;                     // owned; created by Initialize

@@ -7,6 +7,7 @@
 #include "WSNConfig.h"
 
 #include <ace/DEV_Connector.h>
+#include <ace/SOCK_Stream.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_stdio.h>
@@ -151,6 +152,8 @@ static int ReleaseDevice(ACE_TTY_IO* dev)
 CCOM::CCOM()
     : m_pSet(nullptr),
       m_pDev(new ACE_TTY_IO),
+      m_pSock(new ACE_SOCK_Stream),
+      m_pTcpSet(nullptr),
       m_bExit(false),
       m_threadId(),
       m_hThread(),
@@ -177,11 +180,12 @@ CCOM::~CCOM()
         ACE_Thread::join(m_hThread);
         m_bThread = false;
     }
-    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
-        ReleaseDevice(m_pDev);
+    ReleaseLocked();
     delete m_pSet;
+    delete m_pTcpSet;
     delete[] m_pRecvBuf;
     delete m_pDev;
+    delete m_pSock;
 }
 
 void CCOM::MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& p)
@@ -208,17 +212,35 @@ void CCOM::MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& 
     p.inpckenb = false;
 }
 
+ACE_HANDLE CCOM::HandleLocked() const
+{
+    ACE_HANDLE h = m_pSock->get_handle();
+    return h != ACE_INVALID_HANDLE ? h : m_pDev->get_handle();
+}
+
+int CCOM::ReleaseLocked()
+{
+    int rc = 0;
+    if (m_pSock->get_handle() != ACE_INVALID_HANDLE)
+    {
+        rc = m_pSock->close();
+        m_pSock->set_handle(ACE_INVALID_HANDLE);
+    }
+    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
+        rc = ReleaseDevice(m_pDev);
+    return rc;
+}
+
 void CCOM::CloseDevice()
 {
     std::lock_guard<std::mutex> guard(m_devLock);
-    if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
-        ReleaseDevice(m_pDev);
+    ReleaseLocked();
 }
 
 ACE_HANDLE CCOM::DeviceHandle()
 {
     std::lock_guard<std::mutex> guard(m_devLock);
-    return m_pDev->get_handle();
+    return HandleLocked();
 }
 
 // Why a port does not open, on the diagnostic log; not for a probe, which
@@ -236,10 +258,9 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
         // The receive thread reads the handle and closes the device after a
         // read error: the open changes the handle under the same lock.
         std::lock_guard<std::mutex> guard(m_devLock);
-        if (m_bOpen && m_pDev->get_handle() != ACE_INVALID_HANDLE)
+        if (m_bOpen && HandleLocked() != ACE_INVALID_HANDLE)
             return true;
-        if (m_pDev->get_handle() != ACE_INVALID_HANDLE)
-            ReleaseDevice(m_pDev);
+        ReleaseLocked();
         m_bOpen = false;
         if (!OpenDeviceLocked(cfg))
             return false;
@@ -265,6 +286,18 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
         OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: no serial port with this number; ports are COM1 to COM16\n"), port));
         return false;
     }
+    LinkNetPort net;
+    std::string why;
+    const int kind = LinkCoreParsePort(device, &net, &why);
+    if (kind == LINK_PORT_BAD)
+    {
+        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: %s; %s\n"), port, why.c_str(), MappingHint(port).c_str()));
+        return false;
+    }
+    if (kind != LINK_PORT_SERIAL)
+        return OpenNetLocked(port, net);
+    m_nPortKind = LINK_PORT_SERIAL;
+    m_nAllowanceMs = 0;
     if (ACE_OS::access(device.c_str(), F_OK) != 0)
     {
         OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s not found; %s\n"), port, device.c_str(),
@@ -347,6 +380,22 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
     return true;
 }
 
+bool CCOM::OpenNetLocked(int port, const LinkNetPort& where)
+{
+    std::string why;
+    long long connectUs = 0;
+    if (!LinkCoreTcpConnect(where, CONNECT_TIMEOUT_MS, *m_pSock, &why, &connectUs))
+    {
+        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: %s: %s\n"), port, m_szDevicePath, why.c_str()));
+        return false;
+    }
+    delete m_pTcpSet;
+    m_pTcpSet = new CTcpClientSet(where.port, where.host.c_str());
+    m_nPortKind = where.kind;
+    m_nAllowanceMs = LinkCoreNetAllowanceMs(connectUs);
+    return true;
+}
+
 #undef OPEN_ERROR
 
 bool CCOM::InitCOM(CCOMSet* set)
@@ -390,7 +439,7 @@ void CCOM::UninitCOM()
 {
     {
         std::lock_guard<std::mutex> guard(m_devLock);
-        if (m_pDev->get_handle() != ACE_INVALID_HANDLE && ReleaseDevice(m_pDev) == -1)
+        if (HandleLocked() != ACE_INVALID_HANDLE && ReleaseLocked() == -1)
             ACE_ERROR((LM_ERROR, ACE_TEXT("%p\n"), ACE_TEXT("close")));
         m_bOpen = false;
     }
@@ -408,8 +457,11 @@ int CCOM::SendData(const char* data, int length, unsigned int /*timeout*/)
         // closes it (after it has seen the line fail too), so a requester
         // never pulls the handle from under a running read.
         std::lock_guard<std::mutex> guard(m_devLock);
-        if (m_pDev->get_handle() == ACE_INVALID_HANDLE)
+        if (HandleLocked() == ACE_INVALID_HANDLE)
             errno = EBADF;
+        else if (m_pSock->get_handle() != ACE_INVALID_HANDLE)
+            // A server that has gone must not raise SIGPIPE in the program.
+            n = m_pSock->send_n(data, static_cast<size_t>(length), MSG_NOSIGNAL);
         else
             n = m_pDev->send_n(data, static_cast<size_t>(length));
     }
@@ -430,6 +482,13 @@ int CCOM::Read()
     const ACE_HANDLE h = m_bOpen ? DeviceHandle() : ACE_INVALID_HANDLE;
     if (h == ACE_INVALID_HANDLE)
         return 0;
+    if (m_nPortKind != LINK_PORT_SERIAL)
+    {
+        // A socket has no read time-out of its own.
+        struct pollfd wait = {h, POLLIN, 0};
+        if (::poll(&wait, 1, READ_TIMEOUT_MS) <= 0)
+            return 0;
+    }
     ssize_t n = ACE_OS::read(h, m_pRecvBuf, static_cast<size_t>(m_nReadSize));
     if (n <= 0)
         return 0;
@@ -475,6 +534,7 @@ void CCOM::RecvLoop()
         // framed as soon as its bytes are in, not up to 20 ms later.
         const bool fast = m_bFastRecv.load();
         ACE_HANDLE h = m_bOpen ? DeviceHandle() : ACE_INVALID_HANDLE;
+        bool readable = false;
         if (!fast || h == ACE_INVALID_HANDLE)
             ACE_OS::sleep(pollPeriod);
         else
@@ -488,15 +548,37 @@ void CCOM::RecvLoop()
                 continue;
             if (ready < 0)
                 ACE_OS::sleep(pollPeriod);   // not a descriptor poll can watch: behave as polling
+            readable = ready > 0;
         }
         if (!m_bOpen)
             continue;
+        const ACE_HANDLE polled = h;
         h = DeviceHandle();
         if (h == ACE_INVALID_HANDLE)
             continue;   // closed after an error: reported once, the owner reopens
+        const bool net = m_nPortKind != LINK_PORT_SERIAL;
+        // (Fast receive has just seen it readable: no second wait.)
+        if (net && !(readable && h == polled))
+        {
+            // A socket read would wait for ever: wait as long as a serial
+            // read would, for bytes or the end of the connection.
+            struct pollfd wait = {h, POLLIN, 0};
+            int ready = ::poll(&wait, 1, READ_TIMEOUT_MS);
+            if (ready == 0 || (ready < 0 && errno == EINTR))
+                continue;
+        }
         // Waits at most the 100 ms read time-out; returns as soon as bytes are there.
         ssize_t n = ACE_OS::read(h, m_pRecvBuf, static_cast<size_t>(m_nReadSize));
-        if (n == 0)
+        bool peerClosed = false;
+        if (n == 0 && net)
+        {
+            // End of stream: the server closed the connection. The link is
+            // gone as when a serial adapter is pulled.
+            peerClosed = true;
+            errno = ECONNRESET;
+            n = -1;
+        }
+        else if (n == 0)
         {
             // A hung-up device (unplugged adapter, far end of a pty gone)
             // reads as end of file; poll tells it from a quiet line.
@@ -520,7 +602,11 @@ void CCOM::RecvLoop()
             {
                 m_bErrorReported = true;
                 errno = err;
-                ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) %p\n"), ACE_TEXT("recv")));
+                if (peerClosed)
+                    ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) COM%d: %s: connection closed by the server\n"),
+                               static_cast<int>(m_cfg.wPortNo), m_szDevicePath));
+                else
+                    ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) %p\n"), ACE_TEXT("recv")));
             }
             continue;
         }

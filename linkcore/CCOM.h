@@ -8,7 +8,10 @@
 //
 // Port numbers on Linux: COMn is the device LinkCoreSerialDevice(n) names
 // (TORVANE_COMn, then [Ports] COMn of ports.ini in the program folder, then
-// /dev/ttyS(n-1)); see "Serial ports" in the README.
+// /dev/ttyS(n-1)); see "Serial ports" in the README. A port that maps to
+// "tcp://HOST:PORT" or "mbtcp://HOST:PORT" is opened as a TCP client instead
+// (TcpChannel.h): the same sends, receive thread and status event, the
+// serial parameters unused.
 #ifndef LINKCORE_CCOM_H
 #define LINKCORE_CCOM_H
 
@@ -18,9 +21,11 @@
 #include <ace/TTY_IO.h>
 #include <ace/Thread.h>
 #include "ChannelSet.h"
+#include "TcpChannel.h"
 #include "LinkCoreExport.h"
 
 class CProtocolInterface;
+class ACE_SOCK_Stream;
 
 // The device path of serial port number `port` (1-based, COM1 = 1):
 //  1. the environment variable TORVANE_COM<port>, if set and not empty;
@@ -47,7 +52,10 @@ LINKCORE_API int LinkCoreProgramFolder(char* out, unsigned int outSize);
 class LINKCORE_API CCOM
 {
 public:
-    enum { RECV_BUF_SIZE = 512, READ_SIZE = 256, POLL_MS = 20, READ_TIMEOUT_MS = 100 };
+    enum { RECV_BUF_SIZE = 512, READ_SIZE = 256, POLL_MS = 20, READ_TIMEOUT_MS = 100,
+           // A network port that does not answer the connect within this
+           // time counts as missing.
+           CONNECT_TIMEOUT_MS = 3000 };
 
     CCOM();
     // Frees the receive buffer and the device object. Does not close the port
@@ -86,6 +94,13 @@ public:
     // mapped to.
     const char* GetPortName() const { return m_szPortName; }
     const char* GetDevicePath() const { return m_szDevicePath; }
+    // What the last open reached: LINK_PORT_SERIAL, LINK_PORT_TCP or
+    // LINK_PORT_MBTCP; for a network port its descriptor (kind
+    // CHANN_TCP_CLIENT, null otherwise) and the extra reply time the
+    // protocols add (LinkCoreNetAllowanceMs of the connect's round trip).
+    int GetPortKind() const { return m_nPortKind.load(); }
+    const CTcpClientSet* GetTcpSet() const { return m_pTcpSet; }
+    unsigned int GetReplyAllowanceMs() const { return m_nAllowanceMs.load(); }
     // The serial parameters the open applies for cfg (exposed for tests).
     static void MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& params);
 
@@ -94,6 +109,9 @@ protected:
     bool CreateRecvThread();
     bool OpenCom(ComCfgStruct cfg);
     bool OpenDeviceLocked(const ComCfgStruct& cfg);   // m_devLock held
+    bool OpenNetLocked(int port, const LinkNetPort& where);  // m_devLock held
+    ACE_HANDLE HandleLocked() const;                   // serial or socket
+    int  ReleaseLocked();                              // closes either; close result
     void CloseDevice();
     ACE_HANDLE DeviceHandle();                         // read under m_devLock
     static ACE_THR_FUNC_RETURN RecvThreadProc(void* arg);
@@ -102,6 +120,10 @@ protected:
     CComSetBase*      m_pSet;          // owned copy (NewObject) of the settings
     ComCfgStruct      m_cfg;
     ACE_TTY_IO*       m_pDev;          // owned
+    ACE_SOCK_Stream*  m_pSock;         // owned; open instead of m_pDev for a network port
+    CTcpClientSet*    m_pTcpSet;       // owned; the network end of the last open, or null
+    std::atomic<int>  m_nPortKind{LINK_PORT_SERIAL};
+    std::atomic<unsigned int> m_nAllowanceMs{0};
     std::atomic<bool> m_bExit;
     ACE_thread_t      m_threadId;
     ACE_hthread_t     m_hThread;

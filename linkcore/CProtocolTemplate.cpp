@@ -143,6 +143,20 @@ int ProtocolTemplateSend(void* owner, const char* data, int length, int flags)
     return pInterface->SendToChannel(data, length);
 }
 
+bool ProtocolTemplateChannelInfo(void* owner, LinkChannelInfo* info)
+{
+    if (owner == nullptr || info == nullptr)
+        return false;
+    CProtocolInterface* pInterface = static_cast<CProtocol*>(owner)->m_pOwner;
+    CVKRCom* channel = pInterface != nullptr ? pInterface->GetChannel() : nullptr;
+    if (channel == nullptr)
+        return false;
+    info->portKind = channel->GetPortKind();
+    info->channelKind = info->portKind == LINK_PORT_SERIAL ? CHANN_COM : CHANN_TCP_CLIENT;
+    info->allowanceMs = channel->GetReplyAllowanceMs();
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // CSensorDBLink
 

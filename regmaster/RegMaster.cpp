@@ -8,6 +8,7 @@
 #include <ace/OS_NS_unistd.h>
 
 #include "LogBuf.h"
+#include "TcpChannel.h"
 
 namespace {
 
@@ -65,9 +66,27 @@ CRegMasterExplain::~CRegMasterExplain()
 {
 }
 
+int CRegMasterExplain::FindTcpFrame(const uint8_t* b, int length, int* frameLength) const
+{
+    if (length < REGMASTER_MBAP_SIZE + 1)
+        return 0;
+    const int protocol = (b[2] << 8) | b[3];
+    const int counted = (b[4] << 8) | b[5];   // unit id + PDU
+    if (protocol != 0 || counted < 2 || counted > 254)
+    {
+        *frameLength = -1;
+        return 0;
+    }
+    if (length >= 6 + counted)
+        *frameLength = 6 + counted;
+    return 0;
+}
+
 int CRegMasterExplain::FindFrame(const char* data, int length, int* frameLength)
 {
     *frameLength = 0;
+    if (data != nullptr && m_nFraming == REGMASTER_FRAMING_TCP)
+        return FindTcpFrame(reinterpret_cast<const uint8_t*>(data), length, frameLength);
     if (data == nullptr || length < MIN_FRAME)
         return 0;
     if (length > MAX_BUFFERED)
@@ -213,10 +232,16 @@ void CRegMaster::SetOutTime(int ms)
     m_dwOutTime = ms > 0 ? static_cast<unsigned int>(ms) : 0u;
 }
 
-void CRegMaster::SendFrame(const uint8_t* frame)
+void CRegMaster::SetFraming(int framing)
 {
-    const int sent = WriteToChannel(reinterpret_cast<char*>(const_cast<uint8_t*>(frame)), 8);
-    HexText(frame, 8, m_szTxLog, sizeof m_szTxLog);
+    m_nFraming = framing;
+    static_cast<CRegMasterExplain*>(m_pProtocolExplain)->SetFraming(framing);
+}
+
+void CRegMaster::SendFrame(const uint8_t* frame, int length)
+{
+    const int sent = WriteToChannel(reinterpret_cast<char*>(const_cast<uint8_t*>(frame)), length);
+    HexText(frame, length, m_szTxLog, sizeof m_szTxLog);
     if (sent > 0)
         LOG_MakeAndAddRunInfo(1, "OUT %s", m_szTxLog);
     else
@@ -225,6 +250,10 @@ void CRegMaster::SendFrame(const uint8_t* frame)
 
 void CRegMaster::SettleLine()
 {
+    // Modbus TCP replies carry their request's transaction id: a late one
+    // is told apart without waiting for a quiet line.
+    if (m_nFraming == REGMASTER_FRAMING_TCP)
+        m_bAfterTimeout = false;
     if (!m_bAfterTimeout || m_bClosing)
         return;
     const unsigned int quiet = m_dwOutTime.load();
@@ -234,6 +263,30 @@ void CRegMaster::SettleLine()
 
 bool CRegMaster::CallData(int station, int function, unsigned short reg, unsigned short countOrValue)
 {
+    m_wLastReg = reg;
+    if (m_nFraming == REGMASTER_FRAMING_TCP)
+    {
+        unsigned short tid;
+        {
+            ACE_Guard<ACE_Thread_Mutex> guard(m_replyLock);
+            tid = m_wTid;
+        }
+        uint8_t* f = m_txFrame;
+        f[0] = static_cast<uint8_t>(tid >> 8);
+        f[1] = static_cast<uint8_t>(tid & 0xFF);
+        f[2] = 0;
+        f[3] = 0;
+        f[4] = 0;
+        f[5] = 6;   // unit id + function + 4 bytes
+        f[6] = static_cast<uint8_t>(station);
+        f[7] = static_cast<uint8_t>(function);
+        f[8] = static_cast<uint8_t>(reg >> 8);
+        f[9] = static_cast<uint8_t>(reg & 0xFF);
+        f[10] = static_cast<uint8_t>(countOrValue >> 8);
+        f[11] = static_cast<uint8_t>(countOrValue & 0xFF);
+        SendFrame(m_txFrame, REGMASTER_MBAP_SIZE + 5);
+        return true;
+    }
     m_txFrame[0] = static_cast<uint8_t>(station);
     m_txFrame[1] = static_cast<uint8_t>(function);
     m_txFrame[2] = static_cast<uint8_t>(reg >> 8);
@@ -243,8 +296,7 @@ bool CRegMaster::CallData(int station, int function, unsigned short reg, unsigne
     uint16_t crc = RegMasterCrc16(m_txFrame, 6);
     m_txFrame[6] = static_cast<uint8_t>(crc & 0xFF);
     m_txFrame[7] = static_cast<uint8_t>(crc >> 8);
-    m_wLastReg = reg;
-    SendFrame(m_txFrame);
+    SendFrame(m_txFrame, 8);
     return true;
 }
 
@@ -274,11 +326,12 @@ void CRegMaster::ArmRequest(unsigned char station, unsigned char function, unsig
     m_byExpStation = station;
     m_byExpFunction = function;
     m_wExpReg = reg;
+    m_wExpTid = ++m_wTid;
 }
 
 bool CRegMaster::AwaitReply()
 {
-    const CMonotonicTime deadline = MonotonicDeadline(m_dwOutTime);
+    const CMonotonicTime deadline = MonotonicDeadline(m_dwOutTime + m_nAllowanceMs);
     for (;;)
     {
         {
@@ -358,6 +411,13 @@ bool CRegMaster::ProcessUpFrame(const char* frame, int length, int status)
     if (status != 0)
     {
         SetCommState(false);
+        // The port (re)opened: frame as its kind wants.
+        LinkChannelInfo info;
+        if (status == COMM_INIT && ProtocolTemplateChannelInfo(GetProtocol(), &info))
+        {
+            SetFraming(info.portKind == LINK_PORT_MBTCP ? REGMASTER_FRAMING_TCP : REGMASTER_FRAMING_RTU);
+            m_nAllowanceMs = info.allowanceMs;
+        }
         return true;
     }
     if (frame == nullptr || length < CRegMasterExplain::MIN_FRAME)
@@ -366,7 +426,10 @@ bool CRegMaster::ProcessUpFrame(const char* frame, int length, int status)
     {
         ACE_Guard<ACE_Thread_Mutex> guard(m_replyLock);
         unsigned long before = m_nAnsweredId;
-        ProcessLongFrame(reinterpret_cast<MODBUS_VARY_FRAME*>(const_cast<char*>(frame)), length);
+        if (m_nFraming == REGMASTER_FRAMING_TCP)
+            ProcessTcpFrame(reinterpret_cast<const uint8_t*>(frame), length);
+        else
+            ProcessLongFrame(reinterpret_cast<MODBUS_VARY_FRAME*>(const_cast<char*>(frame)), length);
         answered = m_nAnsweredId != before;
     }
     // The reply fields were written under the reply lock, so the waiter can
@@ -380,6 +443,31 @@ bool CRegMaster::ProcessUpFrame(const char* frame, int length, int status)
 bool CRegMaster::ProcessLongFrame(MODBUS_VARY_FRAME* frame, int length)
 {
     ++m_nFrames;
+    MatchReply(frame, length - 2);
+    HexText(reinterpret_cast<const uint8_t*>(frame), length < 8 ? length : 8, m_szRxLog, sizeof m_szRxLog);
+    LOG_MakeAndAddRunInfo(1, "IN %s", m_szRxLog);
+    return true;
+}
+
+// Called with m_replyLock held (from ProcessUpFrame).
+bool CRegMaster::ProcessTcpFrame(const uint8_t* frame, int length)
+{
+    ++m_nFrames;
+    const unsigned short tid = static_cast<unsigned short>((frame[0] << 8) | frame[1]);
+    // A reply to an earlier request that gave up waiting carries that
+    // request's id: it is dropped, never taken for the outstanding one.
+    if (length >= REGMASTER_MBAP_SIZE + 2 && tid == m_wExpTid)
+        MatchReply(reinterpret_cast<const MODBUS_VARY_FRAME*>(frame + 6), length - 6);
+    else
+        ++m_nUnmatched;
+    HexText(frame, length < 16 ? length : 16, m_szRxLog, sizeof m_szRxLog);
+    LOG_MakeAndAddRunInfo(1, "IN %s", m_szRxLog);
+    return true;
+}
+
+void CRegMaster::MatchReply(const MODBUS_VARY_FRAME* constFrame, int body)
+{
+    MODBUS_VARY_FRAME* frame = const_cast<MODBUS_VARY_FRAME*>(constFrame);
     const uint8_t function = frame->byFunction;
     const uint8_t plain = static_cast<uint8_t>(function & ~kExceptionBit);
     const bool exception = (function & kExceptionBit) != 0;
@@ -393,11 +481,11 @@ bool CRegMaster::ProcessLongFrame(MODBUS_VARY_FRAME* frame, int length)
     else if (matches)
     {
         if (plain == kFunRead)
-            matches = length >= 7 && frame->byCount >= 2;
+            matches = body >= 5 && frame->byCount >= 2;
         else if (plain == kFunWrite)
         {
             const MODBUS_WRITE_SINGLE_FRAME* echo = reinterpret_cast<const MODBUS_WRITE_SINGLE_FRAME*>(frame);
-            matches = length == 8 && ((echo->byRegHigh << 8) | echo->byRegLow) == m_wExpReg;
+            matches = body == 6 && ((echo->byRegHigh << 8) | echo->byRegLow) == m_wExpReg;
         }
         else
             matches = false;
@@ -414,10 +502,6 @@ bool CRegMaster::ProcessLongFrame(MODBUS_VARY_FRAME* frame, int length)
     }
     else
         ++m_nUnmatched;
-
-    HexText(reinterpret_cast<const uint8_t*>(frame), length < 8 ? length : 8, m_szRxLog, sizeof m_szRxLog);
-    LOG_MakeAndAddRunInfo(1, "IN %s", m_szRxLog);
-    return true;
 }
 
 void CRegMaster::ProcFun03(MODBUS_VARY_FRAME* frame)

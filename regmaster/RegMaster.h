@@ -22,6 +22,15 @@
 // err: 0xFF = no (matching) reply within the time-out, otherwise the
 // device's Modbus exception code.
 //
+// Modbus TCP: on a channel opened to an "mbtcp://HOST:PORT" port the same
+// requests go out as Modbus TCP frames (MBAP header: transaction id, protocol
+// 0, length, unit id = the station; the same function codes; no CRC), and a
+// reply is taken only when it carries the transaction id of the outstanding
+// request. The framing follows the channel: the master asks its channel at
+// every open (the port-opened event), so nothing changes for its callers. On
+// a network channel the reply time-out also grows by the channel's reply
+// allowance (twice the round trip measured at connect, TcpChannel.h).
+//
 // The factory CreatNewProtocol is deliberately not declared here: every
 // protocol plug-in exports one under the same C name, and LinkCore looks it
 // up in the library it loaded.
@@ -39,6 +48,16 @@
 
 // Error byte of a request that got no matching reply within the time-out.
 #define REGMASTER_ERR_TIMEOUT 0xFF
+
+// How requests and replies are framed on the channel.
+enum RegMasterFraming
+{
+    REGMASTER_FRAMING_RTU = 0,   // station ... CRC (serial line, tcp:// device server)
+    REGMASTER_FRAMING_TCP = 1    // MBAP header + PDU (mbtcp:// gateway)
+};
+// MBAP header: transaction id, protocol id, length (each 2 bytes, big-endian)
+// and the unit id that the length counts with the PDU.
+#define REGMASTER_MBAP_SIZE 7
 
 #pragma pack(push, 1)
 // Reply to function 03 (or any reply carrying a byte count): station,
@@ -80,12 +99,23 @@ public:
 // bytes, function with bit 7) or a reply with a byte count, each recognised
 // by its CRC at the first offset where one fits. Fewer than 5 bytes: wait;
 // more than 512 bytes without a frame: discard.
+//
+// Modbus TCP framing: one frame is the MBAP header and the PDU its length
+// field gives, at the start of the buffer (TCP keeps the stream in order). A
+// header with another protocol id or a length outside 2 to 254 cannot be
+// resynchronised: the buffer is discarded.
 class REGMASTER_API CRegMasterExplain : public CProtocolExplain
 {
 public:
     enum { MIN_FRAME = 5, MAX_BUFFERED = 512 };
     ~CRegMasterExplain() override;
     int FindFrame(const char* data, int length, int* frameLength) override;
+    void SetFraming(int framing) { m_nFraming = framing; }
+    int  GetFraming() const { return m_nFraming.load(); }
+
+private:
+    int FindTcpFrame(const uint8_t* data, int length, int* frameLength) const;
+    std::atomic<int> m_nFraming{REGMASTER_FRAMING_RTU};
 };
 
 class REGMASTER_API CRegMaster : public CLinkCore
@@ -115,6 +145,12 @@ public:
     // values count as 0.
     void SetOutTime(int ms);
     int  GetOutTime() const { return static_cast<int>(m_dwOutTime.load()); }
+    // Framing and extra reply time; set from the channel at every open,
+    // settable by hand where the master is bound to a channel of a test's own.
+    void SetFraming(int framing);
+    int  GetFraming() const { return m_nFraming.load(); }
+    void SetReplyAllowance(unsigned int ms) { m_nAllowanceMs = ms; }
+    unsigned int GetReplyAllowance() const { return m_nAllowanceMs.load(); }
 
     // Builds and sends one 8-byte request: station, function, register,
     // count (or value); logs it as "OUT %s". Returns true.
@@ -126,6 +162,9 @@ public:
     // function with or without the exception bit, for a write echo also the
     // same register). Logs "IN %s" for every frame. Returns true.
     bool ProcessLongFrame(MODBUS_VARY_FRAME* frame, int length);
+    // A Modbus TCP reply (MBAP header and PDU, `length` bytes): taken only
+    // with the outstanding request's transaction id, then matched as above.
+    bool ProcessTcpFrame(const uint8_t* frame, int length);
     void ProcFun03(MODBUS_VARY_FRAME* frame);
     void ProcFun06(MODBUS_WRITE_SINGLE_FRAME* frame);
     // Keep-alive loop (reads 11 registers from register 2 at the last reply
@@ -157,7 +196,11 @@ private:
     // has returned, so the reply event can go.
     void StopWaiters();
     static ACE_THR_FUNC_RETURN KeepAliveProc(void* arg);
-    void SendFrame(const uint8_t* frame);
+    void SendFrame(const uint8_t* frame, int length);
+    // Matches a reply in its RTU shape without the CRC (`body` bytes:
+    // station/unit, function, ...) against the outstanding request and
+    // stores it. m_replyLock held.
+    void MatchReply(const MODBUS_VARY_FRAME* frame, int body);
 
     // Fields in the order of the register master's record.
     std::atomic<unsigned int> m_dwOutTime;
@@ -192,7 +235,11 @@ private:
     // The last request timed out: its reply may still be on its way, so the
     // next request first waits for a quiet line.
     bool    m_bAfterTimeout = false;          // guarded by m_requestLock
-    uint8_t m_txFrame[8];                     // guarded by m_requestLock
+    uint8_t m_txFrame[REGMASTER_MBAP_SIZE + 5];  // guarded by m_requestLock
+    std::atomic<int> m_nFraming{REGMASTER_FRAMING_RTU};
+    std::atomic<unsigned int> m_nAllowanceMs{0};
+    unsigned short m_wTid = 0;                // last transaction id sent; m_replyLock
+    unsigned short m_wExpTid = 0;             // the outstanding request's; m_replyLock
     char    m_szTxLog[LOG_TEXT_SIZE];         // guarded by m_requestLock
     char    m_szRxLog[LOG_TEXT_SIZE];         // receive thread only
 

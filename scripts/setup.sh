@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-charts-dev libgl-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev llvm
-  libmodbus-dev mbpoll lrzsz socat unzip
+  libmodbus-dev mbpoll lrzsz socat unzip ser2net
   python3-xlrd python3-xlwt
   xvfb xauth x11-utils xdotool imagemagick
   fonts-wqy-microhei

@@ -17,7 +17,8 @@ if(TARGET torvane-cli AND TARGET DriveSimCore)
   add_executable(test_cli ${CMAKE_CURRENT_LIST_DIR}/test_cli.cpp)
   # The relay that joins several drives into one line.
   target_include_directories(test_cli PRIVATE ${CMAKE_SOURCE_DIR}/tests/regmaster)
-  target_link_libraries(test_cli PRIVATE TorvaneCliTestUtil TorvaneParamsCore LinkCore GTest::gtest_main)
+  target_link_libraries(test_cli PRIVATE TorvaneCliTestUtil TorvaneNetTestUtil TorvaneParamsCore LinkCore
+                        GTest::gtest_main)
   gtest_discover_tests(test_cli TEST_PREFIX cli. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
 
   if(TARGET TorvaneParams)

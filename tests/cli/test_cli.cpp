@@ -2,6 +2,7 @@
 // process the way a script runs it: exit codes, standard output as data,
 // what reaches the drive (the simulator's registers and write counter).
 #include "CliTestUtil.h"
+#include "NetTestUtil.h"
 
 #include "ParamTable.h"
 #include "ParamViewLogic.h"
@@ -137,6 +138,38 @@ TEST_F(CliDrive, BackupDiffRestoreRoundTrip)
     const CliRun again = Cli({"diff", "base.xls", "--format", "csv"});
     EXPECT_EQ(again.code, 0) << Dump(again);
     EXPECT_EQ(CsvRows(again.out).size(), 1u) << again.out;
+}
+
+TEST_F(CliDrive, ReadWriteBackupDiffThroughASerialDeviceServer)
+{
+    nettest::Ser2net server(folder->path(), line, "9600e81");
+    ASSERT_TRUE(server.ok()) << server.error();
+    const std::string port = server.Url();
+
+    const CliRun group = Cli({"--port", port, "read", "G01", "--format", "csv"});
+    ASSERT_EQ(group.code, 0) << Dump(group);
+    ParamTable t = Sample();
+    EXPECT_EQ(CsvRows(group.out).size(), paramview::GroupRows(t, 1).size() + 1);
+    const CliRun backup = Cli({"--port", port, "backup", "net.xls", "G01"});
+    ASSERT_EQ(backup.code, 0) << Dump(backup);
+    const CliRun write = Cli({"--port", port, "write", "P01.04=55.5", "--format", "csv"});
+    ASSERT_EQ(write.code, 0) << Dump(write);
+    EXPECT_EQ(RowWhere(CsvRows(write.out), "pnu", "P01.04")["result"], "written");
+    EXPECT_DOUBLE_EQ(DriveValue(*sim, L"01.04"), 55.5);
+    const CliRun diff = Cli({"--port", port, "diff", "net.xls", "G01", "--format", "csv"});
+    EXPECT_EQ(diff.code, kDifferent) << Dump(diff);
+    EXPECT_EQ(CsvRows(diff.out).size(), 2u) << diff.out;
+    EXPECT_EQ(RowWhere(CsvRows(diff.out), "pnu", "P01.04")["file"], "50.00") << diff.out;
+
+    // A port text that is no network port is a usage error; a server that is
+    // not there is a connection failure naming why.
+    const CliRun bad = Cli({"--port", "tcp://127.0.0.1", "read", "P01.04"});
+    EXPECT_EQ(bad.code, kUsage) << Dump(bad);
+    EXPECT_TRUE(Has(bad.err, "write tcp://HOST:PORT")) << bad.err;
+    server.Stop();
+    const CliRun gone = Cli({"--port", port, "read", "P01.04"});
+    EXPECT_EQ(gone.code, kConnection) << Dump(gone);
+    EXPECT_TRUE(Has(gone.err, "connection refused")) << gone.err;
 }
 
 TEST_F(CliDrive, ReadPrintsTheViewsTextsInEachFormat)

@@ -10,7 +10,7 @@ if(TARGET TorvaneDownload AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_package.cpp
   )
-  target_link_libraries(test_download PRIVATE TorvaneDownload TorvaneLinkTestUtil PkgConfig::MINIZIP
+  target_link_libraries(test_download PRIVATE TorvaneDownload TorvaneLinkTestUtil TorvaneNetTestUtil PkgConfig::MINIZIP
                         ZLIB::ZLIB Qt6::Widgets)
   set_target_properties(test_download PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
   target_compile_definitions(test_download PRIVATE

@@ -4,6 +4,9 @@
 
 #include "BootRequestDefaults.h"
 #include "ModeSwitch.h"
+#ifdef TORVANE_TEST_MODBUS_GATEWAY
+#include "ModbusGateway.h"
+#endif
 
 using namespace pvtest;
 
@@ -146,3 +149,24 @@ TEST_F(ModeSwitchTest, SwitchToBootWithoutDriveSaysNothing)
     EXPECT_TRUE(recorder_.messages.empty());
     EXPECT_FALSE(app_->IsBootConnected());
 }
+
+#ifdef TORVANE_TEST_MODBUS_GATEWAY
+// Behind a Modbus TCP gateway the bootloader cannot be reached: the model
+// check stops before anything is written, so the drive is never sent into a
+// bootloader the program could not talk to.
+TEST_F(ModeSwitchTest, ModelCheckThroughAModbusGatewayIsRefusedBeforeTheBootRequest)
+{
+    nettest::Gateway gw;
+    ASSERT_TRUE(gw.ok());
+    linktest::MapPort(1, gw.Url());
+    StartApp();
+    ASSERT_TRUE(app_->Connection().ConnectNormal());
+    const int before = gw.requests.load();
+    CModeSwitch sw = Switch();
+    EXPECT_FALSE(sw.ModelCheck(L"TV380", L"0.75kW").ok);
+    EXPECT_EQ(gw.requests.load(), before);
+    ASSERT_EQ(linkPrompts_.messages.size(), 1u);
+    EXPECT_EQ(linkPrompts_.messages[0].find(L"COM1 is a Modbus TCP gateway (" + wtext::FromUtf8(gw.Url()) + L")"), 0u);
+    EXPECT_FALSE(app_->IsBootConnected());
+}
+#endif

@@ -7,6 +7,7 @@
 #include "DownloadSequence.h"
 #include "DownloadTestUtil.h"
 #include "LinkTestUtil.h"
+#include "NetTestUtil.h"
 #include "ModelCatalogue.h"
 #include "PrivateProfile.h"
 #include "ProgramPackage.h"
@@ -241,6 +242,46 @@ TEST_F(Sequence, FullRunWithBothOptionsWritesTheSamplePackage)
                              "reset: sent", "config.ini Download = 0: written", "normal connection: ok",
                              "fault reset (register 9999 = 7): ok", "outcome: completed"})
         EXPECT_NE(transcript_.find(line), std::string::npos) << line << "\n" << transcript_;
+}
+
+TEST_F(Sequence, FullRunThroughASerialDeviceServer)
+{
+    // The drive's line ends in ser2net: bootloader lines and XMODEM blocks
+    // pass through it unchanged, at the device server's one line setting.
+    drivesim::SimOptions o = linktest::BootDrive(9600);
+    o.bootSeconds = 0.2;
+    o.boot.eraseSeconds = 0.5;
+    o.boot.xmodemPoll = 0;
+    drive_ = std::make_unique<linktest::SimDrive>(8, o);
+    ASSERT_TRUE(drive_->ok()) << drive_->error();
+    nettest::Ser2net server(folder_, drive_->sim().options().linkPath, "9600e81");
+    ASSERT_TRUE(server.ok()) << server.error();
+    linktest::MapPort(1, server.Url());
+    ASSERT_TRUE(link_->ConnectBoot());
+
+    ModelCatalogue models;
+    ASSERT_TRUE(OpenPackage(W(dltest::SamplePackagePath()), W(programFolder_), nullptr, &models));
+    ModelFiles names;
+    ASSERT_TRUE(models.FindModelFiles(L"TV380", L"38000075", L"0.75kW", names));
+    const PackageFilePaths paths = PackagePaths(W(programFolder_), names);
+    const std::string code = ReadBytes(N(paths.codeFile));
+    DownloadJob job;
+    job.dataFile = paths.dataFile;
+    job.initFile = paths.initFile;
+    job.calibrationFile = paths.calibrationFile;
+    job.codeFile = paths.codeFile;
+    job.dataFilesOption = job.programFileOption = true;
+    job.programFolder = W(programFolder_);
+    job.packagePath = W(dltest::SamplePackagePath());
+    job.series = L"TV380";
+    job.partNumber = L"38000075";
+    job.power = L"0.75kW";
+
+    ASSERT_TRUE(Execute(job, CDownloadSequence::kSettleMs)) << N(prompts_.Messages().empty() ? L"" : prompts_.Messages()[0]);
+    EXPECT_EQ(sim().flash(0x08008000, code.size()), drivesim::xmodemWireImage(ToBytes(code)));
+    EXPECT_EQ(sim().modeWord(), 0x0065);
+    EXPECT_TRUE(link_->normalConnected());
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kSucceeded});
 }
 
 TEST_F(Sequence, ImagesOf256And300And0BytesWithNeitherOption)

@@ -10,6 +10,12 @@ if(TARGET TorvaneDownloadView AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/test_program_view.cpp
   )
   target_link_libraries(test_program_view PRIVATE TorvaneDownloadView TorvaneLinkTestUtil TorvaneWorkbook Qt6::Test)
+  # The Modbus TCP gateway of the mode-switch test.
+  if(TARGET PkgConfig::MODBUS)
+    target_include_directories(test_program_view PRIVATE ${CMAKE_SOURCE_DIR}/tests/net)
+    target_link_libraries(test_program_view PRIVATE TorvaneNetTestUtil PkgConfig::MODBUS)
+    target_compile_definitions(test_program_view PRIVATE TORVANE_TEST_MODBUS_GATEWAY=1)
+  endif()
   # Whole sessions, also inside the main window.
   if(TARGET TorvaneShell)
     target_sources(test_program_view PRIVATE ${CMAKE_CURRENT_LIST_DIR}/test_download_session.cpp)

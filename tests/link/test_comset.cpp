@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <algorithm>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -82,6 +83,38 @@ TEST_F(ComSetDialog, NoPortsGiveAnEmptyListAndTheCurrentPort)
     EXPECT_EQ(dlg.combo(CDialogComSet::IDC_PORT)->count(), 0);
     EXPECT_EQ(dlg.combo(CDialogComSet::IDC_PORT)->currentText(), QStringLiteral("COM3"));
     dlg.hide();
+}
+
+// A port mapped to a network port is listed by its text without a probe
+// (which would connect); the serial parameters are greyed with a note, and
+// OK stores the port's number.
+TEST_F(ComSetDialog, NetworkPortIsShownByItsTextAndTheSerialParametersDoNotApply)
+{
+    linktest::SilentPort com2(2);
+    linktest::MapPort(3, "tcp://192.0.2.1:4001");
+    linktest::MapPort(4, "mbtcp://127.0.0.1:502");
+    const std::string dir = NewFolder("net");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=3\n");
+    ConnectionSettings s(W(dir));
+    s.Load();
+    uitest::WhenModalOpens<CDialogComSet>([](CDialogComSet* dlg) {
+        EXPECT_EQ(dlg->ProbedPorts(), (QStringList{QStringLiteral("COM2"), QStringLiteral("COM3 tcp://192.0.2.1:4001"),
+                                                   QStringLiteral("COM4 mbtcp://127.0.0.1:502")}));
+        QComboBox* port = dlg->combo(CDialogComSet::IDC_PORT);
+        EXPECT_EQ(port->currentText(), QStringLiteral("COM3 tcp://192.0.2.1:4001"));
+        auto* note = FindCtrlAs<QLabel>(dlg, CDialogComSet::IDC_NET_NOTE);
+        EXPECT_FALSE(dlg->combo(CDialogComSet::IDC_BAUD)->isEnabled());
+        EXPECT_FALSE(dlg->combo(CDialogComSet::IDC_PARITY)->isEnabled());
+        EXPECT_TRUE(note->text().contains(QStringLiteral("do not apply"))) << note->text().toStdString();
+        port->setEditText(QStringLiteral("COM2"));
+        EXPECT_TRUE(dlg->combo(CDialogComSet::IDC_BAUD)->isEnabled());
+        EXPECT_TRUE(note->isHidden());
+        port->setEditText(QStringLiteral("COM4 mbtcp://127.0.0.1:502"));
+        EXPECT_TRUE(note->text().contains(QStringLiteral("unit identifier"))) << note->text().toStdString();
+        FindCtrlAs<QPushButton>(dlg, CDialogComSet::IDOK_)->click();
+    });
+    EditSerialSettings(s, nullptr, nullptr);
+    EXPECT_EQ(s.COMID, L"4");
 }
 
 TEST(ComSetPortText, CharactersCOMAreStrippedFromBothEnds)

@@ -1,6 +1,9 @@
 #include "CliPorts.h"
 
 #include "CCOM.h"
+#include "TcpChannel.h"
+
+#include <ace/SOCK_Stream.h>
 
 #include <ace/Log_Msg.h>
 
@@ -103,6 +106,19 @@ PortState InspectPort(int port)
     PortState s;
     s.port = port;
     s.device = LinkCoreSerialDevice(port);
+    LinkNetPort net;
+    const int kind = LinkCoreParsePort(s.device, &net, &s.netProblem);
+    if (kind != LINK_PORT_SERIAL) {
+        // A network port is there when its server takes a connection.
+        s.network = true;
+        ACE_SOCK_Stream stream;
+        if (kind != LINK_PORT_BAD && LinkCoreTcpConnect(net, CCOM::CONNECT_TIMEOUT_MS, stream, &s.netProblem, nullptr)) {
+            stream.close();
+            s.netProblem.clear();
+        }
+        s.present = s.access = s.netProblem.empty();
+        return s;
+    }
     struct stat st {};
     s.present = !s.device.empty() && ::stat(s.device.c_str(), &st) == 0;
     if (!s.present) return s;
@@ -131,6 +147,7 @@ PortState InspectPort(int port)
 
 std::string PortAdvice(const PortState& s)
 {
+    if (s.network) return s.netProblem;
     if (!s.present)
         return "not found; map the port with TORVANE_COM" + std::to_string(s.port) + " or [Ports] COM" +
                std::to_string(s.port) + " in ports.ini";

@@ -23,6 +23,8 @@ struct PortState {
     bool busy = false;       // an open as the program does it failed: taken exclusively
     std::vector<ProcessRef> holders;  // other processes with the device open
     std::string hint;        // a service known to grab such devices, when one runs
+    bool network = false;    // the port maps to tcp:// or mbtcp://
+    std::string netProblem;  // why a network port cannot be reached ("" when it can)
 };
 
 // Looks at port `port` as the program's serial channel would open it.

@@ -3,6 +3,7 @@
 #include "UserFolder.h"
 
 #include "CCOM.h"
+#include "TcpChannel.h"
 #include "ParamViewLogic.h"
 #include "ProgramFolder.h"
 #include "WideText.h"
@@ -191,8 +192,13 @@ bool Session::Prepare(std::string* error)
             }
             s.COMID = wtext::FormatInt(n);
         } else {
-            // A device path: the port that maps to it, or COM1 mapped to it
-            // for this run.
+            std::string why;
+            if (LinkCoreParsePort(o_.port, nullptr, &why) == LINK_PORT_BAD) {
+                *error = "--port: " + why;
+                return false;
+            }
+            // A device path or network port: the port that maps to it, or
+            // COM1 mapped to it for this run.
             const std::string want = RealPath(o_.port);
             int n = 0;
             for (int k = DeviceConnection::kSearchFirstPort; k <= DeviceConnection::kSearchLastPort && !n; ++k)

@@ -248,6 +248,7 @@ bool CModeSwitch::BootRequestAndConnect()
 
 void CModeSwitch::SwitchToBoot()
 {
+    if (!link_.BootReachable()) return;
     if (!link_.normalConnected() && !link_.ConnectNormal()) return;
     if (!SendBootRequest()) return;
     if (link_.ConnectBoot())
@@ -258,6 +259,7 @@ void CModeSwitch::SwitchToBoot()
 
 void CModeSwitch::SwitchToNormal()
 {
+    if (!link_.BootReachable()) return;
     if (!link_.bootConnected() && !link_.ConnectBoot()) return;
     if (DriveDownloading()) {
         Message(text::kDeviceDownloading);
@@ -286,6 +288,9 @@ void CModeSwitch::ReturnToNormal()
 ModelCheckResult CModeSwitch::ModelCheck(const std::wstring& series, const std::wstring& power)
 {
     ModelCheckResult result;
+    // Refused before the boot request: a drive sent into its bootloader
+    // behind a Modbus gateway could not be reached again.
+    if (!link_.BootReachable()) return result;
     result.ok = ModelCheckSteps(series, power, &result);
     if (!result.ok) ReturnToNormal();
     return result;
@@ -386,6 +391,7 @@ SimpleCheckResult CModeSwitch::SimpleCheck(const std::wstring& series, const std
 
 bool CModeSwitch::ConnectForDirectDownload()
 {
+    if (!link_.BootReachable()) return false;
     if (link_.ConnectNormal()) SendBootRequest();
     if (!link_.ConnectBoot()) Message(text::kConnectBootFailed);
     if (!link_.bootConnected() && !link_.ConnectBoot()) {

@@ -1,5 +1,6 @@
 #include "ConnectionSettings.h"
 
+#include "CCOM.h"
 #include "ChannelSet.h"
 #include "PrivateProfile.h"
 #include "ProgramFolder.h"
@@ -125,6 +126,13 @@ LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConn
     // The last two characters are the Chinese name and the comma before it.
     parity = parity.size() >= 2 ? parity.substr(0, parity.size() - 2) : std::wstring();
     t.port = L"COM" + s.COMID + L"," + (bootConnected ? s.bootBaud : s.bautRate) + L"," + s.DataBit + L"," + parity;
+    // Over a network port the line settings are the device server's: the
+    // port's text tells more.
+    const int port = s.PortUnset() ? 0 : s.PortNumber();
+    if (port >= 1 && LinkCorePortKind(port) != LINK_PORT_SERIAL) {
+        const std::string where = LinkCoreSerialDevice(port);
+        t.port = L"COM" + s.COMID + L"," + std::wstring(where.begin(), where.end());
+    }
     t.station = L"Station:" + s.devAddr;
     return t;
 }

@@ -2,6 +2,7 @@
 
 #include "CCOM.h"
 #include "ChannelSet.h"
+#include "TcpChannel.h"
 #include "DevicePlugins.h"
 #include "RegisterAccess.h"
 #include "WideText.h"
@@ -14,6 +15,9 @@ const char* const DeviceConnection::kVersionCommand = "VKR PM version\n";
 const wchar_t* const DeviceConnection::kConnectFailedText =
     L"Device has failed to connect, Please check:\n 1. Device connection \n 2. Serial port settings";
 const wchar_t* const DeviceConnection::kOpenFailedFormat = L"COM%s is open failed.";
+const wchar_t* const DeviceConnection::kNoBootOverGatewayFormat =
+    L"COM%s is a Modbus TCP gateway (%s): the bootloader cannot be reached through it. "
+    L"Connect the drive through a serial port or a serial device server (tcp://HOST:PORT) to download.";
 
 DeviceConnection::DeviceConnection(std::wstring programFolder, CLinkPrompts* prompts)
     : settings_(std::move(programFolder)), prompts_(prompts)
@@ -124,6 +128,18 @@ bool DeviceConnection::OpenBoot(const wchar_t* baud)
     return bootLink_.Open(kBootProtocol);
 }
 
+bool DeviceConnection::BootReachable()
+{
+    const int port = settings_.PortNumber();
+    if (settings_.PortUnset() || LinkCorePortKind(port) != LINK_PORT_MBTCP) return true;
+    std::wstring text = kNoBootOverGatewayFormat;
+    text.replace(text.find(L"%s"), 2, settings_.COMID);
+    const std::string where = LinkCoreSerialDevice(port);
+    text.replace(text.find(L"%s"), 2, std::wstring(where.begin(), where.end()));
+    Message(text);
+    return false;
+}
+
 bool DeviceConnection::ConnectBoot()
 {
     CloseLinks();
@@ -131,6 +147,10 @@ bool DeviceConnection::ConnectBoot()
     normalConnected_ = false;
     bootConnected_ = false;
     bootVersion_.clear();
+    if (!BootReachable()) {
+        StatusChanged();
+        return false;
+    }
 
     if (!OpenBoot(L"9600")) {
         std::wstring text = kOpenFailedFormat;
@@ -181,7 +201,9 @@ bool DeviceConnection::AutoConnect()
 {
     settings_.Load();
     if (!settings_.PortUnset()) {
-        if (ConnectNormal() || ConnectBoot()) return true;
+        if (ConnectNormal()) return true;
+        // A gateway port has no boot mode to fall back on.
+        if (LinkCorePortKind(settings_.PortNumber()) != LINK_PORT_MBTCP && ConnectBoot()) return true;
         Message(kConnectFailedText);
         return false;
     }

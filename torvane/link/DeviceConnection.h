@@ -35,6 +35,9 @@ public:
     static const char* const kVersionCommand;    // "VKR PM version\n"
     static const wchar_t* const kConnectFailedText;
     static const wchar_t* const kOpenFailedFormat;  // "COM%s is open failed."
+    // The configured port goes to a Modbus TCP gateway, which carries no
+    // bootloader traffic: "%s" is the port number, then the port text.
+    static const wchar_t* const kNoBootOverGatewayFormat;
     // The drive's presence register: writing 1 to it is echoed by a drive.
     static constexpr unsigned short kPresenceRegister = 0x0055;
     static constexpr int kSearchFirstPort = 1;
@@ -93,6 +96,11 @@ public:
     // the settings to config.ini (the program does; a caller that overrides
     // the settings for one run only does not).
     void SetStoreOnConnect(bool store) { storeOnConnect_ = store; }
+
+    // False (after showing kNoBootOverGatewayFormat) when the configured port
+    // maps to mbtcp://: nothing that needs the bootloader may start, since a
+    // drive sent into it could not be reached there.
+    bool BootReachable();
 
     // True when a bare channel can open port `port` right now. A probe: a
     // port that does not open is not reported.

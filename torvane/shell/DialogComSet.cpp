@@ -5,6 +5,7 @@
 #include "DeviceConnection.h"
 #include "LanguageTables.h"
 #include "PrivateProfile.h"
+#include "CCOM.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,6 +43,14 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     row(IDC_CMDGAP, IDC_CMDGAP_LABEL, L"\u547d\u4ee4\u95f4\u9694");
     // Replies are taken as soon as they arrive instead of at the next 20 ms
     // poll of the port (register link only).
+    // Over a network port the serial parameters belong to the device server
+    // or gateway: they are greyed and this line says so.
+    auto* note = new QLabel(this);
+    note->setWordWrap(true);
+    note->setVisible(false);
+    SetCtrlId(note, IDC_NET_NOTE);
+    form->addRow(note);
+    connect(combo(IDC_PORT), &QComboBox::editTextChanged, this, [this](const QString& t) { ShowPortKind(t); });
     auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u5bc4\u5b58\u5668\u94fe\u8def"), this);
     SetCtrlId(fast, IDC_FASTLINK);
     form->addRow(fast);
@@ -95,8 +104,11 @@ void CDialogComSet::OnInitDialog()
     // can still be typed. The port this program holds is listed: the user
     // may well keep it.
     probedPorts_.clear();
+    // A network port is listed as mapped: a probe would connect to it.
     for (int port = 1; port <= 16; ++port)
-        if (port == heldPort || DeviceConnection::PortCanOpen(port))
+        if (LinkCorePortKind(port) != LINK_PORT_SERIAL)
+            probedPorts_ << PortEntryText(port);
+        else if (port == heldPort || DeviceConnection::PortCanOpen(port))
             probedPorts_ << QStringLiteral("COM%1").arg(port);
     fill(IDC_PORT, probedPorts_);
 
@@ -117,6 +129,45 @@ void CDialogComSet::OnInitDialog()
     combo(IDC_TIMEOUT)->setEditText(timeOut);
     combo(IDC_CMDGAP)->setEditText(cmdGap);
     fastLinkBox()->setChecked(fastLink);
+    ShowPortKind(port);
+}
+
+void CDialogComSet::ShowPortKind(const QString& portText)
+{
+    const QString note = NetworkNote(portText);
+    for (int id : {IDC_BAUD, IDC_DATABITS, IDC_PARITY}) combo(id)->setEnabled(note.isEmpty());
+    auto* label = FindCtrlAs<QLabel>(this, IDC_NET_NOTE);
+    label->setText(note);
+    label->setVisible(!note.isEmpty());
+}
+
+QString CDialogComSet::PortEntryText(int port)
+{
+    const QString name = QStringLiteral("COM%1").arg(port);
+    if (LinkCorePortKind(port) == LINK_PORT_SERIAL) return name;
+    return name + QLatin1Char(' ') + QString::fromStdString(LinkCoreSerialDevice(port));
+}
+
+QString CDialogComSet::NetworkNote(const QString& portText)
+{
+    // A list entry carries the network text after the port; a typed "COM3"
+    // is looked up in the mapping.
+    const int space = portText.indexOf(QLatin1Char(' '));
+    int kind = space > 0 ? LinkCoreParsePort(portText.mid(space + 1).trimmed().toStdString(), nullptr, nullptr)
+                         : LINK_PORT_SERIAL;
+    bool isNumber = false;
+    const int port = PortNumberText(portText).toInt(&isNumber);
+    if (kind == LINK_PORT_SERIAL && isNumber && port >= 1 && port <= 16) kind = LinkCorePortKind(port);
+    if (kind == LINK_PORT_TCP)
+        return QStringLiteral("Network port (serial device server): baud rate, data bits and parity do not apply "
+                              "here; they are set in the device server.");
+    if (kind == LINK_PORT_MBTCP)
+        return QStringLiteral("Modbus TCP gateway: baud rate, data bits and parity do not apply here; the station "
+                              "is the unit identifier. No downloads through a gateway.");
+    if (kind == LINK_PORT_BAD)
+        return QStringLiteral("This port maps to a network port text that cannot be used (write tcp://HOST:PORT "
+                              "or mbtcp://HOST:PORT).");
+    return QString();
 }
 
 void CDialogComSet::accept()
@@ -134,6 +185,13 @@ void CDialogComSet::accept()
 
 QString CDialogComSet::PortNumberText(const QString& portText)
 {
+    // "COM3 tcp://...": the number before the network text.
+    const int space = portText.indexOf(QLatin1Char(' '));
+    if (space > 3 && portText.startsWith(QLatin1String("COM"))) {
+        bool number = false;
+        portText.mid(3, space - 3).toInt(&number);
+        if (number) return portText.mid(3, space - 3);
+    }
     auto strip = [](QChar c) { return c == QLatin1Char('C') || c == QLatin1Char('O') || c == QLatin1Char('M'); };
     int b = 0, e = portText.size();
     while (b < e && strip(portText[b])) ++b;
@@ -145,7 +203,12 @@ void LoadDialogFromSettings(CDialogComSet& dlg, const ConnectionSettings& s)
 {
     dlg.baud = QString::fromStdWString(s.bautRate);
     dlg.station = QString::fromStdWString(s.devAddr);
-    dlg.port = QStringLiteral("COM") + QString::fromStdWString(s.COMID);
+    // A network port shows its text beside the number.
+    bool number = false;
+    const int n = QString::fromStdWString(s.COMID).toInt(&number);
+    dlg.port = number && n >= 1 && n <= 16 && LinkCorePortKind(n) != LINK_PORT_SERIAL
+                   ? CDialogComSet::PortEntryText(n)
+                   : QStringLiteral("COM") + QString::fromStdWString(s.COMID);
     dlg.dataBits = QString::fromStdWString(s.DataBit);
     dlg.parity = QString::fromStdWString(s.Parity);
     dlg.timeOut = QString::fromStdWString(s.OutTime);

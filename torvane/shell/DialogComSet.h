@@ -33,6 +33,7 @@ public:
         IDC_TIMEOUT_LABEL = 2015,
         IDC_CMDGAP_LABEL = 2016,
         IDC_FASTLINK = 2017,
+        IDC_NET_NOTE = 2018,
         IDOK_ = 1,
         IDCANCEL_ = 2,
     };
@@ -65,8 +66,16 @@ public:
     // the held port.
     QStringList ProbedPorts() const { return probedPorts_; }
 
-    // "COM5" -> "5": the characters C, O and M removed from both ends.
+    // "COM5" -> "5": the characters C, O and M removed from both ends. A
+    // list entry of a network port ("COM3 tcp://10.0.0.5:4001") gives its
+    // number ("3").
     static QString PortNumberText(const QString& portText);
+    // How the port list shows port n: "COM3", or "COM3 tcp://10.0.0.5:4001"
+    // when it maps to a network port.
+    static QString PortEntryText(int port);
+    // The note under the port when the port text names a network port (the
+    // serial parameters do not apply), else empty.
+    static QString NetworkNote(const QString& portText);
 
     void accept() override;
 
@@ -75,6 +84,7 @@ protected:
 
 private:
     QComboBox* AddRow(int comboId, int labelId, const QString& label);
+    void ShowPortKind(const QString& portText);
     bool initialised_ = false;
     LanguageTables* language_;
     QStringList probedPorts_;
