@@ -270,6 +270,9 @@ void CMainFrame::OnCommand(int id)
         if (!RefusedWhileBusy()) SwitchLanguage(L"English");
         break;
     case ID_APP_ABOUT: app_.OnAbout(); break;
+    // Closing asks a running view first (closeEvent), as the window's own
+    // close button does.
+    case ID_APP_EXIT: close(); break;
     case ID_USER_GUIDE: app_.OnUserGuide(); break;
     case ID_FONT_SETTINGS: OnFontSettings(); break;
     case ID_CUSTOMIZE: OnCustomize(); break;

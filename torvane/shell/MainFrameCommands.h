@@ -27,6 +27,7 @@ enum MainFrameCommand {
     ID_FILE_PRINT = 57607,
     ID_FILE_PRINT_PREVIEW = 57609,
     ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
 };
 
 // The device view pane and its tree.
