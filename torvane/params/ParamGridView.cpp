@@ -148,6 +148,17 @@ ParamRecord* CParamGridView::RecordOfRow(int row) const
     return table_->RecordByIndex(rows_[static_cast<size_t>(row)]);
 }
 
+bool CParamGridView::ShowRecord(int recordIndex)
+{
+    for (int row = 0; row < RowCount(); ++row)
+        if (rows_[static_cast<size_t>(row)] == recordIndex) {
+            grid_->selectRow(row);
+            grid_->scrollTo(grid_->model()->index(row, 0), QAbstractItemView::PositionAtCenter);
+            return true;
+        }
+    return false;
+}
+
 void CParamGridView::FillGrid()
 {
     grid_->RemoveAllRows();

@@ -56,6 +56,7 @@ public:
 
     // Stores the table and fills the grid for the view's selection.
     void SetTable(ParamTable* table) override;
+    bool ShowRecord(int recordIndex) override;
 
     // Who answers the view's questions (the process-wide prompts by default).
     void SetPrompts(CParamPrompts* prompts) { prompts_ = prompts; }
