@@ -1,10 +1,16 @@
-// Everyday use of the shell with the sample data set: the parameter search.
+// Everyday use of the shell, parameter and download views with the sample
+// data set: every caption in the language chosen, and the parameter search.
 #include "ShellViews.h"
 #include "test_mainframe_util.h"
 
+#include "DialogComSet.h"
+#include "DlgProgess.h"
 #include "ParamGridView.h"
 #include "ReportGrid.h"
 
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -25,6 +31,66 @@ bool CopySampleData(const TempDir& dir, const std::string& language)
     return true;
 }
 
+bool HasHan(const QString& s)
+{
+    for (QChar c : s)
+        if ((c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) || (c.unicode() >= 0x3000 && c.unicode() <= 0x303F) ||
+            (c.unicode() >= 0xFF00 && c.unicode() <= 0xFFEF))
+            return true;
+    return false;
+}
+
+bool HasLatinWord(const QString& s)
+{
+    int run = 0;
+    for (QChar c : s) {
+        run = (c.isLetter() && c.unicode() < 0x80) ? run + 1 : 0;
+        if (run >= 2) return true;
+    }
+    return false;
+}
+
+// Names that read the same in both languages.
+bool SameInBothLanguages(const QString& s)
+{
+    static const QStringList names = {"Torvane", "English", "TV380", "PID", "VKR Pnu"};
+    return names.contains(s);
+}
+
+// Why `caption` is not of `language`; empty when it is.
+QString WrongLanguage(const QString& caption, const std::string& language)
+{
+    const QString c = caption.trimmed();
+    if (c.isEmpty()) return QString();
+    if (language == "English") return HasHan(c) ? QStringLiteral("Chinese text") : QString();
+    if (!HasHan(c) && HasLatinWord(c) && !SameInBothLanguages(c)) return QStringLiteral("English text");
+    return QString();
+}
+
+// The captions a user reads in a window: buttons, labels, group boxes,
+// grid headings, hints of input fields, window titles. Data (cells, list
+// entries, typed paths) are not captions.
+void CollectCaptions(QWidget* root, const QString& where, std::vector<std::pair<QString, QString>>* out)
+{
+    auto add = [&](const QString& what, const QString& text) { out->push_back({where + ": " + what, text}); };
+    if (root->isWindow()) add(QStringLiteral("window title"), root->windowTitle());
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(root)) continue;
+        const QString name = QString::fromLatin1(w->metaObject()->className()) + "#" + QString::number(CtrlId(w));
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            add(name, b->text());
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            add(name, l->text());
+        else if (auto* g = qobject_cast<QGroupBox*>(w))
+            add(name, g->title());
+        else if (auto* e = qobject_cast<QLineEdit*>(w))
+            add(name + " hint", e->placeholderText());
+        if (auto* grid = qobject_cast<CReportGrid*>(w))
+            for (int c = 0; c < grid->ColumnCount(); ++c)
+                if (grid->IsColumnVisible(c)) add(name + " column", grid->ColumnCaption(c));
+    }
+}
+
 }  // namespace
 
 class SmallWindowTest : public FrameTest {
@@ -38,7 +104,54 @@ protected:
         frame_->resize(800, 600);
         QApplication::processEvents();
     }
+    // The views of the shell, parameter and download subsystems, by tree item.
+    std::vector<int> Items() const
+    {
+        return {DT_PARAMETER_ROOT, DT_GROUP_BASE + 1, DT_SUBGROUP_BASE + 21, DT_MD_GROUP_BASE + 8, DT_PROGRAM_ROOT};
+    }
+    void ExpectCaptionsIn(const std::string& language)
+    {
+        std::vector<std::pair<QString, QString>> captions;
+        for (QAction* a : frame_->menuBar()->actions()) {
+            captions.push_back({"menu", a->text()});
+            if (a->menu())
+                for (QAction* item : a->menu()->actions())
+                    if (!item->isSeparator()) captions.push_back({"menu item", item->text()});
+        }
+        for (QDockWidget* d : frame_->findChildren<QDockWidget*>()) captions.push_back({"pane", d->windowTitle()});
+        CollectCaptions(frame_->DevicePane(), "device pane", &captions);
+        for (int item : Items()) {
+            if (!frame_->DevicePane()->SelectNumber(item)) continue;
+            QApplication::processEvents();
+            CDataDlg* v = frame_->CurrentView();
+            ASSERT_NE(v, nullptr) << item;
+            CollectCaptions(v, QString::fromLatin1(v->metaObject()->className()), &captions);
+            CDlgProgess progress(v);
+            progress.show();
+            CollectCaptions(&progress, "progress dialog", &captions);
+        }
+        CDialogComSet comset(&app_->Language(), frame_);
+        comset.OnInitDialog();
+        CollectCaptions(&comset, "serial settings", &captions);
+        for (const auto& [where, text] : captions) {
+            const QString why = WrongLanguage(text, language);
+            EXPECT_TRUE(why.isEmpty()) << language << ", " << where.toStdString() << ": \"" << text.toStdString()
+                                       << "\" is " << why.toStdString();
+        }
+    }
 };
+
+TEST_F(SmallWindowTest, EveryCaptionInEnglish)
+{
+    StartSample("English");
+    ExpectCaptionsIn("English");
+}
+
+TEST_F(SmallWindowTest, EveryCaptionInChinese)
+{
+    StartSample("Chinese");
+    ExpectCaptionsIn("Chinese");
+}
 
 // The search field above the tree: a parameter by number or by words of its
 // name in the language shown opens its group with the row selected; Ctrl+F

@@ -91,6 +91,7 @@ CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
 
     auto* outer = new QVBoxLayout(this);
     auto* main = new QGroupBox(QStringLiteral("Program Download..."), this);
+    SetCtrlId(main, IDC_MAIN_BOX);
     outer->addWidget(main);
     outer->addStretch(1);
     auto* grid = new QGridLayout(main);

@@ -148,6 +148,15 @@ ParamRecord* CParamGridView::RecordOfRow(int row) const
     return table_->RecordByIndex(rows_[static_cast<size_t>(row)]);
 }
 
+void CParamGridView::ApplyLanguageTexts()
+{
+    CDataDlg::ApplyLanguageTexts();
+    for (int c = 0; c < paramview::kColumnCount; ++c) {
+        const std::wstring text = Language().ControlText(paramview::kFirstColumnText + c);
+        grid_->SetColumnCaption(c, QString::fromStdWString(text.empty() ? paramview::ColumnCaption(c) : text));
+    }
+}
+
 bool CParamGridView::ShowRecord(int recordIndex)
 {
     for (int row = 0; row < RowCount(); ++row)

@@ -57,6 +57,8 @@ public:
     // Stores the table and fills the grid for the view's selection.
     void SetTable(ParamTable* table) override;
     bool ShowRecord(int recordIndex) override;
+    // The control texts, and the grid's column captions in the language shown.
+    void ApplyLanguageTexts() override;
 
     // Who answers the view's questions (the process-wide prompts by default).
     void SetPrompts(CParamPrompts* prompts) { prompts_ = prompts; }

@@ -20,6 +20,9 @@ constexpr int kMaxRows = 1024;
 enum Column { kColSelect, kColPnu, kColName, kColValue, kColDefault, kColMin, kColMax, kColUnit, kColumnCount };
 // Caption and width of each column.
 const wchar_t* ColumnCaption(int column);
+// The language workbook's identifier of a column's caption in the grid
+// (kFirstColumnText + column); the caption above stays the value files' own.
+constexpr int kFirstColumnText = 2100;
 int ColumnWidth(int column);
 
 // The records the parameter view shows for `selection` (indices into

@@ -578,6 +578,11 @@ void CMainFrame::TranslateCommandBars()
         const QString caption = ToQ(lang.MenuCaption(popup->title().toStdWString()));
         if (!caption.isEmpty()) popup->setTitle(caption);
     }
+    // The pane is titled like its menu command.
+    if (QDockWidget* dock = panes_ ? panes_->Pane(IDC_DEVICE_PANE) : nullptr) {
+        const QString title = ToQ(lang.ControlText(ID_VIEW_DEVICE));
+        dock->setWindowTitle(title.isEmpty() ? QString::fromLatin1(kDevicePaneTitle) : title);
+    }
     UpdateCommandStates();
 }
 
