@@ -1,17 +1,22 @@
 // Everyday use of the shell, parameter and download views with the sample
-// data set: every caption in the language chosen, and the parameter search.
+// data set: every caption in the language chosen, every view usable in a
+// main window of 800 x 600 (nothing cut, nothing out of reach, no sideways
+// scrolling to reach a value's "..." button), and the parameter search.
 #include "ShellViews.h"
 #include "test_mainframe_util.h"
 
 #include "DialogComSet.h"
 #include "DlgProgess.h"
 #include "ParamGridView.h"
+#include "ParamViewLogic.h"
 #include "ReportGrid.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QTest>
 
 using namespace mftest;
@@ -91,6 +96,51 @@ void CollectCaptions(QWidget* root, const QString& where, std::vector<std::pair<
     }
 }
 
+bool InsideGridOrScrollArea(const QWidget* w, const QWidget* root)
+{
+    for (const QWidget* p = w->parentWidget(); p && p != root; p = p->parentWidget())
+        if (qobject_cast<const QAbstractItemView*>(p) || qobject_cast<const QScrollArea*>(p)) return true;
+    return false;
+}
+
+// What a user of `view` would run into: a control out of reach (outside the
+// view), a caption cut short, two controls on top of each other, and in a
+// parameter grid a value column whose "..." button needs sideways scrolling.
+QStringList LayoutProblems(QWidget* view)
+{
+    QStringList problems;
+    std::vector<std::pair<QWidget*, QRect>> controls;
+    for (QWidget* w : view->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(view) || InsideGridOrScrollArea(w, view)) continue;
+        const bool captioned = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w);
+        if (!captioned && !qobject_cast<QComboBox*>(w) && !qobject_cast<QLineEdit*>(w)) continue;
+        const QString name = QString::fromLatin1(w->metaObject()->className()) + "#" + QString::number(CtrlId(w)) +
+                             " \"" + CtrlText(w) + "\"";
+        const QRect r(w->mapTo(view, QPoint(0, 0)), w->size());
+        if (!view->rect().contains(r))
+            problems << QStringLiteral("%1 at %2,%3 %4x%5 is outside the view %6x%7")
+                            .arg(name).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
+                            .arg(view->width()).arg(view->height());
+        auto* label = qobject_cast<QLabel*>(w);
+        if (captioned && !(label && label->wordWrap()) && w->width() < w->sizeHint().width())
+            problems << QStringLiteral("%1 is cut: %2 wide, needs %3").arg(name).arg(w->width()).arg(w->sizeHint().width());
+        for (const auto& [other, otherRect] : controls)
+            if (!other->isAncestorOf(w) && !w->isAncestorOf(other) && r.intersects(otherRect))
+                problems << QStringLiteral("%1 overlaps %2").arg(name, QString::fromLatin1(other->metaObject()->className()) +
+                                                                          "#" + QString::number(CtrlId(other)));
+        controls.push_back({w, r});
+    }
+    if (auto* grid = view->findChild<CReportGrid*>()) {
+        if (qobject_cast<CParamGridView*>(view)) {
+            const int end = grid->columnViewportPosition(paramview::kColValue) + grid->columnWidth(paramview::kColValue);
+            if (end > grid->viewport()->width())
+                problems << QStringLiteral("the value column ends at %1, beyond the grid's %2")
+                                .arg(end).arg(grid->viewport()->width());
+        }
+    }
+    return problems;
+}
+
 }  // namespace
 
 class SmallWindowTest : public FrameTest {
@@ -151,6 +201,25 @@ TEST_F(SmallWindowTest, EveryCaptionInChinese)
 {
     StartSample("Chinese");
     ExpectCaptionsIn("Chinese");
+}
+
+// At 800 x 600 the shell, parameter and download views are usable without
+// widening the window; the grab is what the user sees.
+TEST_F(SmallWindowTest, ViewsAreUsableAt800x600)
+{
+    StartSample("English");
+    EXPECT_EQ(frame_->size(), QSize(800, 600));
+    EXPECT_EQ(frame_->grab().size(), QSize(800, 600));
+    for (int item : Items()) {
+        ASSERT_TRUE(frame_->DevicePane()->SelectNumber(item)) << item;
+        QApplication::processEvents();
+        CDataDlg* v = frame_->CurrentView();
+        ASSERT_NE(v, nullptr) << item;
+        EXPECT_EQ(v->size(), frame_->View()->size()) << item;
+        const QStringList problems = LayoutProblems(v);
+        EXPECT_TRUE(problems.isEmpty()) << v->metaObject()->className() << ":\n  "
+                                        << problems.join(QStringLiteral("\n  ")).toStdString();
+    }
 }
 
 // The search field above the tree: a parameter by number or by words of its

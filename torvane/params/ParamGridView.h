@@ -87,6 +87,8 @@ protected:
     // Places the buttons in the band at the top for a view this wide; the
     // grid's top (kGridTop, or lower when the buttons need more rows).
     int LayoutBand(int viewWidth);
+    // Narrows the name and value columns in a narrow grid (FitColumnWidths).
+    void FitColumns();
     // The records this view shows for its selection.
     virtual std::vector<int> SelectRows() const = 0;
     // The check state a row starts with.
