@@ -16,6 +16,8 @@
 #include <ace/OS_NS_unistd.h>
 #include <ace/OS_NS_fcntl.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -243,14 +245,33 @@ ACE_HANDLE CCOM::DeviceHandle()
     return HandleLocked();
 }
 
+namespace
+{
+// Why the last open on this thread failed: the connection procedures run on
+// the thread that opens, and put it in front of the user.
+thread_local std::string t_lastOpenProblem;
+}
+
+std::string LinkCoreLastOpenProblem()
+{
+    return t_lastOpenProblem;
+}
+
 // Why a port does not open, on the diagnostic log; not for a probe, which
-// expects most ports to fail.
-#define OPEN_ERROR(args) \
-    do \
-    { \
-        if (!m_bQuiet) \
-            ACE_ERROR(args); \
-    } while (0)
+// expects most ports to fail. Kept for LinkCoreLastOpenProblem either way.
+void CCOM::ReportOpenProblem(const char* format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    t_lastOpenProblem = text;
+    if (!m_bQuiet)
+        ACE_ERROR((LM_ERROR, ACE_TEXT("%s\n"), text));
+}
+
+#define OPEN_ERROR(args) ReportOpenProblem args
 
 bool CCOM::OpenCom(ComCfgStruct cfg)
 {
@@ -264,6 +285,7 @@ bool CCOM::OpenCom(ComCfgStruct cfg)
         m_bOpen = false;
         if (!OpenDeviceLocked(cfg))
             return false;
+        t_lastOpenProblem.clear();
         m_bErrorReported = false;
         m_bSendErrorReported = false;
         m_bOpen = true;
@@ -283,7 +305,7 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
 
     if (device.empty())
     {
-        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: no serial port with this number; ports are COM1 to COM16\n"), port));
+        OPEN_ERROR(("COM%d: no serial port with this number; ports are COM1 to COM16", port));
         return false;
     }
     LinkNetPort net;
@@ -291,7 +313,7 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
     const int kind = LinkCoreParsePort(device, &net, &why);
     if (kind == LINK_PORT_BAD)
     {
-        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: %s; %s\n"), port, why.c_str(), MappingHint(port).c_str()));
+        OPEN_ERROR(("COM%d: %s; %s", port, why.c_str(), MappingHint(port).c_str()));
         return false;
     }
     if (kind != LINK_PORT_SERIAL)
@@ -300,7 +322,7 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
     m_nAllowanceMs = 0;
     if (ACE_OS::access(device.c_str(), F_OK) != 0)
     {
-        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s not found; %s\n"), port, device.c_str(),
+        OPEN_ERROR(("COM%d: serial device %s not found; %s", port, device.c_str(),
                    MappingHint(port).c_str()));
         return false;
     }
@@ -314,9 +336,9 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
         int err = errno;
         m_pDev->set_handle(ACE_INVALID_HANDLE);
         if (err == EBUSY)
-            OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
+            OPEN_ERROR(("COM%d: serial device %s is in use", port, device.c_str()));
         else
-            OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: cannot open serial device %s: %s; %s\n"), port, device.c_str(),
+            OPEN_ERROR(("COM%d: cannot open serial device %s: %s; %s", port, device.c_str(),
                        ACE_OS::strerror(err), MappingHint(port).c_str()));
         return false;
     }
@@ -325,7 +347,7 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
     // probe while the link is up) fails as it does on the original platform.
     if (::flock(h, LOCK_EX | LOCK_NB) != 0)
     {
-        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: serial device %s is in use\n"), port, device.c_str()));
+        OPEN_ERROR(("COM%d: serial device %s is in use", port, device.c_str()));
         m_pDev->close();
         m_pDev->set_handle(ACE_INVALID_HANDLE);
         return false;
@@ -349,9 +371,8 @@ bool CCOM::OpenDeviceLocked(const ComCfgStruct& cfg)
     if (m_pDev->control(ACE_TTY_IO::SETPARAMS, &params) == -1)
     {
         int err = errno;
-        OPEN_ERROR((LM_ERROR,
-                   ACE_TEXT("COM%d: serial device %s refused the settings (%d baud, %d data bits, parity %d, "
-                            "%d stop bits): %s\n"),
+        OPEN_ERROR(("COM%d: serial device %s refused the settings (%d baud, %d data bits, parity %d, "
+                            "%d stop bits): %s",
                    port, device.c_str(), cfg.nBaudRate, cfg.byDataBits, cfg.wParity, cfg.byStopBits,
                    ACE_OS::strerror(err)));
         ReleaseDevice(m_pDev);
@@ -386,7 +407,7 @@ bool CCOM::OpenNetLocked(int port, const LinkNetPort& where)
     long long connectUs = 0;
     if (!LinkCoreTcpConnect(where, CONNECT_TIMEOUT_MS, *m_pSock, &why, &connectUs))
     {
-        OPEN_ERROR((LM_ERROR, ACE_TEXT("COM%d: %s: %s\n"), port, m_szDevicePath, why.c_str()));
+        OPEN_ERROR(("COM%d: %s: %s", port, m_szDevicePath, why.c_str()));
         return false;
     }
     delete m_pTcpSet;

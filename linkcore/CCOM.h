@@ -37,6 +37,11 @@ LINKCORE_API std::string LinkCoreSerialDevice(int port);
 // The platform name of a port: "COM%d" below 10, "\\.\COM%d"
 // from 10 on.
 LINKCORE_API std::string LinkCoreSerialPortName(int port);
+// Why the last serial port open on the calling thread failed, in one line
+// that names the port, the device and what to do ("COM3: serial device
+// /dev/ttyS2 not found; set TORVANE_COM3 or [Ports] COM3 in ports.ini"); empty
+// when it succeeded or nothing was opened yet. Quiet channels set it too.
+LINKCORE_API std::string LinkCoreLastOpenProblem();
 
 extern "C" {
 // C form of LinkCoreSerialDevice: copies the path to out (cut to outSize
@@ -112,6 +117,7 @@ protected:
     bool OpenNetLocked(int port, const LinkNetPort& where);  // m_devLock held
     ACE_HANDLE HandleLocked() const;                   // serial or socket
     int  ReleaseLocked();                              // closes either; close result
+    void ReportOpenProblem(const char* format, ...);
     void CloseDevice();
     ACE_HANDLE DeviceHandle();                         // read under m_devLock
     static ACE_THR_FUNC_RETURN RecvThreadProc(void* arg);

@@ -14,6 +14,7 @@ PACKAGES=(
   python3-xlrd python3-xlwt
   xvfb xauth x11-utils xdotool imagemagick
   fonts-wqy-microhei
+  lintian dpkg-dev
 )
 
 missing=()

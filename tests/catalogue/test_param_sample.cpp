@@ -3,6 +3,7 @@
 // will load them.
 #include "DeviceCatalogue.h"
 #include "LanguageTables.h"
+#include "ParamSearch.h"
 #include "test_catalogue_helpers.h"
 
 #include <set>
@@ -94,4 +95,35 @@ TEST(SampleData, LanguageSwitchOnACopyOfTheLanguageFolder)
     for (const auto& m : LanguageTables::kDropDownMenus) EXPECT_FALSE(lt.MenuCaption(m.defaultText).empty()) << m.key;
     ASSERT_TRUE(lt.SetLanguage(chinese ? L"Chinese" : L"English"));
     EXPECT_EQ(lt.controlTexts().size(), startTexts);
+}
+
+// The parameter search on the sample table: by number in any spelling, by
+// words of the name in the language shown, and the tree item of the group.
+TEST(SampleData, ParameterSearch)
+{
+    const std::string book = SampleDir() + "Parameter/TV380.xls";
+    if (SampleDir().empty() || !fs::exists(book)) GTEST_SKIP() << "sample data set not built (" << book << ")";
+    ParamTable t;
+    ASSERT_TRUE(t.Load(wtext::FromUtf8(book))) << t.lastError();
+    auto pnus = [&t](const std::vector<int>& found) {
+        std::vector<std::wstring> out;
+        for (int i : found) out.push_back(t.params[static_cast<size_t>(i)].pnu);
+        return out;
+    };
+    for (const wchar_t* q : {L"P01.04", L"01.04", L"p1.4", L"  1.04 ", L"P01.04 Maximum frequency"})
+        EXPECT_EQ(pnus(FindParameters(t, q, 0)), std::vector<std::wstring>{L"01.04"}) << q;
+    EXPECT_TRUE(FindParameters(t, L"P99.99", 0).empty());
+    EXPECT_TRUE(FindParameters(t, L"", 0).empty());
+    // Every word, in any order and case.
+    EXPECT_EQ(pnus(FindParameters(t, L"FREQUENCY maximum", 0)), (std::vector<std::wstring>{L"01.04", L"06.16"}));
+    EXPECT_EQ(pnus(FindParameters(t, L"limit torque forward", 0)), std::vector<std::wstring>{L"03.14"});
+    // Names in the language shown only.
+    EXPECT_EQ(pnus(FindParameters(t, L"最大频率", 1)), (std::vector<std::wstring>{L"01.04", L"03.14", L"03.15", L"06.16"}));
+    EXPECT_TRUE(FindParameters(t, L"最大频率", 0).empty());
+    EXPECT_TRUE(FindParameters(t, L"Maximum frequency", 1).empty());
+
+    const ParamRecord& r = t.params[static_cast<size_t>(FindParameters(t, L"P01.04", 0).front())];
+    EXPECT_EQ(SearchEntryText(r, 0), L"P01.04 Maximum frequency");
+    EXPECT_EQ(SearchEntryText(r, 1), L"P01.04 最大频率");
+    EXPECT_EQ(TreeNumbersOfRecord(r).front(), DT_GROUP_BASE + 1);
 }

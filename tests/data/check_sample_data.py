@@ -232,16 +232,17 @@ class ParameterWorkbook(unittest.TestCase):
 
 
 # Identifiers the views, dialogs, menus and toolbar carry captions for.
-MENU_AND_TOOLBAR = {32776, 32777, 32778, 32774, 32775, 21002, 32772, 32773, 57664, 32785}
+MENU_AND_TOOLBAR = {32776, 32777, 32778, 57665, 32774, 32775, 21002, 32772, 32773, 57664, 32785, 32787, 32788}
 SERIAL_DIALOG = {2010, 2011, 2012, 2013, 2014, 2015, 2016, 2017, 1, 2}
-PARAMETER_VIEW = {2001, 2002, 1077, 2003, 2004, 2005, 2006}
-FUNCTION_VIEW = {1085, 1086, 1096}
+PARAMETER_VIEW = {2001, 2002, 1077, 2003, 2004, 2005, 2006} | set(range(2100, 2108))
+PROGRESS_DIALOG = {149, 2}
+FUNCTION_VIEW = {1084, 1085, 1086, 1096}
 MONITOR = {1004, 1032, 1005, 1006, 1016, 1021, 1026, 1035, 1045, 1050, 1055, 1060,
            2040, 2041, 2042, 2043, 2044, 2045, 2046, 2047, 2048, 2049, 2050}
-HISTORY = {1066, 1068}
-DOWNLOAD_VIEW = {2020, 2021, 2022, 2023, 2024, 2025, 2026, 2027, 2028, 2029, 2030, 2031, 2032}
+HISTORY = {1066, 1068, 1081, 1082}
+DOWNLOAD_VIEW = {2020, 2021, 2022, 2023, 2024, 2025, 2026, 2027, 2028, 2029, 2030, 2031, 2032, 2110}
 # One identifier, two different controls: translating either would mislabel the other.
-AMBIGUOUS = {1040, 1041, 1044, 1067, 1069, 1084}
+AMBIGUOUS = {1040, 1041, 1044, 1067, 1069}
 
 
 class LanguageFiles(unittest.TestCase):
@@ -256,8 +257,8 @@ class LanguageFiles(unittest.TestCase):
             cls.texts[ident.value] = (r, cell(cls.sheet, r, 2), cell(cls.sheet, r, 3))
 
     def test_every_identifier_has_both_texts(self):
-        needed = MENU_AND_TOOLBAR | SERIAL_DIALOG | PARAMETER_VIEW | FUNCTION_VIEW | MONITOR | \
-            HISTORY | DOWNLOAD_VIEW
+        needed = MENU_AND_TOOLBAR | SERIAL_DIALOG | PARAMETER_VIEW | PROGRESS_DIALOG | FUNCTION_VIEW | \
+            MONITOR | HISTORY | DOWNLOAD_VIEW
         for ident in needed:
             self.assertIn(float(ident), self.texts, f"identifier {ident}")
         for ident in AMBIGUOUS:

@@ -15,6 +15,9 @@
 #include "ShellViews.h"
 #include "ViewFactory.h"
 
+#include <QLineEdit>
+#include <QTest>
+
 #include <fstream>
 #include <iterator>
 
@@ -83,6 +86,10 @@ TEST_F(SessionTest, ModelCheckAndDownloadFlashTheDrive)
     EXPECT_FALSE(Enabled(CDlgProgram::IDC_DOWNLOAD));
     EXPECT_FALSE(view_->Check(CDlgProgram::IDC_DATA_FILES)->isChecked());
     EXPECT_FALSE(fs::exists(fs::path(folder_) / "Program" / "ProgramFile"));
+    // Enter in the package field opens it again for the next drive.
+    QTest::keyClick(view_->PackageChooser()->Edit(), Qt::Key_Return);
+    EXPECT_TRUE(Enabled(CDlgProgram::IDC_MODEL_CHECK));
+    EXPECT_TRUE(fs::exists(fs::path(folder_) / "Program" / "ProgramFile"));
 }
 
 TEST_F(SessionTest, CancelledDownloadIsResumedAfterARestart)

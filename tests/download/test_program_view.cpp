@@ -9,6 +9,7 @@
 #include "Workbook.h"
 
 #include <QLineEdit>
+#include <QTest>
 
 using namespace pvtest;
 namespace text = modeswitch::text;
@@ -49,6 +50,31 @@ TEST_F(ViewTest, OpensWithChecksOffAndFillsListsFromThePackage)
     view_->OnSeriesChanged(2);
     EXPECT_EQ(Items(view_->PowerList()), (QStringList{"1.5kW", "1.5kW"}));
     EXPECT_EQ(view_->Power(), L"1.5kW");
+}
+
+// The package opened last comes back with the view, unopened; Enter opens
+// it (and opens it again after that).
+TEST_F(ViewTest, LastPackageIsRememberedAndEnterOpensIt)
+{
+    StartApp();
+    OpenView();
+    OpenSamplePackage();
+    EXPECT_EQ(ReadConfig(L"Package"), wtext::FromUtf8(SamplePackage()));
+    delete view_;
+    TheModelCatalogue().Clear();
+
+    OpenView();
+    EXPECT_EQ(view_->PackageChooser()->Text(), QString::fromStdString(SamplePackage()));
+    EXPECT_EQ(view_->SeriesList()->count(), 0);
+    QTest::keyClick(view_->PackageChooser()->Edit(), Qt::Key_Return);
+    EXPECT_EQ(Items(view_->SeriesList()), (QStringList{"TV380", "TV380E", "TV390"}));
+    EXPECT_TRUE(Enabled(CDlgProgram::IDC_MODEL_CHECK));
+
+    view_->SeriesList()->setCurrentIndex(2);
+    view_->OnSeriesChanged(2);
+    QTest::keyClick(view_->PackageChooser()->Edit(), Qt::Key_Return);
+    EXPECT_EQ(view_->Series(), L"TV380");
+    EXPECT_TRUE(prompts_.messages.empty()) << Messages();
 }
 
 TEST_F(ViewTest, ButtonsFollowTheConnectionTable)

@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QTextBrowser>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using linktest::NewFolder;
@@ -221,6 +223,47 @@ TEST_F(App, UserGuideIsTheDocumentOrTheShippedGuide)
     ASSERT_TRUE(WriteFile(cwd + "User Guideline for VKR Chinese.docx", "PK"));
     EXPECT_EQ(app->UserGuidePath(), W(cwd + "User Guideline for VKR Chinese.docx"));
     QFile::remove(QString::fromStdString(cwd + "User Guideline for VKR Chinese.docx"));
+}
+
+// Without a viewer (no xdg-open, or one that finds no program for the
+// file) the guide opens in a window of the program.
+TEST_F(App, UserGuideWithoutViewerOpensInTheProgram)
+{
+    const std::string dir = NewFolder("appguidewin");
+    QDir().mkpath(QString::fromStdString(dir + "Help"));
+    ASSERT_TRUE(WriteFile(dir + "Help/User Guideline for VKR PC Tool.html",
+                          "<html><body><h1>Connecting</h1><p>Press Connect.</p></body></html>"));
+    ASSERT_TRUE(WriteFile(dir + "Help/User Guideline for VKR Chinese.html",
+                          "<html><body><h1>\xe8\xbf\x9e\xe6\x8e\xa5</h1></body></html>"));
+    const std::string bin = NewFolder("appguidebin");
+    struct RestorePath {
+        QByteArray path = qgetenv("PATH");
+        ~RestorePath() { qputenv("PATH", path); }
+    } restore;
+    auto app = Start(dir);
+    auto guide = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QStringLiteral("UserGuide") && w->isVisible()) return qobject_cast<QTextBrowser*>(w);
+        return static_cast<QTextBrowser*>(nullptr);
+    };
+
+    // No xdg-open at all.
+    qputenv("PATH", QByteArray::fromStdString(bin));
+    app->OnUserGuide();
+    ASSERT_TRUE(uitest::PumpUntil([&] { return guide() != nullptr; }, 5000));
+    EXPECT_EQ(guide()->source(), QUrl::fromLocalFile(QString::fromStdString(dir + "Help/User Guideline for VKR PC Tool.html")));
+    EXPECT_TRUE(guide()->toPlainText().contains(QStringLiteral("Press Connect.")));
+    EXPECT_EQ(guide()->windowTitle(), QStringLiteral("User Guideline"));
+    guide()->close();
+    ASSERT_TRUE(uitest::PumpUntil([&] { return guide() == nullptr; }, 5000));
+
+    // An xdg-open that finds no program for HTML; Chinese now.
+    ASSERT_TRUE(WriteFile(bin + "xdg-open", "#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n"));
+    QFile::setPermissions(QString::fromStdString(bin + "xdg-open"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    ASSERT_TRUE(language_->SetLanguage(L"Chinese"));
+    app->OnUserGuide();
+    ASSERT_TRUE(uitest::PumpUntil([&] { return guide() != nullptr; }, 5000));
+    EXPECT_TRUE(guide()->toPlainText().contains(QString::fromUtf8("\xe8\xbf\x9e\xe6\x8e\xa5")));
 }
 
 TEST(UserGuide, BothLanguagesAreInTheProgramFolder)

@@ -152,7 +152,9 @@ TEST_F(Connection, BootPortThatCannotOpenIsReported)
     link_->settings().COMID = L"7";
     EXPECT_FALSE(link_->ConnectBoot());
     ASSERT_EQ(prompts_.messages.size(), 1u);
-    EXPECT_EQ(prompts_.messages[0], L"COM7 is open failed.");
+    // The fixed message, then why and what to do.
+    EXPECT_EQ(prompts_.messages[0], L"COM7 is open failed.\nCOM7: serial device " + W(linktest::WorkDir()) +
+                                        L"/no-such-port/COM7 not found; set TORVANE_COM7 or [Ports] COM7 in ports.ini");
     EXPECT_FALSE(link_->bootConnected());
 }
 

@@ -292,3 +292,22 @@ TEST_F(ValueFiles, ApplyPrefersRowNThenMatchesAddresses)
 }
 
 }  // namespace
+
+// In a narrow grid the name and then the value column give way, so that the
+// value column (with its "..." button) still ends inside the grid.
+TEST(ParamViewColumns, NarrowGridKeepsTheValueColumnInSight)
+{
+    using namespace paramview;
+    auto valueEnd = [](const std::vector<int>& w) { return w[kColSelect] + w[kColPnu] + w[kColName] + w[kColValue]; };
+    const std::vector<int> full = FitColumnWidths(1000);
+    for (int c = 0; c < kColumnCount; ++c) EXPECT_EQ(full[static_cast<size_t>(c)], ColumnWidth(c));
+    const std::vector<int> w560 = FitColumnWidths(560);
+    EXPECT_EQ(valueEnd(w560), 560);
+    EXPECT_EQ(w560[kColName], kMinNameWidth);
+    EXPECT_EQ(w560[kColValue], 560 - 50 - 100 - kMinNameWidth);
+    EXPECT_EQ(w560[kColUnit], ColumnWidth(kColUnit));
+    // Below the least widths they stay at them.
+    const std::vector<int> w300 = FitColumnWidths(300);
+    EXPECT_EQ(w300[kColName], kMinNameWidth);
+    EXPECT_EQ(w300[kColValue], kMinValueWidth);
+}

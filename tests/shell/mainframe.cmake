@@ -20,6 +20,11 @@ if(TARGET TorvaneShell AND TARGET TorvaneWorkbook)
   if(TARGET TorvaneParams)
     target_compile_definitions(test_mainframe PRIVATE TEST_HAVE_PARAMS=1)
   endif()
+  # The shell with the views and the sample data set: captions in both
+  # languages, windows of 800 x 600, the parameter search.
+  if(TARGET TorvaneParams AND TARGET TorvaneDownloadView AND TARGET TorvaneSampleData)
+    target_sources(test_mainframe PRIVATE ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_small.cpp)
+  endif()
   # The function menu and the function view it opens, when both are built.
   if(TARGET TorvaneFunctionView)
     target_sources(test_mainframe PRIVATE ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_function.cpp)

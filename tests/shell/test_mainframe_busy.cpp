@@ -97,9 +97,14 @@ TEST_F(BusyFrameTest, ClosingAsksTheRunningViewAndMayBeRefused)
     EXPECT_EQ(*questions, 1);
     EXPECT_EQ(frame_->CurrentView(), v);
     EXPECT_TRUE(frame_->isVisible());
+    // Start > Exit goes the same way.
+    frame_->Command(ID_APP_EXIT)->trigger();
+    EXPECT_EQ(*questions, 2);
+    EXPECT_TRUE(frame_->isVisible());
 
     v->agree = true;
-    EXPECT_TRUE(frame_->close());
-    EXPECT_EQ(*questions, 2);
+    frame_->Command(ID_APP_EXIT)->trigger();
+    EXPECT_EQ(*questions, 3);
+    EXPECT_FALSE(frame_->isVisible());
     EXPECT_EQ(frame_->CurrentView(), nullptr);
 }

@@ -65,7 +65,7 @@ TEST_F(FrameTest, MenusToolbarAndShortcuts)
     WriteProgramFolder(dir_);
     Start();
     EXPECT_EQ(MenuTitles(frame_), (QStringList{"Start", "Param(&M)", "&View", "&Language", "&Help"}));
-    EXPECT_EQ(Entries(Popup(frame_, 0)), (std::vector<int>{32776, 0, 32777, 32778}));
+    EXPECT_EQ(Entries(Popup(frame_, 0)), (std::vector<int>{32776, 0, 32777, 32778, 0, ID_APP_EXIT}));
     EXPECT_EQ(Entries(Popup(frame_, 1)), (std::vector<int>{32774, 32775}));
     EXPECT_EQ(Entries(Popup(frame_, 2)), (std::vector<int>{21002}));
     EXPECT_EQ(Entries(Popup(frame_, 3)), (std::vector<int>{32772, 32773}));
@@ -81,6 +81,7 @@ TEST_F(FrameTest, MenusToolbarAndShortcuts)
 
     EXPECT_EQ(frame_->Command(ID_CONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+C")));
     EXPECT_EQ(frame_->Command(ID_DISCONNECT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+D")));
+    EXPECT_EQ(frame_->Command(ID_APP_EXIT)->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     // The font settings have no menu item or button, only their keys.
     QAction* font = frame_->Command(ID_FONT_SETTINGS);
     ASSERT_NE(font, nullptr);

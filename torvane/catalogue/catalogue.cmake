@@ -8,6 +8,7 @@ add_library(TorvaneCatalogue STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ParamTable.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LanguageTables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceCatalogue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ParamSearch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModelCatalogue.cpp
 )
 set_target_properties(TorvaneCatalogue PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -2,6 +2,7 @@
 
 #include "ControlIds.h"
 #include "DataDlg.h"
+#include "LanguageTables.h"
 #include "TorvaneApp.h"
 
 #include <QMetaObject>
@@ -25,6 +26,8 @@ CDlgProgess::CDlgProgess(CDataDlg* parentView) : QDialog(parentView), owner_(par
     cancel_->setDefault(true);
     layout->addWidget(cancel_, 0, Qt::AlignHCenter);
     connect(cancel_, &QPushButton::clicked, this, &CDlgProgess::OnCancel);
+    // The template's Chinese captions give way to the language shown.
+    if (TheApp()) ApplyCtrlTexts(this, TheApp()->Language().controlTexts());
 }
 
 bool CDlgProgess::Create(CDataDlg* view)

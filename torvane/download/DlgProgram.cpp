@@ -37,6 +37,10 @@ std::wstring W(const QString& s) { return s.toStdWString(); }
 bool NormalConnected() { return TheApp() && TheApp()->IsNormalConnected(); }
 bool BootConnected() { return TheApp() && TheApp()->IsBootConnected(); }
 
+// config.ini, section "COM", beside the saved selection: the package opened
+// last, shown again when the view opens.
+const wchar_t* const kLastPackageKey = L"Package";
+
 // Controls whose identifier the language table may share with a caption of
 // another dialog: they hold paths, not captions.
 bool HoldsPath(int id)
@@ -87,6 +91,7 @@ CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
 
     auto* outer = new QVBoxLayout(this);
     auto* main = new QGroupBox(QStringLiteral("Program Download..."), this);
+    SetCtrlId(main, IDC_MAIN_BOX);
     outer->addWidget(main);
     outer->addStretch(1);
     auto* grid = new QGridLayout(main);
@@ -183,12 +188,18 @@ CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
     ReadSavedSelection();
     FillLists();
     {
-        // The home folder stands for the drive root the chooser starts at;
-        // it is no package, so it opens nothing.
+        // The package opened last, shown but not opened: opening extracts it
+        // and may reconnect for an interrupted download, which the user
+        // starts with Enter. Without one, the home folder stands for the
+        // drive root the chooser starts at; it is no package either.
         const QSignalBlocker block(package_);
-        packagePath_ = W(QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/')));
+        packagePath_ = PrivateProfileGetString(L"COM", kLastPackageKey, L"", ConfigPath());
+        if (packagePath_.empty()) packagePath_ = W(QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/')));
         package_->SetText(Q(packagePath_));
     }
+    // Enter opens the package in the field again (the one remembered, or the
+    // same one after a download).
+    connect(package_->Edit(), &QLineEdit::returnPressed, this, [this] { OnPackageChanged(package_->Text()); });
     ClearOptions();
     for (int id : {IDC_NORMAL_CONNECT, IDC_BOOT_CONNECT}) SetEnabledState(id, true);
     for (int id : {IDC_SWITCH_BOOT, IDC_SWITCH_NORMAL, IDC_MODEL_CHECK, IDC_DOWNLOAD, IDC_DOWNLOAD_DIRECT})
@@ -421,7 +432,10 @@ void CDlgProgram::OnPackageChanged(const QString& text)
     seriesList_->clear();
     powerList_->clear();
     filling_ = false;
-    if (!OpenPackageFile()) Message(Q(package::kDecompressionFailedText));
+    if (!OpenPackageFile())
+        Message(Q(package::kDecompressionFailedText));
+    else
+        PrivateProfileWriteString(L"COM", kLastPackageKey, packagePath_, ConfigPath());
     FillLists();
     modelChecked_ = filesChecked_ = false;
     SetEnabledState(IDC_MODEL_CHECK, true);

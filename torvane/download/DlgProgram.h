@@ -55,6 +55,8 @@ public:
         IDC_LABEL_PACKAGE = 2026,
         IDC_LABEL_SERIES = 2027,
         IDC_LABEL_POWER = 2028,
+        // The frame around the view's controls (its caption is translated).
+        IDC_MAIN_BOX = 2110,
     };
     static const wchar_t* const kDownloadRunning;  // "A download is running"
     static const wchar_t* const kCheckRunning;     // "A drive check is running"

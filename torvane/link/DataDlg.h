@@ -63,6 +63,9 @@ public:
     // view has stopped what runs (it may ask the user first); false keeps
     // the program open.
     virtual bool StopForClose() { return true; }
+    // Selects and scrolls to the row of a record (the parameter search);
+    // false when this view does not list it.
+    virtual bool ShowRecord(int recordIndex) { return false; }
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

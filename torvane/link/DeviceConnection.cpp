@@ -155,6 +155,10 @@ bool DeviceConnection::ConnectBoot()
     if (!OpenBoot(L"9600")) {
         std::wstring text = kOpenFailedFormat;
         text.replace(text.find(L"%s"), 2, settings_.COMID);
+        // What to do about it (map the port, join the group, free it) goes
+        // in the same box; otherwise only standard error would say.
+        const std::string why = LinkCoreLastOpenProblem();
+        if (!why.empty()) text += L"\n" + wtext::FromUtf8(why);
         Message(text);
         return false;
     }

@@ -13,12 +13,17 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QProcess>
+#include <QTextBrowser>
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
 
 namespace {
 CTorvaneApp* g_app = nullptr;
+
+// The User Guideline command; its caption titles the guide window.
+const int kUserGuideCommand = 32785;
 
 bool OnGuiThread()
 {
@@ -193,13 +198,66 @@ std::wstring CTorvaneApp::UserGuidePath() const
     const QString document = QString::fromStdWString(UserGuideFile());
     const QString path = QDir::current().absoluteFilePath(document);
     if (QFileInfo(path).isFile()) return path.toStdWString();
-    QString html = document;
+    return UserGuideHtmlPath();
+}
+
+std::wstring CTorvaneApp::UserGuideHtmlPath() const
+{
+    QString html = QString::fromStdWString(UserGuideFile());
     html.replace(QRegularExpression(QStringLiteral("\\.docx$")), QStringLiteral(".html"));
     return folder_ + L"Help/" + html.toStdWString();
 }
 
 void CTorvaneApp::OnUserGuide()
 {
-    // A missing document or viewer is not reported.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdWString(UserGuidePath())));
+    // The desktop's viewer through xdg-open. Where there is none (no
+    // xdg-open, no program for HTML or .docx), xdg-open fails or does not
+    // start, and the guide opens in a window of the program instead. The
+    // process has no parent: a viewer that xdg-open keeps in the foreground
+    // lives on after the program ends.
+    auto* opener = new QProcess;
+    QPointer<CTorvaneApp> self(this);
+    connect(opener, &QProcess::errorOccurred, opener, [opener, self](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart) return;
+        if (self) self->ShowUserGuideWindow();
+        opener->deleteLater();
+    });
+    connect(opener, &QProcess::finished, opener, [opener, self](int code, QProcess::ExitStatus status) {
+        if ((status != QProcess::NormalExit || code != 0) && self) self->ShowUserGuideWindow();
+        opener->deleteLater();
+    });
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->start(QStringLiteral("xdg-open"), {QString::fromStdWString(UserGuidePath())});
+}
+
+QWidget* CTorvaneApp::ShowUserGuideWindow()
+{
+    const QString path = QString::fromStdWString(UserGuideHtmlPath());
+    if (!QFileInfo(path).isFile()) {
+        ShowMessage(QStringLiteral("The user guide %1 is missing.").arg(QDir::toNativeSeparators(path)));
+        return nullptr;
+    }
+    if (!guideWindow_) {
+        // A window of its own that goes with the main window and does not
+        // keep the program running once the main window is closed.
+        QWidget* parent = mainWindow_ ? mainWindow_->Window() : nullptr;
+        auto* browser = new QTextBrowser(parent);
+        browser->setWindowFlags(Qt::Window);
+        browser->setAttribute(Qt::WA_DeleteOnClose);
+        browser->setAttribute(Qt::WA_QuitOnClose, false);
+        browser->setObjectName(QStringLiteral("UserGuide"));
+        browser->setOpenExternalLinks(true);
+        browser->resize(760, 560);
+        guideWindow_ = browser;
+    }
+    auto* browser = static_cast<QTextBrowser*>(guideWindow_.data());
+    // The window's title is the menu command's, in the current language.
+    QString title = QString::fromStdWString(language_->ControlText(kUserGuideCommand));
+    if (title.isEmpty()) title = QStringLiteral("User Guideline");
+    browser->setWindowTitle(title);
+    if (browser->source() != QUrl::fromLocalFile(path)) browser->setSource(QUrl::fromLocalFile(path));
+    browser->show();
+    browser->raise();
+    browser->activateWindow();
+    return browser;
 }

@@ -11,6 +11,7 @@
 #include "DeviceConnection.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -111,6 +112,12 @@ public:
     // directory, or else the HTML guide of the same name in the program
     // folder's "Help" folder.
     std::wstring UserGuidePath() const;
+    // The HTML guide of the current language in the program folder's "Help"
+    // folder: what the program shows itself when no viewer takes the guide.
+    std::wstring UserGuideHtmlPath() const;
+    // The guide in a window of the program (a text browser), raised when it
+    // is open already; null (with a message) when the HTML guide is missing.
+    QWidget* ShowUserGuideWindow();
 
 private:
     class Prompts;
@@ -122,6 +129,7 @@ private:
     DeviceConnection link_;
     MainWindowFactory factory_;
     std::unique_ptr<CMainWindowHost> mainWindow_;
+    QPointer<QWidget> guideWindow_;
 };
 
 // The application object; null before it is created and after it is gone.

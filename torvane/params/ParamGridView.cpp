@@ -10,7 +10,9 @@
 #include "TorvaneApp.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QPainter>
+#include <QStyle>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
@@ -126,6 +128,17 @@ void CParamGridView::OnInitDialog()
     // The captions may have changed with the language texts.
     LayoutBand(width());
     grid_->setGeometry(0, gridTop_, width(), std::max(0, height() - gridTop_));
+    FitColumns();
+}
+
+void CParamGridView::FitColumns()
+{
+    // The room for the columns, a vertical scroll bar always counted.
+    int available = grid_->width() - 2 * grid_->frameWidth() -
+                    grid_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, grid_);
+    if (!grid_->verticalHeader()->isHidden()) available -= grid_->verticalHeader()->width();
+    const std::vector<int> widths = paramview::FitColumnWidths(available);
+    for (int c = 0; c < paramview::kColumnCount; ++c) grid_->SetColumnWidth(c, widths[static_cast<size_t>(c)]);
 }
 
 void CParamGridView::resizeEvent(QResizeEvent* event)
@@ -134,6 +147,7 @@ void CParamGridView::resizeEvent(QResizeEvent* event)
     const QSize s = event->size();
     LayoutBand(s.width());
     grid_->setGeometry(0, gridTop_, s.width(), std::max(0, s.height() - gridTop_));
+    FitColumns();
 }
 
 void CParamGridView::SetTable(ParamTable* table)
@@ -146,6 +160,26 @@ ParamRecord* CParamGridView::RecordOfRow(int row) const
 {
     if (!table_ || row < 0 || row >= RowCount()) return nullptr;
     return table_->RecordByIndex(rows_[static_cast<size_t>(row)]);
+}
+
+void CParamGridView::ApplyLanguageTexts()
+{
+    CDataDlg::ApplyLanguageTexts();
+    for (int c = 0; c < paramview::kColumnCount; ++c) {
+        const std::wstring text = Language().ControlText(paramview::kFirstColumnText + c);
+        grid_->SetColumnCaption(c, QString::fromStdWString(text.empty() ? paramview::ColumnCaption(c) : text));
+    }
+}
+
+bool CParamGridView::ShowRecord(int recordIndex)
+{
+    for (int row = 0; row < RowCount(); ++row)
+        if (rows_[static_cast<size_t>(row)] == recordIndex) {
+            grid_->selectRow(row);
+            grid_->scrollTo(grid_->model()->index(row, 0), QAbstractItemView::PositionAtCenter);
+            return true;
+        }
+    return false;
 }
 
 void CParamGridView::FillGrid()

@@ -56,6 +56,9 @@ public:
 
     // Stores the table and fills the grid for the view's selection.
     void SetTable(ParamTable* table) override;
+    bool ShowRecord(int recordIndex) override;
+    // The control texts, and the grid's column captions in the language shown.
+    void ApplyLanguageTexts() override;
 
     // Who answers the view's questions (the process-wide prompts by default).
     void SetPrompts(CParamPrompts* prompts) { prompts_ = prompts; }
@@ -84,6 +87,8 @@ protected:
     // Places the buttons in the band at the top for a view this wide; the
     // grid's top (kGridTop, or lower when the buttons need more rows).
     int LayoutBand(int viewWidth);
+    // Narrows the name and value columns in a narrow grid (FitColumnWidths).
+    void FitColumns();
     // The records this view shows for its selection.
     virtual std::vector<int> SelectRows() const = 0;
     // The check state a row starts with.

@@ -4,6 +4,8 @@
 #include "ParamTable.h"
 #include "WideText.h"
 
+#include <algorithm>
+
 namespace paramview {
 
 namespace {
@@ -36,6 +38,19 @@ const wchar_t* ColumnCaption(int column)
 int ColumnWidth(int column)
 {
     return column >= 0 && column < kColumnCount ? kColumns[column].width : 0;
+}
+
+std::vector<int> FitColumnWidths(int available)
+{
+    std::vector<int> w;
+    for (int c = 0; c < kColumnCount; ++c) w.push_back(ColumnWidth(c));
+    int over = w[kColSelect] + w[kColPnu] + w[kColName] + w[kColValue] - available;
+    if (over <= 0) return w;
+    const int name = std::min(over, w[kColName] - kMinNameWidth);
+    w[kColName] -= name;
+    over -= name;
+    if (over > 0) w[kColValue] -= std::min(over, w[kColValue] - kMinValueWidth);
+    return w;
 }
 
 std::vector<int> GroupRows(const ParamTable& table, int selection)

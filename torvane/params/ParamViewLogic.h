@@ -20,7 +20,18 @@ constexpr int kMaxRows = 1024;
 enum Column { kColSelect, kColPnu, kColName, kColValue, kColDefault, kColMin, kColMax, kColUnit, kColumnCount };
 // Caption and width of each column.
 const wchar_t* ColumnCaption(int column);
+// The language workbook's identifier of a column's caption in the grid
+// (kFirstColumnText + column); the caption above stays the value files' own.
+constexpr int kFirstColumnText = 2100;
 int ColumnWidth(int column);
+// Column widths for a grid `available` pixels wide. At full width the
+// columns keep ColumnWidth; in a narrower grid the name and then the value
+// column give way (down to kMinNameWidth and kMinValueWidth) so that the
+// value column, with its "..." button at the right, ends inside the grid;
+// the columns right of it may then need scrolling.
+constexpr int kMinNameWidth = 120;
+constexpr int kMinValueWidth = 150;
+std::vector<int> FitColumnWidths(int available);
 
 // The records the parameter view shows for `selection` (indices into
 // table.params, in table order, at most kMaxRows): -1 is every record outside

@@ -3,7 +3,10 @@
 #include "ControlIds.h"
 #include "MainFrameCommands.h"
 
+#include <QCompleter>
 #include <QFont>
+#include <QLineEdit>
+#include <QStringListModel>
 #include <QHeaderView>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -44,17 +47,52 @@ QTreeWidgetItem* COfficeTreeCtrl::FindItem(int number) const
     return nullptr;
 }
 
-CDeviceViewPane::CDeviceViewPane(QWidget* parent) : QWidget(parent), tree_(new COfficeTreeCtrl(this))
+CDeviceViewPane::CDeviceViewPane(QWidget* parent)
+    : QWidget(parent),
+      tree_(new COfficeTreeCtrl(this)),
+      search_(new QLineEdit(this)),
+      searchEntries_(new QStringListModel(this)),
+      completer_(new QCompleter(searchEntries_, this))
 {
     setObjectName(QStringLiteral("DeviceViewPane"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    search_->setObjectName(QStringLiteral("ParamSearch"));
+    search_->setClearButtonEnabled(true);
+    // Any part of the number or the name brings the entry up.
+    completer_->setCaseSensitivity(Qt::CaseInsensitive);
+    completer_->setFilterMode(Qt::MatchContains);
+    completer_->setMaxVisibleItems(12);
+    search_->setCompleter(completer_);
+    // Enter on an entry of the open list activates it and then reaches the
+    // field as well: that second notice is dropped.
+    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this, [this](const QString& entry) {
+        activated_ = true;
+        QTimer::singleShot(0, this, [this] { activated_ = false; });
+        emit searchRequested(entry);
+    });
+    connect(search_, &QLineEdit::returnPressed, this, [this] {
+        if (!activated_) emit searchRequested(search_->text());
+    });
+    layout->addWidget(search_);
     layout->addWidget(tree_);
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
                 previous_ = previous;
                 OnCurrentChanged(current);
             });
+}
+
+void CDeviceViewPane::SetSearchEntries(const QStringList& entries)
+{
+    searchEntries_->setStringList(entries);
+}
+
+void CDeviceViewPane::SetSearchHint(const QString& hint)
+{
+    search_->setPlaceholderText(hint);
+    search_->setToolTip(hint);
 }
 
 QPixmap CDeviceViewPane::TreeImage(int index)

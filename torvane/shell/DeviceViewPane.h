@@ -5,6 +5,7 @@
 #include "DeviceCatalogue.h"
 
 #include <QIcon>
+#include <QStringList>
 #include <QPixmap>
 #include <QTreeWidget>
 #include <QWidget>
@@ -25,12 +26,22 @@ public:
     QTreeWidgetItem* FindItem(int number) const;
 };
 
+class QCompleter;
+class QLineEdit;
+class QStringListModel;
+
 class CDeviceViewPane : public QWidget {
     Q_OBJECT
 public:
     explicit CDeviceViewPane(QWidget* parent = nullptr);
 
     COfficeTreeCtrl* Tree() const { return tree_; }
+    // The parameter search field above the tree.
+    QLineEdit* SearchField() const { return search_; }
+    // What the search field offers as the user types ("P01.04 Name"), and
+    // the hint it shows while empty.
+    void SetSearchEntries(const QStringList& entries);
+    void SetSearchHint(const QString& hint);
 
     // Empties the tree and fills it with `items` (parents before children).
     // Raises no selection notice.
@@ -51,11 +62,17 @@ signals:
     // The selection moved to an item that has a parent (the root and a
     // cleared selection raise nothing).
     void itemSelected(int number, int parentNumber, const QString& text);
+    // Enter in the search field, or an offered entry chosen.
+    void searchRequested(const QString& text);
 
 private:
     void OnCurrentChanged(QTreeWidgetItem* current);
 
     COfficeTreeCtrl* tree_;
+    QLineEdit* search_;
+    QStringListModel* searchEntries_;
+    QCompleter* completer_;
+    bool activated_ = false;
     bool rebuilding_ = false;
     QTreeWidgetItem* previous_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "FontComboDlg.h"
 #include "FrameParts.h"
 #include "LanguageTables.h"
+#include "ParamSearch.h"
 #include "ParamTable.h"
 #include "ProgramFolder.h"
 #include "TorvaneView.h"
@@ -18,6 +19,7 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -120,6 +122,7 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     AddHiddenCommand(ID_FONT_SETTINGS, QStringLiteral("Font Settings"), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
     AddHiddenCommand(ID_PROGRAM_MAKER, QStringLiteral("Program File Maker"), QKeySequence());
     AddHiddenCommand(ID_CUSTOMIZE, QStringLiteral("Customize..."), QKeySequence());
+    AddHiddenCommand(ID_FIND_PARAM, QStringLiteral("Find Parameter"), QKeySequence(QStringLiteral("Ctrl+F")));
     connect(bars_, &CCommandBars::command, this, &CMainFrame::OnCommand);
     connect(bars_, &CCommandBars::popupOpening, this, &CMainFrame::TranslatePopup);
 
@@ -135,6 +138,7 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     setCentralWidget(view_);
     connect(devicePane_, &CDeviceViewPane::itemSelected, this,
             [this](int number, int parentNumber, const QString& text) { OpenViewFor(number, parentNumber, text); });
+    connect(devicePane_, &CDeviceViewPane::searchRequested, this, [this](const QString& text) { FindParameter(text); });
 
     // Command-bar state kept in the user profile under "CommandBars": the
     // toolbars' places and the user's shortcuts. Read once the pane exists,
@@ -270,9 +274,13 @@ void CMainFrame::OnCommand(int id)
         if (!RefusedWhileBusy()) SwitchLanguage(L"English");
         break;
     case ID_APP_ABOUT: app_.OnAbout(); break;
+    // Closing asks a running view first (closeEvent), as the window's own
+    // close button does.
+    case ID_APP_EXIT: close(); break;
     case ID_USER_GUIDE: app_.OnUserGuide(); break;
     case ID_FONT_SETTINGS: OnFontSettings(); break;
     case ID_CUSTOMIZE: OnCustomize(); break;
+    case ID_FIND_PARAM: OnFindParam(); break;
     default: {
         const auto it = handlers_.find(id);
         if (const auto v = menuViews_.find(id); v != menuViews_.end())
@@ -435,6 +443,49 @@ void CMainFrame::LoadInitialTable()
 void CMainFrame::RebuildTree()
 {
     devicePane_->Rebuild(BuildDeviceTree(*table_, app_.Language()));
+    UpdateSearch();
+}
+
+void CMainFrame::UpdateSearch()
+{
+    const int language = app_.Language().languageIndex();
+    QStringList entries;
+    for (const ParamRecord& r : table_->params) entries << ToQ(SearchEntryText(r, language));
+    devicePane_->SetSearchEntries(entries);
+    QString hint = ToQ(app_.Language().ControlText(ID_FIND_PARAM));
+    if (hint.isEmpty()) hint = QStringLiteral("Find Parameter");
+    devicePane_->SetSearchHint(hint + QStringLiteral(" (Ctrl+F)"));
+}
+
+void CMainFrame::OnFindParam()
+{
+    panes_->ShowPane(IDC_DEVICE_PANE);
+    devicePane_->SearchField()->setFocus(Qt::ShortcutFocusReason);
+    devicePane_->SearchField()->selectAll();
+}
+
+bool CMainFrame::FindParameter(const QString& text)
+{
+    const std::vector<int> found = FindParameters(*table_, text.toStdWString(), app_.Language().languageIndex());
+    for (int index : found) {
+        const ParamRecord* r = table_->RecordByIndex(index);
+        for (int number : r ? TreeNumbersOfRecord(*r) : std::vector<int>()) {
+            if (!devicePane_->Tree()->FindItem(number)) continue;
+            // The group's view opens (unless a running view keeps its place)
+            // and shows the row.
+            devicePane_->SelectNumber(number);
+            CDataDlg* v = CurrentView();
+            if (v && v->ShowRecord(index)) {
+                status_->SetPaneText(0, QString());
+                return true;
+            }
+            break;
+        }
+    }
+    QString note = ToQ(app_.Language().ControlText(IDS_PARAM_NOT_FOUND));
+    if (note.isEmpty()) note = QStringLiteral("No parameter found:");
+    status_->SetPaneText(0, note + QLatin1Char(' ') + text.trimmed());
+    return false;
 }
 
 bool CMainFrame::RefusedWhileBusy()
@@ -526,6 +577,11 @@ void CMainFrame::TranslateCommandBars()
     for (QMenu* popup : bars_->Popups()) {
         const QString caption = ToQ(lang.MenuCaption(popup->title().toStdWString()));
         if (!caption.isEmpty()) popup->setTitle(caption);
+    }
+    // The pane is titled like its menu command.
+    if (QDockWidget* dock = panes_ ? panes_->Pane(IDC_DEVICE_PANE) : nullptr) {
+        const QString title = ToQ(lang.ControlText(ID_VIEW_DEVICE));
+        dock->setWindowTitle(title.isEmpty() ? QString::fromLatin1(kDevicePaneTitle) : title);
     }
     UpdateCommandStates();
 }

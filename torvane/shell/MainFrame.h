@@ -90,6 +90,11 @@ public:
     bool OpenView(const ViewChoice& choice);
     // Builds the device tree from the table anew (empty when the table is).
     void RebuildTree();
+    // The parameter search: opens the group of the first parameter that
+    // matches (by number or words of its name in the current language) and
+    // selects its row. False, with a note in the message pane, when none
+    // matches or the view cannot show it.
+    bool FindParameter(const QString& text);
 
     // Command bar texts in the current language: menus and toolbar back to
     // their own texts, then every command from the control texts and every
@@ -138,6 +143,8 @@ private:
     void PrepareTableReload();
     void OnOpenData();
     void OnCustomize();
+    void OnFindParam();
+    void UpdateSearch();
     // While the current view runs a download or a drive check, commands that
     // would touch the links or replace the view are refused with its text.
     bool RefusedWhileBusy();

@@ -22,12 +22,18 @@ enum MainFrameCommand {
     ID_FONT_SETTINGS = 32779,
     ID_USER_GUIDE = 32785,
     ID_PROGRAM_MAKER = 32786,
+    ID_FIND_PARAM = 32787,
     ID_VIEW_DEVICE = 21002,
     ID_CUSTOMIZE = 35001,
     ID_FILE_PRINT = 57607,
     ID_FILE_PRINT_PREVIEW = 57609,
     ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
 };
+
+// Texts of the language workbook that are no command: the parameter search
+// field's "nothing found" note in the message pane.
+enum { IDS_PARAM_NOT_FOUND = 32788 };
 
 // The device view pane and its tree.
 enum { IDC_DEVICE_PANE = 21002, IDC_DEVICE_TREE = 60001 };

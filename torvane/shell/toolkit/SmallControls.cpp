@@ -73,7 +73,15 @@ CBrowseEdit::CBrowseEdit(QWidget* parent)
   connect(m_button, &QToolButton::clicked, this, [this] { Browse(); });
 }
 
-void CBrowseEdit::SetText(const QString& text) { m_edit->setText(text); }
+void CBrowseEdit::SetText(const QString& text)
+{
+  // Setting the path already shown is a choice all the same: a package
+  // picked again is opened again.
+  if (m_edit->text() == text)
+    emit textChanged(text);
+  else
+    m_edit->setText(text);
+}
 
 QString CBrowseEdit::Text() const { return m_edit->text(); }
 

@@ -59,7 +59,8 @@ public:
   // Where the chooser opens when the edit holds no usable path.
   void SetInitialFolder(const QString& folder) { m_initialFolder = folder; }
 
-  // Setting the text is a change like any other: the notice follows.
+  // Setting the text is a change like any other: the notice follows, also
+  // when the text was already shown.
   void SetText(const QString& text);
   QString Text() const;
   QLineEdit* Edit() const { return m_edit; }
