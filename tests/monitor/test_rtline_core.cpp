@@ -131,7 +131,7 @@ TEST(RtlineSampler, OverrunRuleStepsSlowerFromTheSecondOverrun)
     control.interval = 4;  // "1sec"
     std::vector<int> stepped;
     monitor::CRealTimeSampler::Hooks hooks;
-    hooks.intervalStepped = [&](int i) { stepped.push_back(i); };
+    hooks.intervalStepped = [&](int i, uint64_t) { stepped.push_back(i); };
     monitor::CRealTimeSampler s(ModbusPort(), 1, monitor::SlotPlans{}, logging, control, hooks);
 
     s.CountPeriod(1500);
@@ -195,10 +195,10 @@ TEST(RtlineSampler, SweepsMatchTheDriveAndCommandsAreServedBetweenReads)
         return true;
     };
     hooks.readStatus = [&] { ++statusReads; };
-    hooks.serveCommand = [&](int command) {
-        EXPECT_EQ(command, monitor::kRunCommand);
+    hooks.serveCommand = [&](const drivecontrol::Command& command) {
+        EXPECT_TRUE(command.IsRun());
         uint8_t e = 0;
-        drivecontrol::WriteRunCommand(port, 1, 2, &e);
+        drivecontrol::WriteCommand(port, 1, command, &e);
         ++served;
     };
     monitor::CRealTimeSampler sampler(port, 1, plans, logging, control, hooks);
@@ -207,9 +207,9 @@ TEST(RtlineSampler, SweepsMatchTheDriveAndCommandsAreServedBetweenReads)
         std::lock_guard<std::mutex> lock(mu);
         return sweeps.size() >= 5;
     }));
-    control.pendingCommand = monitor::kRunCommand;
+    control.commands.Post(drivecontrol::RunCommand(2));
     ASSERT_TRUE(WaitPlain([&] { return served.load() == 1; }, 2000));
-    EXPECT_EQ(control.pendingCommand.load(), 0);
+    EXPECT_EQ(control.commands.Pending(), 0u);
     logging = false;
     t.join();
 

@@ -10,6 +10,7 @@
 #include "MonitorBuffer.h"
 #include "MonitorTestSupport.h"
 #include "ParamsTestSupport.h"
+#include "RecordingGuard.h"
 #include "RegisterAccess.h"
 
 #include <QCheckBox>
@@ -26,6 +27,29 @@
 using namespace ptest;
 
 namespace {
+
+// The test's answers to the questions about the recording: unsaved samples
+// are let go unless the test says otherwise; a save goes to `file`.
+struct RecordingAnswers : CRecordingPrompts {
+    Answer answer = Answer::Discard;
+    QString file;
+    bool replace = true;
+    QStringList messages;
+    QList<uint32_t> asked;  // the sample counts the question named
+    QStringList replaceAsks;
+    Answer AskUnsaved(QWidget*, uint32_t samples) override
+    {
+        asked << samples;
+        return answer;
+    }
+    QString AskSaveFile(QWidget*, const QString&) override { return file; }
+    bool ConfirmReplace(QWidget*, const QString& path) override
+    {
+        replaceAsks << path;
+        return replace;
+    }
+    void ShowMessage(QWidget*, const QString& text) override { messages << text; }
+};
 
 // A monitor view as the main window makes it, with the test's answers.
 struct ViewFixture {
@@ -63,8 +87,17 @@ uint16_t SimRegister(SimBench& bench, uint16_t reg)
 
 class RtlineView : public ::testing::Test {
 protected:
-    void SetUp() override { CDialogRTLine::ForgetViewState(); }
-    void TearDown() override { CDialogRTLine::ForgetViewState(); }
+    void SetUp() override
+    {
+        CDialogRTLine::ForgetViewState();
+        SetRecordingPrompts(&answers);
+    }
+    void TearDown() override
+    {
+        SetRecordingPrompts(nullptr);
+        CDialogRTLine::ForgetViewState();
+    }
+    RecordingAnswers answers;
 };
 
 }  // namespace
@@ -168,11 +201,11 @@ TEST_F(RtlineView, OneSecondLogStoresTheDrivesValuesAndSaves)
     EXPECT_EQ(store.State().intervalName, L"1sec");
 
     // Save: ".xls" appended, and the file reads back as the recording.
-    prompts.file = QString::fromStdWString(bench.folder()) + QStringLiteral("run1");
+    answers.file = QString::fromStdWString(bench.folder()) + QStringLiteral("run1");
     v.OnSaveData();
-    EXPECT_EQ(prompts.lastFilter, QStringLiteral("VKR His|*.xls"));
-    ASSERT_EQ(prompts.messages.size(), 1);
-    EXPECT_EQ(prompts.messages.last(), QStringLiteral("The file is saved successfully."));
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_EQ(answers.messages.last(), QStringLiteral("The file is saved successfully."));
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Saved);
     const history::LoadResult result = history::CHistoryReader(bench.table(), store).Load(bench.folder() + L"run1.xls");
     EXPECT_TRUE(result.accepted) << result.error;
     ASSERT_EQ(store.count(), held);
@@ -186,7 +219,7 @@ TEST_F(RtlineView, OneSecondLogStoresTheDrivesValuesAndSaves)
     // An empty store cannot be saved.
     store.Reset(false, bench.folder(), L"TV380", L"1sec", MonitorSignals{});
     v.OnSaveData();
-    EXPECT_EQ(prompts.messages.last(), QStringLiteral("File saving failed."));
+    EXPECT_EQ(answers.messages.last(), QStringLiteral("File saving failed."));
 }
 
 TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
@@ -208,10 +241,17 @@ TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
         if (seen.empty() || seen.back() != now) seen.push_back(now);
     };
     ASSERT_TRUE(WaitFor([&] { watch(); return v.IntervalIndex() == 3; }, 30000));
-    EXPECT_EQ(store.State().intervalName, L"2sec");
     ASSERT_TRUE(WaitFor([&] { watch(); return v.IntervalIndex() == 2; }, 30000));
-    EXPECT_EQ(store.State().intervalName, L"5sec");
     EXPECT_EQ(seen, (std::vector<QString>{QStringLiteral("1sec"), QStringLiteral("2sec"), QStringLiteral("5sec")}));
+    // The recording keeps the interval it started with and notes each step,
+    // and the user reads why in the recording line.
+    const RecordingState rec = store.Recording();
+    EXPECT_EQ(store.State().intervalName, L"1sec");
+    ASSERT_EQ(rec.intervalChanges.size(), 2u);
+    EXPECT_EQ(rec.intervalChanges[0].intervalName, L"2sec");
+    EXPECT_EQ(rec.intervalChanges[1].intervalName, L"5sec");
+    EXPECT_EQ(rec.intervalChanges[1].reason, L"overruns");
+    ASSERT_TRUE(WaitFor([&] { return v.RecordingLabel()->text().contains(QStringLiteral("Interval raised to 5sec")); }));
     EXPECT_EQ(store.count(), 0u);
     v.OnStopLog();
 }
@@ -236,11 +276,12 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
     EXPECT_EQ(prompts.editorTitle, QStringLiteral("Target Hz"));
     EXPECT_EQ(SimRegister(bench, 10000), 59000);
     EXPECT_EQ(v.TargetEdit()->text(), QStringLiteral("590.00"));
+    // A refused entry and a cancel send nothing: the drive keeps its target.
+    bench.sim().writeRegister(10000, 1234);
+    const long beforeCancel = bench.Requests();
     prompts.numberText = QStringLiteral("591");
     v.OnSetTarget();
     EXPECT_FALSE(prompts.refusals.isEmpty());
-    // A refused entry is a cancel: the unchanged target is sent again.
-    bench.sim().writeRegister(10000, 1234);
     prompts.refusals.clear();
     {
         struct CancelPrompts : TestPrompts {
@@ -250,11 +291,19 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
         v.OnSetTarget();
         v.SetPrompts(&prompts);
     }
-    EXPECT_EQ(SimRegister(bench, 10000), 59000);
+    EXPECT_EQ(bench.Requests(), beforeCancel);
+    EXPECT_EQ(SimRegister(bench, 10000), 1234);
     EXPECT_DOUBLE_EQ(v.TargetHz(), 590.0);
     prompts.numberText = QStringLiteral("50.07");
     v.OnSetTarget();
     EXPECT_EQ(SimRegister(bench, 10000), 5007);
+    // Finer than the register: rounded, shown, and taken at the second OK as shown.
+    prompts.numberText = QStringLiteral("50.075");
+    prompts.okPresses = 2;
+    v.OnSetTarget();
+    prompts.okPresses = 1;
+    EXPECT_EQ(v.TargetEdit()->text(), QStringLiteral("50.08"));
+    EXPECT_EQ(SimRegister(bench, 10000), 5008);
     EXPECT_TRUE(prompts.messages.isEmpty());
 
     // During a log the sampling thread writes the command, between its reads.
@@ -264,9 +313,9 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
     ASSERT_TRUE(WaitFor([&] { return v.Status().runState.load() == 0; }));
     v.CommandRadio(0)->setChecked(true);
     v.SendCommandButton()->click();
-    EXPECT_EQ(v.PendingCommand(), monitor::kRunCommand);
+    EXPECT_EQ(v.PendingCommands(), 1u);
     ASSERT_TRUE(WaitFor([&] { return SimRegister(bench, 9999) == 1; }, 5000));
-    EXPECT_EQ(v.PendingCommand(), 0);
+    EXPECT_EQ(v.PendingCommands(), 0u);
     ASSERT_TRUE(WaitFor([&] { return bench.sim().outputHz() > 1.0; }));
 
     // A write the drive refuses shows its message on the GUI thread while
@@ -281,6 +330,7 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
 
     // A failed write without a log.
     bench.sim().setFault(drivesim::FaultKind::Exception);
+    prompts.numberText = QStringLiteral("50");
     v.OnSetTarget();
     EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter target operating frequency setting failed."));
     bench.sim().clearFault(drivesim::FaultKind::Exception);

@@ -84,7 +84,9 @@ const ColorRef CDialogHisLine::kDefaultColors[kMonitorSlots] = {
     MakeColorRef(127, 255, 0), MakeColorRef(238, 180, 34)};
 
 CDialogHisLine::CDialogHisLine(QWidget* parent, CMonitorBuffer* store)
-    : CDataDlg(parent), store_(store ? *store : TheMonitorBuffer())
+    : CDataDlg(parent),
+      ownStore_(store ? nullptr : std::make_unique<CMonitorBuffer>()),
+      store_(store ? *store : *ownStore_)
 {
     seriesOfSlot_.fill(-1);
     // Recordings are written where the program may write: beside it, or in

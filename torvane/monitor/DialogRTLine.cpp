@@ -11,6 +11,7 @@
 #include "MonitorIntervals.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
+#include "RecordingGuard.h"
 #include "RegisterAccess.h"
 #include "SmallControls.h"
 #include "TorvaneApp.h"
@@ -57,6 +58,7 @@ const QColor kBackground(227, 239, 255);
 const QColor kChartBorder(101, 147, 207);
 const QColor kLampOn(255, 0, 0);
 const QColor kLampOff(0, 255, 0);
+const QColor kLampUnknown(160, 160, 160);
 constexpr int kStatusPeriodMs = 1000;
 // The time axis shows about the latest 100 samples until the user zooms.
 constexpr double kInitialAxisMax = 100.1;
@@ -108,8 +110,6 @@ CDialogRTLine::CDialogRTLine(QWidget* parent) : CDataDlg(parent), port_(*this)
     connect(statusTimer_, &QTimer::timeout, this, &CDialogRTLine::OnStatusTick);
     // Recordings are the user's: they go to the writable data folder.
     if (TheApp()) historyFolder_ = Q(TheApp()->DataDir()) + Q(history::Folder());
-    EnableLogButtons(false);
-    save_->setEnabled(false);
     UpdateButtons(NormalConnected());
 }
 
@@ -127,6 +127,11 @@ CDialogRTLine::~CDialogRTLine()
 CParamPrompts& CDialogRTLine::Prompts() const
 {
     return prompts_ ? *prompts_ : ParamPrompts();
+}
+
+CRecordingPrompts& CDialogRTLine::RecordingQuestions() const
+{
+    return recordingPrompts_ ? *recordingPrompts_ : RecordingPrompts();
 }
 
 CVKRChartControl* CDialogRTLine::Chart() const
@@ -235,8 +240,11 @@ void CDialogRTLine::BuildControls()
     logBox->setRowStretch(6, 1);
     outer->addLayout(logBox);
     connect(interval_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
-        // Applies to the sampling thread from its next period on.
-        if (index >= 0) control_.interval = index;
+        // Applies to the sampling thread from its next period on; the
+        // recording notes when its interval changed.
+        if (index < 0) return;
+        control_.interval = index;
+        if (logActive_) TheMonitorBuffer().NoteIntervalChange(monitor::NowMs(), monitor::IntervalName(index), L"");
     });
     connect(start_, &QPushButton::clicked, this, [this] { OnStartLog(); });
     connect(stop_, &QPushButton::clicked, this, &CDialogRTLine::OnStopLog);
@@ -373,7 +381,8 @@ const ParamRecord* CDialogRTLine::SlotRecord(int slot) const
 void CDialogRTLine::SetTable(ParamTable* table)
 {
     CDataDlg::SetTable(table);
-    if (IsLogging()) return;  // the lists are the running log's
+    SyncWithRecording();
+    if (logActive_) return;  // the lists are the running log's
     quantityMap_.clear();
     for (Slot& s : slots_) {
         QSignalBlocker block(s.list);
@@ -452,16 +461,38 @@ void CDialogRTLine::RestoreViewState()
 
 void CDialogRTLine::UpdateButtons(bool normalConnected)
 {
-    start_->setEnabled(normalConnected && !IsLogging());
+    SyncWithRecording();
+    start_->setEnabled(normalConnected && !logActive_);
     sendCommand_->setEnabled(normalConnected);
     setTarget_->setEnabled(normalConnected);
+    if (!normalConnected) ShowDriveUnknown();
 }
 
-void CDialogRTLine::EnableLogButtons(bool logging)
+void CDialogRTLine::RefreshLogButtons()
 {
-    start_->setEnabled(!logging && Connected());
-    stop_->setEnabled(logging);
-    save_->setEnabled(!logging);
+    const RecordingState rec = TheMonitorBuffer().Recording();
+    start_->setEnabled(!logActive_ && Connected());
+    stop_->setEnabled(logActive_);
+    // A recording left behind by an earlier view is saved from here too.
+    const bool held = rec.phase == RecordingPhase::Stopped || rec.phase == RecordingPhase::Saved;
+    save_->setEnabled(!logActive_ && held && rec.samples > 0);
+}
+
+void CDialogRTLine::SyncWithRecording()
+{
+    // Stopping the workers from outside clears the running flag and joins
+    // the sampling thread; the log then ends as if Stop had been pressed.
+    if (logActive_ && !IsLogging())
+        FinishLog();
+    else
+        RefreshLogButtons();
+}
+
+void CDialogRTLine::ShowDriveUnknown()
+{
+    driveUnknown_ = true;
+    status_.Forget();
+    ShowStatus();
 }
 
 // ---------------------------------------------------------------------------
@@ -469,11 +500,16 @@ void CDialogRTLine::EnableLogButtons(bool logging)
 
 bool CDialogRTLine::OnStartLog()
 {
-    if (IsLogging()) return false;
+    if (logActive_ || IsLogging()) return false;
     bool any = false;
     for (const Slot& s : slots_) any = any || (s.check->isChecked() && s.list->currentIndex() >= 0);
     if (!any) {
         Prompts().ShowMessage(this, QStringLiteral("Please select the physical quantity to monitor."));
+        return false;
+    }
+    // A new log replaces the recording the store holds.
+    if (!monitor::SettleRecording(this, nullptr, true, RecordingQuestions())) {
+        RefreshLogButtons();
         return false;
     }
     // A sampling thread of the previous log may still be finishing its last
@@ -507,19 +543,19 @@ bool CDialogRTLine::OnStartLog()
     control_.overruns = 0;
     failedSweeps_ = 0;
     lostSlot_ = -1;
-    TheMonitorBuffer().Reset(continuous_->isChecked(), historyFolder_.toStdWString(),
-                             table_ ? table_->deviceType : std::wstring(), monitor::IntervalName(interval),
-                             sigs);
+    recordingId_ = TheMonitorBuffer().BeginRecording(continuous_->isChecked(), historyFolder_.toStdWString(),
+                                                     table_ ? table_->deviceType : std::wstring(),
+                                                     monitor::IntervalName(interval), sigs);
 
     SetRunning(true);
-    EnableLogButtons(true);
+    logActive_ = true;
+    RefreshLogButtons();
     RebuildSeries();
     chartTimer_->stop();
     chartTimer_->start(monitor::IntervalPeriodMs(interval));
     if (!StartWorker(Worker::Aux)) {
         SetRunning(false);
-        chartTimer_->stop();
-        EnableLogButtons(false);
+        FinishLog();
         return false;
     }
     ShowRecording();
@@ -529,27 +565,40 @@ bool CDialogRTLine::OnStartLog()
 void CDialogRTLine::OnStopLog()
 {
     SetRunning(false);
+    FinishLog();
+}
+
+void CDialogRTLine::FinishLog()
+{
+    logActive_ = false;
+    // From here on the store takes nothing more for this recording.
+    TheMonitorBuffer().EndLogging(recordingId_);
     chartTimer_->stop();
-    // The samples the chart had not taken yet (the store gets no more).
+    // The samples the chart had not taken yet.
     for (uint32_t k = 0; k < kMonitorRingSize && DisplayPending(); ++k) ChartStep();
-    EnableLogButtons(false);
+    RefreshLogButtons();
     ShowRecording();
 }
 
 void CDialogRTLine::AuxWorker()
 {
+    const uint64_t recording = recordingId_;
     monitor::CRealTimeSampler::Hooks hooks;
-    hooks.append = [this](uint64_t timeMs, const monitor::Sweep& sweep) {
+    hooks.append = [recording](uint64_t timeMs, const monitor::Sweep& sweep) {
         MonitorSample sample{};
         for (int i = 0; i < kSlotCount; ++i) {
             sample.entries[i].valid = sweep[static_cast<size_t>(i)].valid ? 1 : 0;
             sample.entries[i].value = static_cast<float>(sweep[static_cast<size_t>(i)].value);
         }
-        return TheMonitorBuffer().Append(timeMs, sample);
+        return TheMonitorBuffer().AppendToRecording(recording, timeMs, sample);
     };
-    hooks.serveCommand = [this](int command) { ServeCommandOnSampler(command); };
-    hooks.readStatus = [this] { drivecontrol::ReadStatus(port_, Station(), status_); };
-    hooks.intervalStepped = [](int interval) { TheMonitorBuffer().SetIntervalName(monitor::IntervalName(interval)); };
+    hooks.serveCommand = [this](const drivecontrol::Command& command) { ServeCommandOnSampler(command); };
+    hooks.readStatus = [this] {
+        if (drivecontrol::ReadStatus(port_, Station(), status_)) driveUnknown_ = false;
+    };
+    hooks.intervalStepped = [](int interval, uint64_t timeMs) {
+        TheMonitorBuffer().NoteIntervalChange(timeMs, monitor::IntervalName(interval), L"overruns");
+    };
     hooks.valueRead = [this](int slot, double value) {
         // The table is the GUI thread's: the record takes the value there.
         const int index = plans_[static_cast<size_t>(slot)].record.index;
@@ -566,6 +615,8 @@ void CDialogRTLine::AuxWorker()
     };
     monitor::CRealTimeSampler sampler(port_, Station(), plans_, RunningFlag(), control_, std::move(hooks));
     sampler.Run();
+    // However the log ended, the store knows it has.
+    TheMonitorBuffer().EndLogging(recording);
 }
 
 // ---------------------------------------------------------------------------
@@ -706,7 +757,11 @@ void CDialogRTLine::OnChartTick()
 
 void CDialogRTLine::OnStatusTick()
 {
-    if (!Connected()) return;
+    SyncWithRecording();
+    if (!Connected()) {
+        if (!driveUnknown_.load()) ShowDriveUnknown();
+        return;
+    }
     if (!IsLogging()) ReadStatusAsync();
     ShowStatus();
     const int pending = control_.pendingInterval.exchange(-1);
@@ -724,7 +779,7 @@ void CDialogRTLine::ReadStatusAsync()
     // At most one status read at a time; its result shows at the next tick.
     if (statusBusy_.exchange(true)) return;
     if (!StartWorker([this] {
-            drivecontrol::ReadStatus(port_, Station(), status_);
+            if (drivecontrol::ReadStatus(port_, Station(), status_)) driveUnknown_ = false;
             statusBusy_ = false;
         }))
         statusBusy_ = false;
@@ -732,15 +787,16 @@ void CDialogRTLine::ReadStatusAsync()
 
 void CDialogRTLine::ShowStatus()
 {
-    auto paint = [](QFrame* lamp, bool on) {
+    const bool unknown = driveUnknown_.load();
+    auto paint = [unknown](QFrame* lamp, bool on) {
         QPalette p = lamp->palette();
-        p.setColor(QPalette::Window, on ? kLampOn : kLampOff);
+        p.setColor(QPalette::Window, unknown ? kLampUnknown : on ? kLampOn : kLampOff);
         lamp->setPalette(p);
     };
     paint(warningLamp_, status_.warning.load());
     paint(faultLamp_, status_.fault.load());
-    statusText_->setText(Q(drivecontrol::StatusText(status_.runState.load())));
-    outputHz_->setText(QString::asprintf("%.1f", status_.outputHz.load()));
+    statusText_->setText(unknown ? QStringLiteral("-") : Q(drivecontrol::StatusText(status_.runState.load())));
+    outputHz_->setText(unknown ? QStringLiteral("-") : QString::asprintf("%.1f", status_.outputHz.load()));
 }
 
 bool CDialogRTLine::DisplayPending() const
@@ -773,6 +829,11 @@ void CDialogRTLine::ShowRecording()
         text += QStringLiteral("\n") + Q(monitor::LostSweepsText(failedSweeps_.load(), lostSlot,
                                                                  Language().PickVariant(r.name), lostErr_.load()));
     }
+    // The automatic step to a slower interval is the user's to know.
+    const RecordingState rec = store.Recording();
+    if (!rec.intervalChanges.empty() && rec.intervalChanges.back().reason == L"overruns")
+        text += QStringLiteral("\nInterval raised to %1: sweeps took longer than the interval")
+                    .arg(Q(rec.intervalChanges.back().intervalName));
     const AutoSaveResult autoSave = store.LastAutoSave();
     if (autoSave.sequence > 0) {
         const QString file = Q(autoSave.path).section(QLatin1Char('/'), -1);
@@ -788,13 +849,9 @@ void CDialogRTLine::ShowRecording()
 
 void CDialogRTLine::OnSaveData()
 {
-    QString path = Prompts().AskValueFile(this, historyFolder_, QStringLiteral("VKR His"), Q(history::FilterPattern()));
-    if (path.isEmpty()) return;
-    if (!path.contains(QStringLiteral(".xls"))) path += QStringLiteral(".xls");
-    CMonitorBuffer& store = TheMonitorBuffer();
-    const MonitorBufferState st = store.State();
-    const bool ok = st.count > 0 && store.SaveRange(st.start, st.count, path.toStdWString());
-    Prompts().ShowMessage(this, Q(ok ? history::SavedText() : history::SaveFailedText()));
+    monitor::SaveRecordingAs(this, RecordingQuestions(), historyFolder_);
+    RefreshLogButtons();
+    ShowRecording();
 }
 
 // ---------------------------------------------------------------------------
@@ -802,9 +859,10 @@ void CDialogRTLine::OnSaveData()
 
 void CDialogRTLine::OnSendRunCommand()
 {
+    // The command is the one selected now, whenever it is sent.
     for (int i = 0; i < drivecontrol::kCommandCount; ++i)
         if (commands_[static_cast<size_t>(i)]->isChecked()) commandIndex_ = i;
-    SendCommand(monitor::kRunCommand);
+    SendCommand(drivecontrol::RunCommand(commandIndex_.load()));
 }
 
 void CDialogRTLine::OnSetTarget()
@@ -815,42 +873,45 @@ void CDialogRTLine::OnSetTarget()
     dlg->value = targetHz_.load();
     dlg->minValue = 0.0;
     dlg->maxValue = drivecontrol::kMaxTargetHz;
+    // The register holds hundredths of a hertz: the dialog rounds to them
+    // and shows the rounded value before it is taken.
+    dlg->decimals = 2;
     const bool ok = Prompts().RunNumberDialog(*dlg);
     if (!self || !dlg) return;  // the view was replaced meanwhile
-    if (ok) targetHz_ = dlg->value;
+    const double hz = dlg->value;
     delete dlg.data();
-    target_->setText(QString::asprintf("%.2f", targetHz_.load()));
-    // Cancel sends the target as it stands.
-    SendCommand(monitor::kTargetCommand);
+    // Cancel sends nothing: the drive keeps the target it runs at.
+    if (!ok) return;
+    targetHz_ = hz;
+    target_->setText(QString::asprintf("%.2f", hz));
+    SendCommand(drivecontrol::TargetCommand(hz));
 }
 
-void CDialogRTLine::SendCommand(int command)
+void CDialogRTLine::SendCommand(const drivecontrol::Command& command)
 {
     if (IsLogging()) {
-        // The sampling thread serves it before its next register read; a
-        // second press before then replaces it.
-        control_.pendingCommand = command;
+        // The sampling thread serves the commands in the order given, before
+        // its next register read.
+        control_.commands.Post(command);
         return;
     }
     if (!ExecuteCommand(command))
-        Prompts().ShowMessage(this, Q(command == monitor::kRunCommand ? drivecontrol::RunCommandFailedText()
-                                                                      : drivecontrol::TargetFailedText()));
+        Prompts().ShowMessage(this, Q(command.IsRun() ? drivecontrol::RunCommandFailedText()
+                                                      : drivecontrol::TargetFailedText()));
 }
 
-bool CDialogRTLine::ExecuteCommand(int command)
+bool CDialogRTLine::ExecuteCommand(const drivecontrol::Command& command)
 {
     uint8_t err = 0;
-    if (command == monitor::kRunCommand) return drivecontrol::WriteRunCommand(port_, Station(), commandIndex_.load(), &err);
-    if (command == monitor::kTargetCommand) return drivecontrol::WriteTarget(port_, Station(), targetHz_.load(), &err);
-    return true;
+    return drivecontrol::WriteCommand(port_, Station(), command, &err);
 }
 
-void CDialogRTLine::ServeCommandOnSampler(int command)
+void CDialogRTLine::ServeCommandOnSampler(const drivecontrol::Command& command)
 {
-    if (closing_.load()) return;  // the user has left the view
-    if (ExecuteCommand(command)) return;
-    const QString text = Q(command == monitor::kRunCommand ? drivecontrol::RunCommandFailedText()
-                                                           : drivecontrol::TargetFailedText());
+    // A command given before the user left the view still goes out; only
+    // its failure is not shown any more.
+    if (ExecuteCommand(command) || closing_.load()) return;
+    const QString text = Q(command.IsRun() ? drivecontrol::RunCommandFailedText() : drivecontrol::TargetFailedText());
     if (!IsLogging()) {
         // The log was stopped meanwhile: nothing waits for the box any more.
         QPointer<CDialogRTLine> self(this);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "DevicePlugins.h"
+#include "DriveControl.h"
 #include "ParamTable.h"
 
 #include <array>
@@ -42,7 +43,7 @@ struct SamplingControl {
     std::atomic<int> interval{4};          // index in the interval list
     std::atomic<int> pendingInterval{-1};  // a slower interval the GUI applies at its next tick
     std::atomic<int> overruns{0};          // consecutive periods longer than the interval
-    std::atomic<int> pendingCommand{0};    // 0 none, 1 run command, 2 target frequency
+    drivecontrol::CommandQueue commands;   // the panel's commands, in the order given
 };
 
 enum : int { kNoCommand = 0, kRunCommand = 1, kTargetCommand = 2 };
@@ -53,13 +54,13 @@ public:
         // A complete sweep, with the wall-clock time in ms since 1970 UTC.
         // False when the store refused it.
         std::function<bool(uint64_t timeMs, const Sweep& sweep)> append;
-        // Executes a handed-over drive command (kRunCommand, kTargetCommand)
-        // on this thread; may wait for the user to dismiss a message.
-        std::function<void(int command)> serveCommand;
+        // Executes a handed-over drive command on this thread; may wait for
+        // the user to dismiss a message.
+        std::function<void(const drivecontrol::Command& command)> serveCommand;
         // The two status reads after each sweep.
         std::function<void()> readStatus;
-        // The overrun rule chose a slower interval (its index).
-        std::function<void(int interval)> intervalStepped;
+        // The overrun rule chose a slower interval (its index), at timeMs.
+        std::function<void(int interval, uint64_t timeMs)> intervalStepped;
         // A slot was read (slot 0..9, engineering value).
         std::function<void(int slot, double value)> valueRead;
         // A sweep was lost: `slot` failed its two reads (err as the port
@@ -81,7 +82,7 @@ public:
     void CountPeriod(long long elapsedMs);
     // Waits `ms` (less when the log stops), serving handed-over commands.
     void Pause(long long ms);
-    // Serves a handed-over command now, if there is one.
+    // Serves the handed-over commands now, in order.
     void ServePending();
 
     // Sweeps that reached the store, and those it refused.
