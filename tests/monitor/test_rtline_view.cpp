@@ -16,6 +16,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -483,4 +485,133 @@ TEST_F(RtlineView, ClosingDuringALogAndDuringItsMessageReturnsPromptly)
     EXPECT_LT(closeMs, 5000);
     EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter start and stop control failed."));
     bench.sim().clearFault(drivesim::FaultKind::Exception);
+}
+
+TEST_F(RtlineView, ARecordingOutlivesItsViewAndWorkersStoppedFromOutside)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    CMonitorBuffer& store = TheMonitorBuffer();
+    {
+        ViewFixture f(bench, prompts);
+        CDialogRTLine& v = *f.view;
+        EnableOnly(v, {0});
+        v.IntervalList()->setCurrentIndex(8);  // "100ms"
+        ASSERT_TRUE(v.OnStartLog());
+        ASSERT_TRUE(WaitFor([&] { return store.count() >= 3; }));
+        // The main window stops the view's workers (Connect, Disconnect, Open
+        // Data) and tells it the connection state: the log has ended.
+        v.StopWorkers();
+        v.UpdateButtons(true);
+        EXPECT_FALSE(v.IsLogging());
+        EXPECT_TRUE(v.StartButton()->isEnabled());
+        EXPECT_FALSE(v.StopButton()->isEnabled());
+        EXPECT_TRUE(v.SaveButton()->isEnabled());
+        EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    }
+    const RecordingState left = store.Recording();
+    ASSERT_GE(left.unsaved, 3u);
+
+    // Back in a new monitor view the recording is still there to save.
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EXPECT_TRUE(v.SaveButton()->isEnabled());
+    const QString path = QString::fromStdWString(bench.folder()) + QStringLiteral("kept.xls");
+    QFile(path).open(QIODevice::WriteOnly);
+    answers.file = path;
+    answers.replace = false;  // an existing file is not replaced unasked
+    v.OnSaveData();
+    EXPECT_EQ(answers.replaceAsks, QStringList{path});
+    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    answers.replace = true;
+    v.OnSaveData();
+    EXPECT_EQ(answers.messages, QStringList{QStringLiteral("The file is saved successfully.")});
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Saved);
+    EXPECT_EQ(store.Recording().unsaved, 0u);
+    CMonitorBuffer back;
+    const history::LoadResult r = history::CHistoryReader(bench.table(), back).Load(path.toStdWString());
+    EXPECT_TRUE(r.accepted) << r.error;
+    EXPECT_EQ(back.count(), left.samples);
+}
+
+TEST_F(RtlineView, StartAsksBeforeItReplacesAnUnsavedRecording)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0});
+    v.IntervalList()->setCurrentIndex(8);
+    CMonitorBuffer& store = TheMonitorBuffer();
+    ASSERT_TRUE(v.OnStartLog());
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 3; }));
+    v.OnStopLog();
+    const uint32_t held = store.count();
+    answers.answer = CRecordingPrompts::Answer::Cancel;
+    EXPECT_FALSE(v.OnStartLog());
+    EXPECT_EQ(answers.asked, QList<uint32_t>{held});
+    EXPECT_EQ(store.count(), held);
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    answers.answer = CRecordingPrompts::Answer::Save;
+    answers.file = QString::fromStdWString(bench.folder()) + QStringLiteral("before-next");
+    ASSERT_TRUE(v.OnStartLog());
+    EXPECT_TRUE(QFileInfo::exists(answers.file + QStringLiteral(".xls")));
+    v.OnStopLog();
+}
+
+TEST_F(RtlineView, CommandsReachASlowDriveAsPressedAndAStopIsNeverLost)
+{
+    SimBench bench(600);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    mtest::RecordingPort port;
+    ViewFixture f(bench, prompts, &port);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0, 1, 2});
+    v.IntervalList()->setCurrentIndex(9);  // "50ms": the thread is always busy
+    // Replies dribble in a byte every 15 ms.
+    drivesim::FaultSetting slow = drivesim::defaultFaultSetting(drivesim::FaultKind::Split);
+    slow.arg = 1;
+    slow.arg2 = 15;
+    bench.sim().setFault(drivesim::FaultKind::Split, slow);
+    ASSERT_TRUE(v.OnStartLog());
+    // Forward, then stop, then reverse selected but never sent.
+    v.CommandRadio(0)->setChecked(true);
+    v.SendCommandButton()->click();
+    v.CommandRadio(2)->setChecked(true);
+    v.SendCommandButton()->click();
+    v.CommandRadio(1)->setChecked(true);
+    ASSERT_TRUE(WaitFor([&] { return v.PendingCommands() == 0; }, 20000));
+    v.OnStopLog();
+    ASSERT_TRUE(WaitFor([&] { return v.Workers().Running() == 0; }));
+    std::vector<uint16_t> sent;
+    for (const mtest::RecordingPort::Write& w : port.Writes())
+        if (w.reg == drivecontrol::kRunCommandRegister) sent.push_back(w.word);
+    EXPECT_EQ(sent, (std::vector<uint16_t>{1, 5}));
+    bench.sim().clearFault(drivesim::FaultKind::Split);
+    EXPECT_EQ(SimRegister(bench, 9999), 5);
+}
+
+TEST_F(RtlineView, AfterDisconnectTheDriveStateIsUnknown)
+{
+    SimBench bench(200);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    uint8_t err = 0;
+    ASSERT_TRUE(drivecontrol::WriteTarget(ModbusPort(), 1, 40.0, &err));
+    ASSERT_TRUE(drivecontrol::WriteRunCommand(ModbusPort(), 1, 0, &err));
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Forward running"); }));
+    EXPECT_EQ(v.WarningLampColor(), QColor(0, 255, 0));
+    bench.app().OnDisconnect();
+    v.UpdateButtons(false);
+    EXPECT_TRUE(v.DriveUnknown());
+    EXPECT_EQ(v.StatusEdit()->text(), QStringLiteral("-"));
+    EXPECT_EQ(v.OutputFrequencyEdit()->text(), QStringLiteral("-"));
+    EXPECT_NE(v.WarningLampColor(), QColor(0, 255, 0));
+    EXPECT_NE(v.FaultLampColor(), QColor(0, 255, 0));
 }

@@ -433,6 +433,12 @@ bool CDialogHisLine::SaveChartImage(const QString& path)
 
 void CDialogHisLine::OnExportCsv()
 {
+    // A load without data rows leaves the store empty while the table still
+    // shows the file before: there is nothing to write.
+    if (lastLoad_.rows == 0 || store_.count() == 0) {
+        Prompts().ShowMessage(this, QStringLiteral("There is no data to export."));
+        return;
+    }
     QString path = Prompts().AskSaveFile(this, historyFolder_, QStringLiteral("CSV"), QStringLiteral("*.csv"));
     if (path.isEmpty()) return;
     if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");

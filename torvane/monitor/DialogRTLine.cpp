@@ -244,6 +244,7 @@ void CDialogRTLine::BuildControls()
         // recording notes when its interval changed.
         if (index < 0) return;
         control_.interval = index;
+        control_.chosenInterval = index;
         if (logActive_) TheMonitorBuffer().NoteIntervalChange(monitor::NowMs(), monitor::IntervalName(index), L"");
     });
     connect(start_, &QPushButton::clicked, this, [this] { OnStartLog(); });
@@ -539,6 +540,7 @@ bool CDialogRTLine::OnStartLog()
     }
     const int interval = interval_->currentIndex();
     control_.interval = interval;
+    control_.chosenInterval = interval;
     control_.pendingInterval = -1;
     control_.overruns = 0;
     failedSweeps_ = 0;
@@ -551,6 +553,7 @@ bool CDialogRTLine::OnStartLog()
     logActive_ = true;
     RefreshLogButtons();
     RebuildSeries();
+    Chart()->SetRange(ChartAxis::Value, 0, 100.1);
     chartTimer_->stop();
     chartTimer_->start(monitor::IntervalPeriodMs(interval));
     if (!StartWorker(Worker::Aux)) {
@@ -574,8 +577,8 @@ void CDialogRTLine::FinishLog()
     // From here on the store takes nothing more for this recording.
     TheMonitorBuffer().EndLogging(recordingId_);
     chartTimer_->stop();
-    // The samples the chart had not taken yet.
-    for (uint32_t k = 0; k < kMonitorRingSize && DisplayPending(); ++k) ChartStep();
+    // The samples the chart had not taken yet, in one step.
+    if (DisplayPending()) ChartStep();
     RefreshLogButtons();
     ShowRecording();
 }
@@ -596,8 +599,9 @@ void CDialogRTLine::AuxWorker()
     hooks.readStatus = [this] {
         if (drivecontrol::ReadStatus(port_, Station(), status_)) driveUnknown_ = false;
     };
-    hooks.intervalStepped = [](int interval, uint64_t timeMs) {
-        TheMonitorBuffer().NoteIntervalChange(timeMs, monitor::IntervalName(interval), L"overruns");
+    hooks.intervalStepped = [](int interval, uint64_t timeMs, bool raised) {
+        TheMonitorBuffer().NoteIntervalChange(timeMs, monitor::IntervalName(interval),
+                                              raised ? L"overruns" : L"sweeps fit again");
     };
     hooks.valueRead = [this](int slot, double value) {
         // The table is the GUI thread's: the record takes the value there.
@@ -626,6 +630,7 @@ void CDialogRTLine::RebuildSeries()
 {
     CVKRChartControl* c = Chart();
     c->RemoveAllSeries();
+    pointTimes_.clear();
     for (int i = 0; i < kSlotCount; ++i) {
         if (!plans_[static_cast<size_t>(i)].read) continue;
         CChartSeriesStyle st;
@@ -636,16 +641,28 @@ void CDialogRTLine::RebuildSeries()
     }
 }
 
-void CDialogRTLine::AddSamplePoints(const void* p)
+void CDialogRTLine::AddSamplePoints(const void* p, size_t n)
 {
-    const MonitorSample& sample = *static_cast<const MonitorSample*>(p);
+    const MonitorSample* samples = static_cast<const MonitorSample*>(p);
     CVKRChartControl* c = Chart();
+    double lowest = c->RangeMinimum(ChartAxis::Value);
     int series = 0;
     for (int i = 0; i < kSlotCount; ++i) {
         if (!plans_[static_cast<size_t>(i)].read) continue;
-        if (sample.entries[i].valid) c->AddPoint(series, c->PointCount(series), sample.entries[i].percent);
+        QVector<QPointF> points;
+        int x = c->PointCount(series);
+        for (size_t k = 0; k < n; ++k) {
+            const SampleEntry& e = samples[k].entries[i];
+            if (!e.valid) continue;
+            points.append(QPointF(x++, e.percent));
+            lowest = std::min(lowest, static_cast<double>(e.percent));
+        }
+        c->AddPoints(series, points);
         ++series;
     }
+    // Below 0 % the value axis opens as far as a negative value needs.
+    if (lowest < c->RangeMinimum(ChartAxis::Value)) c->SetRange(ChartAxis::Value, lowest, 100.1);
+    for (size_t k = 0; k < n; ++k) pointTimes_.push_back(samples[k].timeMs);
 }
 
 void CDialogRTLine::FollowNewest(int n)
@@ -675,19 +692,23 @@ void CDialogRTLine::ChartStep()
         FullRedraw();
         return;
     }
-    MonitorSample sample{};
-    if (!store.ReadNextForDisplay(sample)) return;
-    store.AdvanceDisplay();
+    // Every new sample at each tick: the chart never lags behind the store,
+    // whatever the interval did meanwhile.
+    std::vector<MonitorSample> fresh;
+    store.TakeForDisplay(fresh);
+    if (fresh.empty()) return;
 
     CVKRChartControl* c = Chart();
-    if (c->SeriesCount() > 0 && c->PointCount(0) > kSeriesRestart) {
+    if (c->SeriesCount() > 0 && c->PointCount(0) + static_cast<int>(fresh.size()) > kSeriesRestart + 1) {
         RebuildSeries();
         c->SetRange(ChartAxis::Time, 0, kInitialAxisMax);
         c->SetVisibleRangeAuto(ChartAxis::Time, true);
+        if (fresh.size() > static_cast<size_t>(kSeriesRestart))
+            fresh.erase(fresh.begin(), fresh.end() - kSeriesRestart);
     }
-    const int n = c->SeriesCount() > 0 ? c->PointCount(0) : 0;
-    AddSamplePoints(&sample);
-    FollowNewest(n);
+    AddSamplePoints(fresh.data(), fresh.size());
+    FollowNewest(c->SeriesCount() > 0 ? c->PointCount(0) - 1 : 0);
+    const MonitorSample& sample = fresh.back();
     for (int i = 0; i < kSlotCount; ++i)
         if (plans_[static_cast<size_t>(i)].read && sample.entries[i].valid) ShowSlotValue(i, sample.entries[i].value);
     emit chartUpdated();
@@ -698,21 +719,13 @@ void CDialogRTLine::FullRedraw()
     CMonitorBuffer& store = TheMonitorBuffer();
     RebuildSeries();
     CVKRChartControl* c = Chart();
-    const std::vector<MonitorSample> held = store.HeldSamples();
+    // Copied with the display mark in one step: a sample appended meanwhile
+    // is drawn by the next tick, once.
+    std::vector<MonitorSample> held;
+    store.CopyHeldForDisplay(held);
     const MonitorSignals sigs = store.Signals();
-    std::vector<QVector<QPointF>> points(static_cast<size_t>(c->SeriesCount()));
-    const MonitorSample* last = nullptr;
-    for (const MonitorSample& s : held) {
-        int series = 0;
-        for (int i = 0; i < kSlotCount; ++i) {
-            if (!plans_[static_cast<size_t>(i)].read) continue;
-            auto& pts = points[static_cast<size_t>(series)];
-            if (s.entries[i].valid) pts.append(QPointF(pts.size(), s.entries[i].percent));
-            ++series;
-        }
-        last = &s;
-    }
-    for (int series = 0; series < c->SeriesCount(); ++series) c->AddPoints(series, points[static_cast<size_t>(series)]);
+    AddSamplePoints(held.data(), held.size());
+    const MonitorSample* last = held.empty() ? nullptr : &held.back();
     FollowNewest(c->SeriesCount() > 0 ? c->PointCount(0) : 0);
     for (int i = 0; i < kSlotCount; ++i) {
         if (!plans_[static_cast<size_t>(i)].read) continue;
@@ -724,8 +737,11 @@ void CDialogRTLine::FullRedraw()
 
 void CDialogRTLine::ShowSlotValue(int slot, double value)
 {
+    // A recorded value keeps the format of the quantity it was recorded as,
+    // whatever the slot's list shows now.
     Slot& s = slots_[static_cast<size_t>(slot)];
-    s.value->setText(Q(FormatByExponent(value, s.exponent)));
+    const monitor::SlotPlan& plan = plans_[static_cast<size_t>(slot)];
+    s.value->setText(Q(FormatByExponent(value, plan.read ? plan.record.exponent : s.exponent)));
 }
 
 void CDialogRTLine::ShowSlotScaling(int slot, float scale)
@@ -738,9 +754,22 @@ void CDialogRTLine::ShowSlotScaling(int slot, float scale)
 void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
 {
     if (IsLogging()) return;
-    // Point n of the lines is the n-th held sample, oldest first.
+    // Only what the lines show: point n is the sample drawn n-th since the
+    // lines last started, found in the store by its time.
+    if (notice.index < 0 || static_cast<size_t>(notice.index) >= pointTimes_.size()) return;
+    const uint64_t t = pointTimes_[static_cast<size_t>(notice.index)];
+    CMonitorBuffer& store = TheMonitorBuffer();
+    uint32_t lo = 0, hi = store.count();
     MonitorSample s{};
-    if (notice.index < 0 || !TheMonitorBuffer().ReadAged(static_cast<uint32_t>(notice.index), s)) return;
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (!store.ReadAged(mid, s)) return;
+        if (s.timeMs < t)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (!store.ReadAged(lo, s) || s.timeMs != t) return;
     for (int i = 0; i < kSlotCount; ++i)
         if (slots_[static_cast<size_t>(i)].check->isChecked() && s.entries[i].valid)
             ShowSlotValue(i, s.entries[i].value);
@@ -751,6 +780,9 @@ void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
 
 void CDialogRTLine::OnChartTick()
 {
+    // The tick follows the interval the sampling thread uses now.
+    const int period = monitor::IntervalPeriodMs(control_.interval.load());
+    if (chartTimer_->interval() != period) chartTimer_->setInterval(period);
     ChartStep();
     OnStatusTick();
 }
@@ -831,9 +863,14 @@ void CDialogRTLine::ShowRecording()
     }
     // The automatic step to a slower interval is the user's to know.
     const RecordingState rec = store.Recording();
-    if (!rec.intervalChanges.empty() && rec.intervalChanges.back().reason == L"overruns")
-        text += QStringLiteral("\nInterval raised to %1: sweeps took longer than the interval")
-                    .arg(Q(rec.intervalChanges.back().intervalName));
+    if (!rec.intervalChanges.empty()) {
+        const IntervalChange& last = rec.intervalChanges.back();
+        if (last.reason == L"overruns")
+            text += QStringLiteral("\nInterval raised to %1: sweeps took longer than the interval")
+                        .arg(Q(last.intervalName));
+        else if (!last.reason.empty())
+            text += QStringLiteral("\nInterval back to %1: sweeps fit again").arg(Q(last.intervalName));
+    }
     const AutoSaveResult autoSave = store.LastAutoSave();
     if (autoSave.sequence > 0) {
         const QString file = Q(autoSave.path).section(QLatin1Char('/'), -1);

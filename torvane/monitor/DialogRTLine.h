@@ -197,7 +197,8 @@ private:
     void LayoutControls();
     void SetupChart();
     void RebuildSeries();
-    void AddSamplePoints(const void* sample);
+    // Adds n samples to the lines (and their times to pointTimes_).
+    void AddSamplePoints(const void* samples, size_t n);
     void FollowNewest(int n);
     void ShowSlotValue(int slot, double value);
     void ShowSlotScaling(int slot, float scale);
@@ -250,6 +251,8 @@ private:
     bool logActive_ = false;
     QString historyFolder_;
     std::vector<int> quantityMap_;
+    // The time of the sample behind each point of the lines (GUI thread).
+    std::vector<uint64_t> pointTimes_;
     bool interlaced_ = true;
     bool antialiased_ = true;
 

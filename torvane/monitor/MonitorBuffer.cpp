@@ -210,6 +210,23 @@ void CMonitorBuffer::AdvanceDisplay()
     if (display_ != write_) display_ = (display_ + 1) % kMonitorRingSize;
 }
 
+void CMonitorBuffer::TakeForDisplay(std::vector<MonitorSample>& out)
+{
+    out.clear();
+    std::lock_guard<CStoreLock> g(lock_);
+    for (; display_ != write_; display_ = (display_ + 1) % kMonitorRingSize) out.push_back(samples_[display_]);
+}
+
+void CMonitorBuffer::CopyHeldForDisplay(std::vector<MonitorSample>& out)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    out.resize(count_);
+    const uint32_t head = std::min(count_, kMonitorRingSize - start_);
+    std::copy(samples_.get() + start_, samples_.get() + start_ + head, out.begin());
+    std::copy(samples_.get(), samples_.get() + (count_ - head), out.begin() + head);
+    display_ = write_;
+}
+
 bool CMonitorBuffer::rescaled() const
 {
     std::lock_guard<CStoreLock> g(lock_);

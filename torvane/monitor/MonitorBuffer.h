@@ -182,6 +182,12 @@ public:
     bool ReadNextForDisplay(MonitorSample& out);
     // Advances `display` by one unless it already equals `write`.
     void AdvanceDisplay();
+    // Every sample from `display` up to the newest, oldest first, and
+    // `display` set past them, in one step (the live chart's tick).
+    void TakeForDisplay(std::vector<MonitorSample>& out);
+    // The held samples, oldest first, and `display` set past the newest, in
+    // one step: a redraw from this copy is never drawn twice.
+    void CopyHeldForDisplay(std::vector<MonitorSample>& out);
 
     // Rescale notice for the live chart: set by an append that rescaled a
     // slot, kept until cleared. TakeRescaled clears it and says whether it

@@ -74,11 +74,23 @@ void CRealTimeSampler::CountPeriod(long long elapsedMs)
         // each overrunning period steps one interval slower.
         if (control_.overruns.load() >= 1 && interval > 0) {
             control_.pendingInterval = interval - 1;
-            if (hooks_.intervalStepped) hooks_.intervalStepped(interval - 1, NowMs());
+            if (hooks_.intervalStepped) hooks_.intervalStepped(interval - 1, NowMs(), true);
         }
         ++control_.overruns;
+        fits_ = 0;
     } else {
         control_.overruns = 0;
+        const int chosen = control_.chosenInterval.load();
+        if (chosen > interval && control_.pendingInterval.load() < 0 &&
+            elapsedMs <= IntervalPeriodMs(interval + 1)) {
+            if (++fits_ >= kFitsToStepBack) {
+                fits_ = 0;
+                control_.pendingInterval = interval + 1;
+                if (hooks_.intervalStepped) hooks_.intervalStepped(interval + 1, NowMs(), false);
+            }
+        } else {
+            fits_ = 0;
+        }
     }
 }
 
@@ -96,6 +108,9 @@ void CRealTimeSampler::Pause(long long ms)
 void CRealTimeSampler::Run()
 {
     Sweep sweep;
+    // The first sweep pays for the start (the first requests on the line):
+    // it is not measured against the interval.
+    bool first = true;
     while (logging_.load()) {
         const Steady::time_point t0 = Steady::now();
         const bool complete = SweepOnce(&sweep);
@@ -105,7 +120,8 @@ void CRealTimeSampler::Run()
         if (logging_.load() && hooks_.readStatus) hooks_.readStatus();
         const long long elapsed = MsSince(t0);
         const long long period = IntervalPeriodMs(control_.interval.load());
-        CountPeriod(elapsed);
+        if (!first) CountPeriod(elapsed);
+        first = false;
         if (period > elapsed) Pause(period - elapsed);
         // Nothing reaches the store after the log was stopped: what the user
         // saves once it is stopped is the whole recording.

@@ -43,6 +43,9 @@ struct SamplingControl {
     std::atomic<int> interval{4};          // index in the interval list
     std::atomic<int> pendingInterval{-1};  // a slower interval the GUI applies at its next tick
     std::atomic<int> overruns{0};          // consecutive periods longer than the interval
+    // The interval the user chose (-1: the one the log started with); the
+    // overrun rule steps back towards it once sweeps fit again.
+    std::atomic<int> chosenInterval{-1};
     drivecontrol::CommandQueue commands;   // the panel's commands, in the order given
 };
 
@@ -59,8 +62,10 @@ public:
         std::function<void(const drivecontrol::Command& command)> serveCommand;
         // The two status reads after each sweep.
         std::function<void()> readStatus;
-        // The overrun rule chose a slower interval (its index), at timeMs.
-        std::function<void(int interval, uint64_t timeMs)> intervalStepped;
+        // The overrun rule chose another interval (its index) at timeMs:
+        // slower (`raised`) after overruns, or one step back towards the
+        // chosen one once the sweeps fit again.
+        std::function<void(int interval, uint64_t timeMs, bool raised)> intervalStepped;
         // A slot was read (slot 0..9, engineering value).
         std::function<void(int slot, double value)> valueRead;
         // A sweep was lost: `slot` failed its two reads (err as the port
@@ -78,8 +83,12 @@ public:
     // One sweep over the slots; false when a slot failed twice or the log was
     // stopped before the sweep ended.
     bool SweepOnce(Sweep* sweep);
-    // The overrun rule for one period of `elapsedMs`.
+    // The overrun rule for one period of `elapsedMs`. A raised interval is
+    // kept only while overruns persist: after kFitsToStepBack periods in a
+    // row whose sweep would have fitted the next faster interval, it steps
+    // back one interval towards the chosen one.
     void CountPeriod(long long elapsedMs);
+    static constexpr int kFitsToStepBack = 5;
     // Waits `ms` (less when the log stops), serving handed-over commands.
     void Pause(long long ms);
     // Serves the handed-over commands now, in order.
@@ -100,6 +109,7 @@ private:
     std::atomic<long> appended_{0};
     std::atomic<long> refused_{0};
     std::atomic<long> failed_{0};
+    int fits_ = 0;  // sampling thread only
 };
 
 // Wall-clock time in ms since 1970-01-01 00:00 UTC.

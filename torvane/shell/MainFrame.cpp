@@ -299,7 +299,6 @@ void CMainFrame::OnOpenData()
     if (path.isEmpty()) return;
     // The dialog only offers existing files; a path typed in may still not be.
     if (!QFileInfo(path).isFile()) return;
-    if (!MayLeave(this, CurrentView(), LeaveAction::OpenData)) return;
     OpenDataFile(path);
 }
 
@@ -326,6 +325,7 @@ void CMainFrame::PrepareTableReload()
 
 bool CMainFrame::OpenDataFile(const QString& path)
 {
+    if (!MayLeave(this, CurrentView(), LeaveAction::OpenData)) return false;
     PrepareTableReload();
     bool declined = false;
     if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir(), nullptr,
