@@ -18,12 +18,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <cmath>
 #include <memory>
 
 using namespace ptest;
@@ -402,8 +405,7 @@ TEST_F(RtlineView, RescaleRedrawsTheLinesAndTheScalingTexts)
     ASSERT_TRUE(WaitFor([&] { return v.SlotScaling(slot)->text() != initial; }));
     v.OnStopLog();
     ASSERT_TRUE(WaitFor([&] { return v.Workers().Running() == 0; }));
-    // Let the chart take what is left, then compare every point with the store.
-    v.FullRedraw();
+    // Stop lets the chart take what is left: every sample once, none twice.
     const float scale = store.Signal(slot).scale;
     EXPECT_FLOAT_EQ(v.SlotScaling(slot)->text().toFloat(), scale);
     const std::vector<MonitorSample> held = store.HeldSamples();
@@ -614,4 +616,99 @@ TEST_F(RtlineView, AfterDisconnectTheDriveStateIsUnknown)
     EXPECT_EQ(v.OutputFrequencyEdit()->text(), QStringLiteral("-"));
     EXPECT_NE(v.WarningLampColor(), QColor(0, 255, 0));
     EXPECT_NE(v.FaultLampColor(), QColor(0, 255, 0));
+}
+
+TEST_F(RtlineView, TimesInTheFileAreTheSamplesOwnAcrossIntervalChangesAndLostSweeps)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0, 1});
+    CMonitorBuffer& store = TheMonitorBuffer();
+    ASSERT_TRUE(v.OnStartLog());  // "1sec"
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 2; }, 10000));
+    v.IntervalList()->setCurrentIndex(8);  // the user makes it "100ms"
+    // The chart keeps up with the faster interval.
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 15; }, 20000));
+    EXPECT_GE(v.Chart()->PointCount(0) + 3, static_cast<int>(store.count()));
+    // The drive drops out: sweeps are lost and the overruns raise the interval.
+    bench.sim().setFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(WaitFor([&] { return v.FailedSweeps() >= 2 && v.IntervalIndex() < 8; }, 30000));
+    bench.sim().clearFault(drivesim::FaultKind::Silence);
+    const uint32_t back = store.count();
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= back + 3; }, 20000));
+    v.OnStopLog();
+    // Stop draws what is left at once.
+    EXPECT_EQ(v.Chart()->PointCount(0), static_cast<int>(store.count()));
+
+    answers.file = QString::fromStdWString(bench.folder()) + QStringLiteral("timed.xls");
+    v.OnSaveData();
+    ASSERT_EQ(answers.messages, QStringList{QStringLiteral("The file is saved successfully.")});
+    const std::vector<MonitorSample> held = store.HeldSamples();
+    std::string err;
+    const QJsonObject book = ReadWithXlrd(answers.file, &err);
+    ASSERT_TRUE(err.empty()) << err;
+    const QJsonArray rows = book.value(QStringLiteral("rows")).toArray();
+    ASSERT_EQ(rows.size(), static_cast<int>(held.size()) + 3);
+    EXPECT_EQ(rows[1].toArray()[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("1sec"));
+    const QString changes = rows[1].toArray()[11].toObject().value(QStringLiteral("value")).toString();
+    EXPECT_TRUE(changes.contains(QStringLiteral("1sec -> 100ms"))) << changes.toStdString();
+    EXPECT_TRUE(changes.contains(QStringLiteral("(overruns)"))) << changes.toStdString();
+    for (size_t k = 0; k < held.size(); ++k) {
+        const double t = rows[static_cast<int>(k) + 3].toArray()[11].toObject().value(QStringLiteral("value")).toDouble();
+        EXPECT_LE(std::fabs(t - static_cast<double>(held[k].timeMs)), 1.0) << "row " << k;
+    }
+    // The gap of the lost sweeps is where it happened, not spread over the rows.
+    uint64_t widest = 0;
+    for (size_t k = 1; k < held.size(); ++k) widest = std::max(widest, held[k].timeMs - held[k - 1].timeMs);
+    EXPECT_GE(widest, 1000u);
+}
+
+TEST_F(RtlineView, LiveChartShowsOnlyWhatItDrewInTheFormatRecorded)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    CMonitorBuffer& store = TheMonitorBuffer();
+    // Two quantities whose values are formatted differently.
+    auto fresh = std::make_unique<ViewFixture>(bench, prompts);
+    CDialogRTLine* v = fresh->view;
+    int other = -1;
+    for (int i = 1; i < v->QuantityCount() && other < 0; ++i)
+        if (bench.table().RecordByIndex(v->QuantityMap()[static_cast<size_t>(i)])->exponent !=
+            SlotRecord(bench, *v, 0).exponent)
+            other = i;
+    ASSERT_GT(other, 0);
+    const int recordedExponent = SlotRecord(bench, *v, 0).exponent;
+    EnableOnly(*v, {0});
+    v->IntervalList()->setCurrentIndex(0);  // "20sec": the thread mostly waits
+    ASSERT_TRUE(v->OnStartLog());
+    // The slot's list changes during the log; a value below zero arrives
+    // (appended here: the sampling thread's first sample is 20 s away).
+    v->SlotList(0)->setCurrentIndex(other);
+    MonitorSample above{}, below{};
+    above.entries[0] = {1, 0.5f * store.Signal(0).scale, 0};
+    below.entries[0] = {1, -1.5f * store.Signal(0).scale, 0};
+    ASSERT_TRUE(store.Append(monitor::NowMs(), above));
+    ASSERT_TRUE(store.Append(monitor::NowMs() + 1, below));
+    v->ChartStep();
+    EXPECT_EQ(v->SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(below.entries[0].value, recordedExponent)));
+    EXPECT_LE(v->Chart()->RangeMinimum(ChartAxis::Value), -150.0);
+    EXPECT_DOUBLE_EQ(v->Chart()->RangeMaximum(ChartAxis::Value), 100.1);
+    v->OnStopLog();
+    ASSERT_EQ(v->Chart()->PointCount(0), static_cast<int>(store.count()));
+    CChartHoverNotice notice;
+    notice.index = 1;
+    v->SlotValue(0)->clear();
+    v->OnHover(notice);
+    EXPECT_EQ(v->SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(below.entries[0].value, recordedExponent)));
+
+    // A new view has drawn nothing: hovering shows nothing of the store.
+    fresh.reset();
+    ViewFixture f(bench, prompts);
+    f.view->SlotValue(0)->clear();
+    f.view->OnHover(notice);
+    EXPECT_TRUE(f.view->SlotValue(0)->text().isEmpty());
 }
