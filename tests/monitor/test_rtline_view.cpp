@@ -712,3 +712,40 @@ TEST_F(RtlineView, LiveChartShowsOnlyWhatItDrewInTheFormatRecorded)
     f.view->OnHover(notice);
     EXPECT_TRUE(f.view->SlotValue(0)->text().isEmpty());
 }
+
+TEST_F(RtlineView, HoverAfterTheLinesRestartShowsThePointsOwnSample)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0});
+    v.ContinuousCheck()->setChecked(true);
+    v.IntervalList()->setCurrentIndex(0);  // "20sec": the samples here are the test's
+    ASSERT_TRUE(v.OnStartLog());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    const float scale = store.Signal(0).scale;
+    const int exponent = SlotRecord(bench, v, 0).exponent;
+    auto valueOf = [&](uint32_t k) { return scale * static_cast<float>(k) / 20000.0f; };
+    uint32_t k = 0;
+    const uint64_t t0 = monitor::NowMs();
+    auto appendUpTo = [&](uint32_t last) {
+        for (; k < last; ++k) {
+            MonitorSample s{};
+            s.entries[0] = {1, valueOf(k + 1), 0};
+            ASSERT_TRUE(store.Append(t0 + k, s));
+        }
+        v.ChartStep();
+    };
+    for (uint32_t chunk = 2000; chunk <= 10000; chunk += 2000) appendUpTo(chunk);
+    ASSERT_EQ(v.Chart()->PointCount(0), 10000);
+    appendUpTo(10005);  // past 10000 points the lines restart
+    ASSERT_EQ(v.Chart()->PointCount(0), 5);
+    v.OnStopLog();
+    CChartHoverNotice notice;
+    notice.index = 0;
+    v.OnHover(notice);
+    EXPECT_EQ(v.SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(valueOf(10001), exponent)));
+    ASSERT_TRUE(store.WaitAutoSaves(60000));
+}
