@@ -687,7 +687,9 @@ TEST_F(RtlineView, LiveChartShowsOnlyWhatItDrewInTheFormatRecorded)
     ASSERT_TRUE(v->OnStartLog());
     // The slot's list changes during the log; a value below zero arrives
     // (appended here: the sampling thread's first sample is 20 s away).
+    const QString scaling = v->SlotScaling(0)->text();
     v->SlotList(0)->setCurrentIndex(other);
+    EXPECT_EQ(v->SlotScaling(0)->text(), scaling);
     MonitorSample above{}, below{};
     above.entries[0] = {1, 0.5f * store.Signal(0).scale, 0};
     below.entries[0] = {1, -1.5f * store.Signal(0).scale, 0};

@@ -274,6 +274,8 @@ bool CDialogHisLine::LoadFile(const QString& path)
     }
     lastLoad_ = std::move(res);
     interval_->setText(Q(lastLoad_.intervalText));
+    // The interval the recording started with; when it changed is the file's to say.
+    interval_->setToolTip(Q(lastLoad_.intervalChanges));
     for (int j = 0; j < kMonitorSlots; ++j) {
         const history::SlotInfo& info = lastLoad_.slotInfo[static_cast<size_t>(j)];
         Slot& s = slot_[static_cast<size_t>(j)];

@@ -194,6 +194,9 @@ void CDialogRTLine::BuildControls()
         s.check->setChecked(i == 0);
         const int slot = i;
         connect(s.list, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, slot](int) {
+            // A slot being recorded keeps its format and scale until the log
+            // ends; the new quantity is the next log's.
+            if (logActive_ && plans_[static_cast<size_t>(slot)].read) return;
             if (const ParamRecord* r = SlotRecord(slot)) {
                 slots_[static_cast<size_t>(slot)].exponent = r->exponent;
                 ShowSlotScaling(slot, InitialScale(r->exponent));
@@ -748,7 +751,9 @@ void CDialogRTLine::ShowSlotScaling(int slot, float scale)
 {
     // Exponents without a format of their own keep the text shown.
     Slot& s = slots_[static_cast<size_t>(slot)];
-    s.scaling->setText(Q(history::ScalingText(scale, s.exponent, s.scaling->text().toStdWString())));
+    const monitor::SlotPlan& plan = plans_[static_cast<size_t>(slot)];
+    const int exponent = logActive_ && plan.read ? plan.record.exponent : s.exponent;
+    s.scaling->setText(Q(history::ScalingText(scale, exponent, s.scaling->text().toStdWString())));
 }
 
 void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
