@@ -487,3 +487,34 @@ TEST(MonitorBuffer, AppendsRacingWithReadersAndSavesLoseNothing) {
     EXPECT_GT(redraws, 0u);
     std::printf("draws %u, redraws %u, manual saves %u\n", draws, redraws, saves);
 }
+
+TEST(MonitorBuffer, TheRecordingsStateAndWhatIsUnsaved) {
+    wbtest::TempDir dir;
+    CMonitorBuffer store;
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Idle);
+    const uint64_t id = store.BeginRecording(true, Wide(dir.path() + "/"), L"VKR-T1", L"1sec", Slots());
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Logging);
+    for (uint32_t k = 1; k <= 1003; ++k) ASSERT_TRUE(store.AppendToRecording(id, k, Numbered(k)));
+    ASSERT_TRUE(store.WaitAutoSaves(60000));
+    // Continuous: the automatic save holds the first 1000.
+    EXPECT_EQ(store.Recording().unsaved, 3u);
+    store.EndLogging(id + 1);  // another recording's end changes nothing
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Logging);
+    store.EndLogging(id);
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    EXPECT_FALSE(store.AppendToRecording(id, 2000, Numbered(2000))) << "nothing after the stop";
+    EXPECT_EQ(store.count(), 1003u);
+    ASSERT_TRUE(store.SaveRecording(Wide(dir.file("all.xls"))));
+    const RecordingState rec = store.Recording();
+    EXPECT_EQ(rec.phase, RecordingPhase::Saved);
+    EXPECT_EQ(rec.unsaved, 0u);
+    EXPECT_EQ(rec.savedPath, Wide(dir.file("all.xls")));
+    EXPECT_EQ(FileNumbers(rec.savedPath), Range(1, 1003));
+
+    const uint64_t next = store.BeginRecording(false, L"", L"VKR-T1", L"1sec", Slots());
+    ASSERT_TRUE(store.AppendToRecording(next, 1, Numbered(1)));
+    EXPECT_EQ(store.Recording().unsaved, 1u);
+    store.Discard(next);
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Idle);
+    EXPECT_EQ(store.Recording().unsaved, 0u);
+}
