@@ -532,6 +532,7 @@ TEST_F(RtlineView, ARecordingOutlivesItsViewAndWorkersStoppedFromOutside)
     EXPECT_EQ(answers.messages, QStringList{QStringLiteral("The file is saved successfully.")});
     EXPECT_EQ(store.Recording().phase, RecordingPhase::Saved);
     EXPECT_EQ(store.Recording().unsaved, 0u);
+    EXPECT_TRUE(v.RecordingLabel()->text().contains(QStringLiteral("Saved: kept.xls")));
     CMonitorBuffer back;
     const history::LoadResult r = history::CHistoryReader(bench.table(), back).Load(path.toStdWString());
     EXPECT_TRUE(r.accepted) << r.error;

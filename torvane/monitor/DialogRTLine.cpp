@@ -866,8 +866,12 @@ void CDialogRTLine::ShowRecording()
         text += QStringLiteral("\n") + Q(monitor::LostSweepsText(failedSweeps_.load(), lostSlot,
                                                                  Language().PickVariant(r.name), lostErr_.load()));
     }
-    // The automatic step to a slower interval is the user's to know.
     const RecordingState rec = store.Recording();
+    if (rec.phase == RecordingPhase::Stopped && rec.unsaved > 0)
+        text += QStringLiteral("\nNot saved: %1 samples").arg(rec.unsaved);
+    else if (rec.phase == RecordingPhase::Saved)
+        text += QStringLiteral("\nSaved: ") + Q(rec.savedPath).section(QLatin1Char('/'), -1);
+    // The automatic step to a slower interval is the user's to know.
     if (!rec.intervalChanges.empty()) {
         const IntervalChange& last = rec.intervalChanges.back();
         if (last.reason == L"overruns")
