@@ -453,11 +453,12 @@ TEST_F(FunctionView, WriteParaChecksEveryFieldFirstAndShowsWhatTheDriveHolds)
     ASSERT_TRUE(WaitMessage("Parameter Write completion"));
     EXPECT_EQ(bench->Raw(Rec(finePnu)), 2556);
     EXPECT_EQ(bench->Raw(Rec(boundedPnu)), 10);
-    bench->sim().writeRegister(Reg(Rec(finePnu)), 2500);  // the drive changes it meanwhile
-    v->SettingField(0)->setText("25.57");
+    // The field is filled from the drive, read back, in the parameter's format.
+    v->SettingField(0)->setText("25.570");
     ASSERT_TRUE(v->OnWritePara());
     ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
     ASSERT_TRUE(ptest::WaitFor([&] { return v->SettingField(0)->text() == "25.57"; }, 5000));
+    EXPECT_EQ(bench->Raw(Rec(finePnu)), 2557);
 }
 
 TEST_F(FunctionView, ABatchAfterADeclinedOpenDataOfAnotherTypeUsesTheTableAsItIs)
