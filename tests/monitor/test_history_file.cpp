@@ -74,7 +74,9 @@ TEST(HistoryFile, IntervalLengthsByName) {
     EXPECT_EQ(history::IntervalLengthMs(L"3sec"), 0u);
 }
 
-// Three samples at "1sec", the last appended at T (a whole second + 500 ms).
+// Three samples started at "1sec", the last taken at T (a whole second +
+// 500 ms) after the interval was changed and a sweep was lost: each row keeps
+// its sample's own time.
 TEST(HistoryFile, ThreeSamplesRoundTripWithTheirTimes) {
     wbtest::TempDir dir;
     const std::string path = dir.file("three.xls");
@@ -86,12 +88,14 @@ TEST(HistoryFile, ThreeSamplesRoundTripWithTheirTimes) {
     for (int j = 0; j < kMonitorSlots; ++j) sig[static_cast<size_t>(j)].address = static_cast<uint32_t>(0x3001 + j);
     sig[0].name = L"Output frequency,输出频率";
     store.Reset(false, L"", L"VKR-T1", L"1sec", sig);
+    const uint64_t kTimes[3] = {kT - 2000, kT - 1751, kT + 1234};
     const float values[3][3] = {{1.5f, -2.25f, 0.1f}, {49.9f, 0, 3}, {7.125f, 100.5f, -0.0625f}};
     for (int k = 0; k < 3; ++k) {
         MonitorSample s;
         for (int j = 0; j < 3; ++j) s.entries[j] = {1, values[k][j], 0};
         s.entries[5].value = 99;  // not recorded: written as it is
-        ASSERT_TRUE(store.Append(kT - 1000 * static_cast<uint64_t>(2 - k), s));
+        ASSERT_TRUE(store.Append(kTimes[k], s));
+        if (k == 1) store.NoteIntervalChange(kT - 900, L"2sec", L"overruns");
     }
     std::string err;
     ASSERT_TRUE(store.SaveRange(store.start(), store.count(), wbtest::W(path), &err)) << err;
@@ -102,16 +106,23 @@ TEST(HistoryFile, ThreeSamplesRoundTripWithTheirTimes) {
     EXPECT_TRUE(dump.warnings.empty());
     ASSERT_EQ(dump.book.size(), 1u);
     EXPECT_EQ(dump.book[0].name, L"Sheet1");
-    EXPECT_EQ(dump.extents[0], std::make_pair(6, 11));
+    EXPECT_EQ(dump.extents[0], std::make_pair(6, 12));
     auto& cells = dump.book[0].cells;
     auto cell = [&](int r, int c) { return cells[{r, c}]; };
-    EXPECT_EQ(cells.size(), 6u * 11u);
+    EXPECT_EQ(cells.size(), 6u * 12u);
     EXPECT_EQ(cell(0, 0).kind, 'T');
     EXPECT_EQ(cell(0, 0).text, L"VKR-T1");
     EXPECT_EQ(cell(1, 0).kind, 'T');
     EXPECT_EQ(cell(1, 0).text, L"1sec");
     EXPECT_EQ(cell(2, 0).kind, 'T');
-    EXPECT_EQ(cell(2, 0).text, std::to_wstring(kT - 3500));
+    EXPECT_EQ(cell(2, 0).text, std::to_wstring(kT - 2500));
+    EXPECT_EQ(cell(0, 11).text, L"Time");
+    EXPECT_NE(cell(1, 11).text.find(L"1sec -> 2sec (overruns)"), std::wstring::npos) << wbtest::U8(cell(1, 11).text);
+    EXPECT_EQ(cell(2, 11).text, L"ms since 1970 UTC");
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(cell(3 + k, 11).kind, 'N');
+        EXPECT_EQ(cell(3 + k, 11).num, static_cast<double>(kTimes[k]));
+    }
     for (int j = 1; j <= 10; ++j) {
         EXPECT_EQ(cell(0, j).kind, 'T');
         EXPECT_EQ(cell(0, j).text, sig[static_cast<size_t>(j - 1)].name);
@@ -139,12 +150,11 @@ TEST(HistoryFile, ThreeSamplesRoundTripWithTheirTimes) {
     EXPECT_TRUE(res.message.empty());
     EXPECT_EQ(res.rows, 3u);
     EXPECT_EQ(res.intervalText, L"1sec");
-    EXPECT_EQ(res.startMs, kT - 3500);
+    EXPECT_EQ(res.startMs, kT - 2500);
+    EXPECT_EQ(res.intervalChanges, cell(1, 11).text);
     const std::vector<MonitorSample> held = back.HeldSamples();
     ASSERT_EQ(held.size(), 3u);
-    EXPECT_EQ(held[0].timeMs, kT - 3500);
-    EXPECT_EQ(held[1].timeMs, kT - 2500);
-    EXPECT_EQ(held[2].timeMs, kT - 1500);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(held[static_cast<size_t>(k)].timeMs, kTimes[k]);
     for (int k = 0; k < 3; ++k) {
         for (int j = 0; j < 3; ++j) {
             EXPECT_EQ(held[static_cast<size_t>(k)].entries[j].valid, 1);

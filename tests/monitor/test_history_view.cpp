@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QImage>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
 
@@ -98,8 +99,8 @@ TEST_F(ViewFixture, ARecordingLoadsIntoTableSlotsAndChart) {
     EXPECT_EQ(prompts.askedPattern, QStringLiteral("*.xls"));
     EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join("|").toStdString();
 
-    // Start text = kEnd - 5 s; rows 1 s apart.
-    const uint64_t first = kEnd - 5000;
+    // The rows carry the samples' own times, 1 s apart up to kEnd.
+    const uint64_t first = kEnd - 4000;
     CReportGrid* grid = view->Table();
     ASSERT_EQ(grid->RowCount(), 5);
     EXPECT_EQ(Cell(0, 0), QString::fromStdWString(history::TableTimeText(first)));
@@ -183,6 +184,29 @@ TEST_F(ViewFixture, RefusedFilesLeaveTheViewAsItWas) {
     EXPECT_TRUE(view->LoadFile(QString::fromStdString(dir.file("nodata.xls"))));
     EXPECT_EQ(prompts.messages, QStringList{"There is no valid data in the file."});
     EXPECT_EQ(view->Table()->RowCount(), 5);
+    // Nothing to export then: refused before any file is asked for or written.
+    prompts.messages.clear();
+    prompts.file = QString::fromStdString(dir.file("empty.csv"));
+    view->OnExportCsv();
+    EXPECT_EQ(prompts.messages, QStringList{"There is no data to export."});
+    EXPECT_FALSE(QFileInfo::exists(prompts.file));
+}
+
+TEST(HistoryViewer, LoadsIntoAStoreOfItsOwn) {
+    wbtest::TempDir dir;
+    ParamTable table = MakeTable();
+    TheMonitorBuffer().BeginRecording(false, L"", L"VKR-T1", L"1sec", Slots(1));
+    ASSERT_TRUE(TheMonitorBuffer().Append(1, Numbered(7)));
+    CDialogHisLine view;
+    view.SetTable(&table);
+    TestPrompts prompts;
+    view.SetPrompts(&prompts);
+    ASSERT_TRUE(view.LoadFile(QString::fromStdString(WriteRecording(dir))));
+    // The live recording is untouched and still unsaved.
+    EXPECT_EQ(TheMonitorBuffer().count(), 1u);
+    EXPECT_EQ(TheMonitorBuffer().Recording().phase, RecordingPhase::Logging);
+    EXPECT_EQ(TheMonitorBuffer().HeldSamples()[0].entries[0].value, 7.0f);
+    EXPECT_EQ(view.Table()->RowCount(), 5);
 }
 
 TEST_F(ViewFixture, ChartOptions) {

@@ -141,11 +141,13 @@ TEST(MonitorBuffer, AutomaticSavesHoldExactlyTheirThousandSamples) {
     wbtest::Dump dump;
     ASSERT_TRUE(wbtest::xlrdDump(wbtest::U8(first), dump));
     ASSERT_EQ(dump.extents.size(), 1u);
-    EXPECT_EQ(dump.extents[0], std::make_pair(1003, 11));
-    EXPECT_EQ(dump.book[0].cells[std::make_pair(2, 0)].text, std::to_wstring(clock.now.load() / 1000 * 1000 - 1000000));
+    EXPECT_EQ(dump.extents[0], std::make_pair(1003, 12));
+    // Each row carries its sample's time (here: its number, in ms).
+    EXPECT_EQ(dump.book[0].cells[std::make_pair(2, 0)].text, L"0");
     for (int k = 1; k <= 1000; ++k) {
         EXPECT_EQ(dump.book[0].cells[std::make_pair(k + 2, 0)].num, k);
         EXPECT_EQ(dump.book[0].cells[std::make_pair(k + 2, 10)].num, k);
+        EXPECT_EQ(dump.book[0].cells[std::make_pair(k + 2, 11)].num, k);
     }
 
     AppendNumbered(store, 1001, 10000, &clock);
@@ -484,4 +486,35 @@ TEST(MonitorBuffer, AppendsRacingWithReadersAndSavesLoseNothing) {
     EXPECT_GT(draws, 0u);
     EXPECT_GT(redraws, 0u);
     std::printf("draws %u, redraws %u, manual saves %u\n", draws, redraws, saves);
+}
+
+TEST(MonitorBuffer, TheRecordingsStateAndWhatIsUnsaved) {
+    wbtest::TempDir dir;
+    CMonitorBuffer store;
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Idle);
+    const uint64_t id = store.BeginRecording(true, Wide(dir.path() + "/"), L"VKR-T1", L"1sec", Slots());
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Logging);
+    for (uint32_t k = 1; k <= 1003; ++k) ASSERT_TRUE(store.AppendToRecording(id, k, Numbered(k)));
+    ASSERT_TRUE(store.WaitAutoSaves(60000));
+    // Continuous: the automatic save holds the first 1000.
+    EXPECT_EQ(store.Recording().unsaved, 3u);
+    store.EndLogging(id + 1);  // another recording's end changes nothing
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Logging);
+    store.EndLogging(id);
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    EXPECT_FALSE(store.AppendToRecording(id, 2000, Numbered(2000))) << "nothing after the stop";
+    EXPECT_EQ(store.count(), 1003u);
+    ASSERT_TRUE(store.SaveRecording(Wide(dir.file("all.xls"))));
+    const RecordingState rec = store.Recording();
+    EXPECT_EQ(rec.phase, RecordingPhase::Saved);
+    EXPECT_EQ(rec.unsaved, 0u);
+    EXPECT_EQ(rec.savedPath, Wide(dir.file("all.xls")));
+    EXPECT_EQ(FileNumbers(rec.savedPath), Range(1, 1003));
+
+    const uint64_t next = store.BeginRecording(false, L"", L"VKR-T1", L"1sec", Slots());
+    ASSERT_TRUE(store.AppendToRecording(next, 1, Numbered(1)));
+    EXPECT_EQ(store.Recording().unsaved, 1u);
+    store.Discard(next);
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Idle);
+    EXPECT_EQ(store.Recording().unsaved, 0u);
 }

@@ -131,7 +131,7 @@ TEST(RtlineSampler, OverrunRuleStepsSlowerFromTheSecondOverrun)
     control.interval = 4;  // "1sec"
     std::vector<int> stepped;
     monitor::CRealTimeSampler::Hooks hooks;
-    hooks.intervalStepped = [&](int i) { stepped.push_back(i); };
+    hooks.intervalStepped = [&](int i, uint64_t, bool) { stepped.push_back(i); };
     monitor::CRealTimeSampler s(ModbusPort(), 1, monitor::SlotPlans{}, logging, control, hooks);
 
     s.CountPeriod(1500);
@@ -157,6 +157,44 @@ TEST(RtlineSampler, OverrunRuleStepsSlowerFromTheSecondOverrun)
     s.CountPeriod(30000);
     EXPECT_EQ(control.pendingInterval.load(), -1);
     EXPECT_EQ(control.overruns.load(), 2);
+}
+
+TEST(RtlineSampler, ARaisedIntervalStepsBackOnceSweepsFitAgainAndTheFirstSweepIsNotMeasured)
+{
+    std::atomic<bool> logging{true};
+    monitor::SamplingControl control;
+    control.interval = 2;  // "5sec", raised from the chosen "1sec"
+    control.chosenInterval = 4;
+    std::vector<std::pair<int, bool>> stepped;
+    monitor::CRealTimeSampler::Hooks hooks;
+    hooks.intervalStepped = [&](int i, uint64_t, bool raised) { stepped.push_back({i, raised}); };
+    monitor::CRealTimeSampler s(ModbusPort(), 1, monitor::SlotPlans{}, logging, control, hooks);
+    for (int k = 0; k < monitor::CRealTimeSampler::kFitsToStepBack - 1; ++k) s.CountPeriod(300);
+    s.CountPeriod(2500);  // would not fit "2sec": the count starts again
+    for (int k = 0; k < monitor::CRealTimeSampler::kFitsToStepBack - 1; ++k) s.CountPeriod(300);
+    EXPECT_EQ(control.pendingInterval.load(), -1);
+    s.CountPeriod(300);
+    EXPECT_EQ(control.pendingInterval.load(), 3);
+    control.interval = control.pendingInterval.exchange(-1);
+    for (int k = 0; k < monitor::CRealTimeSampler::kFitsToStepBack; ++k) s.CountPeriod(300);
+    control.interval = control.pendingInterval.exchange(-1);
+    EXPECT_EQ(control.interval.load(), 4);
+    for (int k = 0; k < 2 * monitor::CRealTimeSampler::kFitsToStepBack; ++k) s.CountPeriod(300);
+    EXPECT_EQ(control.pendingInterval.load(), -1) << "never faster than the chosen interval";
+    EXPECT_EQ(stepped, (std::vector<std::pair<int, bool>>{{3, false}, {4, false}}));
+
+    // A slow first sweep (the log's start) and one more overrun: no step yet.
+    control.interval = 4;
+    control.overruns = 0;
+    std::atomic<int> sweeps{0};
+    hooks.readStatus = [&] {
+        if (++sweeps <= 2) std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        if (sweeps == 2) logging = false;
+    };
+    monitor::CRealTimeSampler first(ModbusPort(), 1, monitor::SlotPlans{}, logging, control, hooks);
+    first.Run();
+    EXPECT_EQ(control.pendingInterval.load(), -1);
+    EXPECT_EQ(control.overruns.load(), 1);
 }
 
 TEST(RtlineSampler, SweepsMatchTheDriveAndCommandsAreServedBetweenReads)
@@ -195,10 +233,10 @@ TEST(RtlineSampler, SweepsMatchTheDriveAndCommandsAreServedBetweenReads)
         return true;
     };
     hooks.readStatus = [&] { ++statusReads; };
-    hooks.serveCommand = [&](int command) {
-        EXPECT_EQ(command, monitor::kRunCommand);
+    hooks.serveCommand = [&](const drivecontrol::Command& command) {
+        EXPECT_TRUE(command.IsRun());
         uint8_t e = 0;
-        drivecontrol::WriteRunCommand(port, 1, 2, &e);
+        drivecontrol::WriteCommand(port, 1, command, &e);
         ++served;
     };
     monitor::CRealTimeSampler sampler(port, 1, plans, logging, control, hooks);
@@ -207,9 +245,9 @@ TEST(RtlineSampler, SweepsMatchTheDriveAndCommandsAreServedBetweenReads)
         std::lock_guard<std::mutex> lock(mu);
         return sweeps.size() >= 5;
     }));
-    control.pendingCommand = monitor::kRunCommand;
+    control.commands.Post(drivecontrol::RunCommand(2));
     ASSERT_TRUE(WaitPlain([&] { return served.load() == 1; }, 2000));
-    EXPECT_EQ(control.pendingCommand.load(), 0);
+    EXPECT_EQ(control.commands.Pending(), 0u);
     logging = false;
     t.join();
 

@@ -10,22 +10,51 @@
 #include "MonitorBuffer.h"
 #include "MonitorTestSupport.h"
 #include "ParamsTestSupport.h"
+#include "RecordingGuard.h"
 #include "RegisterAccess.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <cmath>
 #include <memory>
 
 using namespace ptest;
 
 namespace {
+
+// The test's answers to the questions about the recording: unsaved samples
+// are let go unless the test says otherwise; a save goes to `file`.
+struct RecordingAnswers : CRecordingPrompts {
+    Answer answer = Answer::Discard;
+    QString file;
+    bool replace = true;
+    QStringList messages;
+    QList<uint32_t> asked;  // the sample counts the question named
+    QStringList replaceAsks;
+    Answer AskUnsaved(QWidget*, uint32_t samples) override
+    {
+        asked << samples;
+        return answer;
+    }
+    QString AskSaveFile(QWidget*, const QString&) override { return file; }
+    bool ConfirmReplace(QWidget*, const QString& path) override
+    {
+        replaceAsks << path;
+        return replace;
+    }
+    void ShowMessage(QWidget*, const QString& text) override { messages << text; }
+};
 
 // A monitor view as the main window makes it, with the test's answers.
 struct ViewFixture {
@@ -63,8 +92,17 @@ uint16_t SimRegister(SimBench& bench, uint16_t reg)
 
 class RtlineView : public ::testing::Test {
 protected:
-    void SetUp() override { CDialogRTLine::ForgetViewState(); }
-    void TearDown() override { CDialogRTLine::ForgetViewState(); }
+    void SetUp() override
+    {
+        CDialogRTLine::ForgetViewState();
+        SetRecordingPrompts(&answers);
+    }
+    void TearDown() override
+    {
+        SetRecordingPrompts(nullptr);
+        CDialogRTLine::ForgetViewState();
+    }
+    RecordingAnswers answers;
 };
 
 }  // namespace
@@ -168,11 +206,11 @@ TEST_F(RtlineView, OneSecondLogStoresTheDrivesValuesAndSaves)
     EXPECT_EQ(store.State().intervalName, L"1sec");
 
     // Save: ".xls" appended, and the file reads back as the recording.
-    prompts.file = QString::fromStdWString(bench.folder()) + QStringLiteral("run1");
+    answers.file = QString::fromStdWString(bench.folder()) + QStringLiteral("run1");
     v.OnSaveData();
-    EXPECT_EQ(prompts.lastFilter, QStringLiteral("VKR His|*.xls"));
-    ASSERT_EQ(prompts.messages.size(), 1);
-    EXPECT_EQ(prompts.messages.last(), QStringLiteral("The file is saved successfully."));
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_EQ(answers.messages.last(), QStringLiteral("The file is saved successfully."));
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Saved);
     const history::LoadResult result = history::CHistoryReader(bench.table(), store).Load(bench.folder() + L"run1.xls");
     EXPECT_TRUE(result.accepted) << result.error;
     ASSERT_EQ(store.count(), held);
@@ -186,7 +224,7 @@ TEST_F(RtlineView, OneSecondLogStoresTheDrivesValuesAndSaves)
     // An empty store cannot be saved.
     store.Reset(false, bench.folder(), L"TV380", L"1sec", MonitorSignals{});
     v.OnSaveData();
-    EXPECT_EQ(prompts.messages.last(), QStringLiteral("File saving failed."));
+    EXPECT_EQ(answers.messages.last(), QStringLiteral("File saving failed."));
 }
 
 TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
@@ -208,10 +246,17 @@ TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
         if (seen.empty() || seen.back() != now) seen.push_back(now);
     };
     ASSERT_TRUE(WaitFor([&] { watch(); return v.IntervalIndex() == 3; }, 30000));
-    EXPECT_EQ(store.State().intervalName, L"2sec");
     ASSERT_TRUE(WaitFor([&] { watch(); return v.IntervalIndex() == 2; }, 30000));
-    EXPECT_EQ(store.State().intervalName, L"5sec");
     EXPECT_EQ(seen, (std::vector<QString>{QStringLiteral("1sec"), QStringLiteral("2sec"), QStringLiteral("5sec")}));
+    // The recording keeps the interval it started with and notes each step,
+    // and the user reads why in the recording line.
+    const RecordingState rec = store.Recording();
+    EXPECT_EQ(store.State().intervalName, L"1sec");
+    ASSERT_EQ(rec.intervalChanges.size(), 2u);
+    EXPECT_EQ(rec.intervalChanges[0].intervalName, L"2sec");
+    EXPECT_EQ(rec.intervalChanges[1].intervalName, L"5sec");
+    EXPECT_EQ(rec.intervalChanges[1].reason, L"overruns");
+    ASSERT_TRUE(WaitFor([&] { return v.RecordingLabel()->text().contains(QStringLiteral("Interval raised to 5sec")); }));
     EXPECT_EQ(store.count(), 0u);
     v.OnStopLog();
 }
@@ -236,11 +281,12 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
     EXPECT_EQ(prompts.editorTitle, QStringLiteral("Target Hz"));
     EXPECT_EQ(SimRegister(bench, 10000), 59000);
     EXPECT_EQ(v.TargetEdit()->text(), QStringLiteral("590.00"));
+    // A refused entry and a cancel send nothing: the drive keeps its target.
+    bench.sim().writeRegister(10000, 1234);
+    const long beforeCancel = bench.Requests();
     prompts.numberText = QStringLiteral("591");
     v.OnSetTarget();
     EXPECT_FALSE(prompts.refusals.isEmpty());
-    // A refused entry is a cancel: the unchanged target is sent again.
-    bench.sim().writeRegister(10000, 1234);
     prompts.refusals.clear();
     {
         struct CancelPrompts : TestPrompts {
@@ -250,11 +296,19 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
         v.OnSetTarget();
         v.SetPrompts(&prompts);
     }
-    EXPECT_EQ(SimRegister(bench, 10000), 59000);
+    EXPECT_EQ(bench.Requests(), beforeCancel);
+    EXPECT_EQ(SimRegister(bench, 10000), 1234);
     EXPECT_DOUBLE_EQ(v.TargetHz(), 590.0);
     prompts.numberText = QStringLiteral("50.07");
     v.OnSetTarget();
     EXPECT_EQ(SimRegister(bench, 10000), 5007);
+    // Finer than the register: rounded, shown, and taken at the second OK as shown.
+    prompts.numberText = QStringLiteral("50.075");
+    prompts.okPresses = 2;
+    v.OnSetTarget();
+    prompts.okPresses = 1;
+    EXPECT_EQ(v.TargetEdit()->text(), QStringLiteral("50.08"));
+    EXPECT_EQ(SimRegister(bench, 10000), 5008);
     EXPECT_TRUE(prompts.messages.isEmpty());
 
     // During a log the sampling thread writes the command, between its reads.
@@ -264,9 +318,9 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
     ASSERT_TRUE(WaitFor([&] { return v.Status().runState.load() == 0; }));
     v.CommandRadio(0)->setChecked(true);
     v.SendCommandButton()->click();
-    EXPECT_EQ(v.PendingCommand(), monitor::kRunCommand);
+    EXPECT_EQ(v.PendingCommands(), 1u);
     ASSERT_TRUE(WaitFor([&] { return SimRegister(bench, 9999) == 1; }, 5000));
-    EXPECT_EQ(v.PendingCommand(), 0);
+    EXPECT_EQ(v.PendingCommands(), 0u);
     ASSERT_TRUE(WaitFor([&] { return bench.sim().outputHz() > 1.0; }));
 
     // A write the drive refuses shows its message on the GUI thread while
@@ -281,6 +335,7 @@ TEST_F(RtlineView, PanelWritesAtOnceWithoutALogAndThroughTheSamplerDuringOne)
 
     // A failed write without a log.
     bench.sim().setFault(drivesim::FaultKind::Exception);
+    prompts.numberText = QStringLiteral("50");
     v.OnSetTarget();
     EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter target operating frequency setting failed."));
     bench.sim().clearFault(drivesim::FaultKind::Exception);
@@ -350,8 +405,7 @@ TEST_F(RtlineView, RescaleRedrawsTheLinesAndTheScalingTexts)
     ASSERT_TRUE(WaitFor([&] { return v.SlotScaling(slot)->text() != initial; }));
     v.OnStopLog();
     ASSERT_TRUE(WaitFor([&] { return v.Workers().Running() == 0; }));
-    // Let the chart take what is left, then compare every point with the store.
-    v.FullRedraw();
+    // Stop lets the chart take what is left: every sample once, none twice.
     const float scale = store.Signal(slot).scale;
     EXPECT_FLOAT_EQ(v.SlotScaling(slot)->text().toFloat(), scale);
     const std::vector<MonitorSample> held = store.HeldSamples();
@@ -433,4 +487,268 @@ TEST_F(RtlineView, ClosingDuringALogAndDuringItsMessageReturnsPromptly)
     EXPECT_LT(closeMs, 5000);
     EXPECT_EQ(prompts.messages.last(), QStringLiteral("Inverter start and stop control failed."));
     bench.sim().clearFault(drivesim::FaultKind::Exception);
+}
+
+TEST_F(RtlineView, ARecordingOutlivesItsViewAndWorkersStoppedFromOutside)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    CMonitorBuffer& store = TheMonitorBuffer();
+    {
+        ViewFixture f(bench, prompts);
+        CDialogRTLine& v = *f.view;
+        EnableOnly(v, {0});
+        v.IntervalList()->setCurrentIndex(8);  // "100ms"
+        ASSERT_TRUE(v.OnStartLog());
+        ASSERT_TRUE(WaitFor([&] { return store.count() >= 3; }));
+        // The main window stops the view's workers (Connect, Disconnect, Open
+        // Data) and tells it the connection state: the log has ended.
+        v.StopWorkers();
+        v.UpdateButtons(true);
+        EXPECT_FALSE(v.IsLogging());
+        EXPECT_TRUE(v.StartButton()->isEnabled());
+        EXPECT_FALSE(v.StopButton()->isEnabled());
+        EXPECT_TRUE(v.SaveButton()->isEnabled());
+        EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    }
+    const RecordingState left = store.Recording();
+    ASSERT_GE(left.unsaved, 3u);
+
+    // Back in a new monitor view the recording is still there to save.
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EXPECT_TRUE(v.SaveButton()->isEnabled());
+    const QString path = QString::fromStdWString(bench.folder()) + QStringLiteral("kept.xls");
+    QFile(path).open(QIODevice::WriteOnly);
+    answers.file = path;
+    answers.replace = false;  // an existing file is not replaced unasked
+    v.OnSaveData();
+    EXPECT_EQ(answers.replaceAsks, QStringList{path});
+    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    answers.replace = true;
+    v.OnSaveData();
+    EXPECT_EQ(answers.messages, QStringList{QStringLiteral("The file is saved successfully.")});
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Saved);
+    EXPECT_EQ(store.Recording().unsaved, 0u);
+    EXPECT_TRUE(v.RecordingLabel()->text().contains(QStringLiteral("Saved: kept.xls")));
+    CMonitorBuffer back;
+    const history::LoadResult r = history::CHistoryReader(bench.table(), back).Load(path.toStdWString());
+    EXPECT_TRUE(r.accepted) << r.error;
+    EXPECT_EQ(back.count(), left.samples);
+}
+
+TEST_F(RtlineView, StartAsksBeforeItReplacesAnUnsavedRecording)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0});
+    v.IntervalList()->setCurrentIndex(8);
+    CMonitorBuffer& store = TheMonitorBuffer();
+    ASSERT_TRUE(v.OnStartLog());
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 3; }));
+    v.OnStopLog();
+    const uint32_t held = store.count();
+    answers.answer = CRecordingPrompts::Answer::Cancel;
+    EXPECT_FALSE(v.OnStartLog());
+    EXPECT_EQ(answers.asked, QList<uint32_t>{held});
+    EXPECT_EQ(store.count(), held);
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Stopped);
+    answers.answer = CRecordingPrompts::Answer::Save;
+    answers.file = QString::fromStdWString(bench.folder()) + QStringLiteral("before-next");
+    ASSERT_TRUE(v.OnStartLog());
+    EXPECT_TRUE(QFileInfo::exists(answers.file + QStringLiteral(".xls")));
+    v.OnStopLog();
+}
+
+TEST_F(RtlineView, CommandsReachASlowDriveAsPressedAndAStopIsNeverLost)
+{
+    SimBench bench(600);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    mtest::RecordingPort port;
+    ViewFixture f(bench, prompts, &port);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0, 1, 2});
+    v.IntervalList()->setCurrentIndex(9);  // "50ms": the thread is always busy
+    // Replies dribble in a byte every 15 ms.
+    drivesim::FaultSetting slow = drivesim::defaultFaultSetting(drivesim::FaultKind::Split);
+    slow.arg = 1;
+    slow.arg2 = 15;
+    bench.sim().setFault(drivesim::FaultKind::Split, slow);
+    ASSERT_TRUE(v.OnStartLog());
+    // Forward, then stop, then reverse selected but never sent.
+    v.CommandRadio(0)->setChecked(true);
+    v.SendCommandButton()->click();
+    v.CommandRadio(2)->setChecked(true);
+    v.SendCommandButton()->click();
+    v.CommandRadio(1)->setChecked(true);
+    ASSERT_TRUE(WaitFor([&] { return v.PendingCommands() == 0; }, 20000));
+    v.OnStopLog();
+    ASSERT_TRUE(WaitFor([&] { return v.Workers().Running() == 0; }));
+    std::vector<uint16_t> sent;
+    for (const mtest::RecordingPort::Write& w : port.Writes())
+        if (w.reg == drivecontrol::kRunCommandRegister) sent.push_back(w.word);
+    EXPECT_EQ(sent, (std::vector<uint16_t>{1, 5}));
+    bench.sim().clearFault(drivesim::FaultKind::Split);
+    EXPECT_EQ(SimRegister(bench, 9999), 5);
+}
+
+TEST_F(RtlineView, AfterDisconnectTheDriveStateIsUnknown)
+{
+    SimBench bench(200);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    uint8_t err = 0;
+    ASSERT_TRUE(drivecontrol::WriteTarget(ModbusPort(), 1, 40.0, &err));
+    ASSERT_TRUE(drivecontrol::WriteRunCommand(ModbusPort(), 1, 0, &err));
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Forward running"); }));
+    EXPECT_EQ(v.WarningLampColor(), QColor(0, 255, 0));
+    bench.app().OnDisconnect();
+    v.UpdateButtons(false);
+    EXPECT_TRUE(v.DriveUnknown());
+    EXPECT_EQ(v.StatusEdit()->text(), QStringLiteral("-"));
+    EXPECT_EQ(v.OutputFrequencyEdit()->text(), QStringLiteral("-"));
+    EXPECT_NE(v.WarningLampColor(), QColor(0, 255, 0));
+    EXPECT_NE(v.FaultLampColor(), QColor(0, 255, 0));
+}
+
+TEST_F(RtlineView, TimesInTheFileAreTheSamplesOwnAcrossIntervalChangesAndLostSweeps)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0, 1});
+    CMonitorBuffer& store = TheMonitorBuffer();
+    ASSERT_TRUE(v.OnStartLog());  // "1sec"
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 2; }, 10000));
+    v.IntervalList()->setCurrentIndex(8);  // the user makes it "100ms"
+    // The chart keeps up with the faster interval.
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 15; }, 20000));
+    EXPECT_GE(v.Chart()->PointCount(0) + 3, static_cast<int>(store.count()));
+    // The drive drops out: sweeps are lost and the overruns raise the interval.
+    bench.sim().setFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(WaitFor([&] { return v.FailedSweeps() >= 2 && v.IntervalIndex() < 8; }, 30000));
+    bench.sim().clearFault(drivesim::FaultKind::Silence);
+    const uint32_t back = store.count();
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= back + 3; }, 20000));
+    v.OnStopLog();
+    // Stop draws what is left at once.
+    EXPECT_EQ(v.Chart()->PointCount(0), static_cast<int>(store.count()));
+
+    answers.file = QString::fromStdWString(bench.folder()) + QStringLiteral("timed.xls");
+    v.OnSaveData();
+    ASSERT_EQ(answers.messages, QStringList{QStringLiteral("The file is saved successfully.")});
+    const std::vector<MonitorSample> held = store.HeldSamples();
+    std::string err;
+    const QJsonObject book = ReadWithXlrd(answers.file, &err);
+    ASSERT_TRUE(err.empty()) << err;
+    const QJsonArray rows = book.value(QStringLiteral("rows")).toArray();
+    ASSERT_EQ(rows.size(), static_cast<int>(held.size()) + 3);
+    EXPECT_EQ(rows[1].toArray()[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("1sec"));
+    const QString changes = rows[1].toArray()[11].toObject().value(QStringLiteral("value")).toString();
+    EXPECT_TRUE(changes.contains(QStringLiteral("1sec -> 100ms"))) << changes.toStdString();
+    EXPECT_TRUE(changes.contains(QStringLiteral("(overruns)"))) << changes.toStdString();
+    for (size_t k = 0; k < held.size(); ++k) {
+        const double t = rows[static_cast<int>(k) + 3].toArray()[11].toObject().value(QStringLiteral("value")).toDouble();
+        EXPECT_LE(std::fabs(t - static_cast<double>(held[k].timeMs)), 1.0) << "row " << k;
+    }
+    // The gap of the lost sweeps is where it happened, not spread over the rows.
+    uint64_t widest = 0;
+    for (size_t k = 1; k < held.size(); ++k) widest = std::max(widest, held[k].timeMs - held[k - 1].timeMs);
+    EXPECT_GE(widest, 1000u);
+}
+
+TEST_F(RtlineView, LiveChartShowsOnlyWhatItDrewInTheFormatRecorded)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    CMonitorBuffer& store = TheMonitorBuffer();
+    // Two quantities whose values are formatted differently.
+    auto fresh = std::make_unique<ViewFixture>(bench, prompts);
+    CDialogRTLine* v = fresh->view;
+    int other = -1;
+    for (int i = 1; i < v->QuantityCount() && other < 0; ++i)
+        if (bench.table().RecordByIndex(v->QuantityMap()[static_cast<size_t>(i)])->exponent !=
+            SlotRecord(bench, *v, 0).exponent)
+            other = i;
+    ASSERT_GT(other, 0);
+    const int recordedExponent = SlotRecord(bench, *v, 0).exponent;
+    EnableOnly(*v, {0});
+    v->IntervalList()->setCurrentIndex(0);  // "20sec": the thread mostly waits
+    ASSERT_TRUE(v->OnStartLog());
+    // The slot's list changes during the log; a value below zero arrives
+    // (appended here: the sampling thread's first sample is 20 s away).
+    const QString scaling = v->SlotScaling(0)->text();
+    v->SlotList(0)->setCurrentIndex(other);
+    EXPECT_EQ(v->SlotScaling(0)->text(), scaling);
+    MonitorSample above{}, below{};
+    above.entries[0] = {1, 0.5f * store.Signal(0).scale, 0};
+    below.entries[0] = {1, -1.5f * store.Signal(0).scale, 0};
+    ASSERT_TRUE(store.Append(monitor::NowMs(), above));
+    ASSERT_TRUE(store.Append(monitor::NowMs() + 1, below));
+    v->ChartStep();
+    EXPECT_EQ(v->SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(below.entries[0].value, recordedExponent)));
+    EXPECT_LE(v->Chart()->RangeMinimum(ChartAxis::Value), -150.0);
+    EXPECT_DOUBLE_EQ(v->Chart()->RangeMaximum(ChartAxis::Value), 100.1);
+    v->OnStopLog();
+    ASSERT_EQ(v->Chart()->PointCount(0), static_cast<int>(store.count()));
+    CChartHoverNotice notice;
+    notice.index = 1;
+    v->SlotValue(0)->clear();
+    v->OnHover(notice);
+    EXPECT_EQ(v->SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(below.entries[0].value, recordedExponent)));
+
+    // A new view has drawn nothing: hovering shows nothing of the store.
+    fresh.reset();
+    ViewFixture f(bench, prompts);
+    f.view->SlotValue(0)->clear();
+    f.view->OnHover(notice);
+    EXPECT_TRUE(f.view->SlotValue(0)->text().isEmpty());
+}
+
+TEST_F(RtlineView, HoverAfterTheLinesRestartShowsThePointsOwnSample)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0});
+    v.ContinuousCheck()->setChecked(true);
+    v.IntervalList()->setCurrentIndex(0);  // "20sec": the samples here are the test's
+    ASSERT_TRUE(v.OnStartLog());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    const float scale = store.Signal(0).scale;
+    const int exponent = SlotRecord(bench, v, 0).exponent;
+    auto valueOf = [&](uint32_t k) { return scale * static_cast<float>(k) / 20000.0f; };
+    uint32_t k = 0;
+    const uint64_t t0 = monitor::NowMs();
+    auto appendUpTo = [&](uint32_t last) {
+        for (; k < last; ++k) {
+            MonitorSample s{};
+            s.entries[0] = {1, valueOf(k + 1), 0};
+            ASSERT_TRUE(store.Append(t0 + k, s));
+        }
+        v.ChartStep();
+    };
+    for (uint32_t chunk = 2000; chunk <= 10000; chunk += 2000) appendUpTo(chunk);
+    ASSERT_EQ(v.Chart()->PointCount(0), 10000);
+    appendUpTo(10005);  // past 10000 points the lines restart
+    ASSERT_EQ(v.Chart()->PointCount(0), 5);
+    v.OnStopLog();
+    CChartHoverNotice notice;
+    notice.index = 0;
+    v.OnHover(notice);
+    EXPECT_EQ(v.SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(valueOf(10001), exponent)));
+    ASSERT_TRUE(store.WaitAutoSaves(60000));
 }

@@ -1,6 +1,7 @@
 // The function view: the function list and workbooks, and the view's read,
 // write and debug loop against the drive simulator on a pty.
 #include "ControlIds.h"
+#include "DeviceCatalogue.h"
 #include "DialogFunPid.h"
 #include "FunctionWorkbook.h"
 #include "ParamsTestSupport.h"
@@ -369,14 +370,20 @@ TEST_F(FunctionView, UnknownAddressAndFieldWithoutNumberAreNotSent)
     ASSERT_TRUE(WaitMessage("Parameter Read completion"));
     EXPECT_EQ(port->reads, 2);
 
+    // A field without a number refuses the whole write, naming it.
     prompts.messages.clear();
     const uint16_t before = bench->Raw(Rec(L"13.01"));
     v->SettingField(1)->setText("5x");
     v->SettingField(2)->setText(" 3.5 ");
+    EXPECT_FALSE(v->OnWritePara());
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write refused:P13.01  not a number"});
+    EXPECT_EQ(port->writes, 0);
+    prompts.messages.clear();
+    v->SettingField(1)->clear();  // an empty field is not written
     ASSERT_TRUE(v->OnWritePara());
     ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
     ASSERT_TRUE(WaitMessage("Parameter Write completion"));
-    EXPECT_EQ(prompts.messages, (QStringList{"Parameter write failed:P13.01", "Parameter Write completion"}));
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter Write completion"});
     EXPECT_EQ(port->writes, 1);
     EXPECT_EQ(bench->Raw(Rec(L"13.01")), before);
     EXPECT_EQ(bench->Raw(Rec(L"13.04")), 350);
@@ -409,3 +416,82 @@ TEST_F(FunctionView, MissingWorkbookAndPicture)
 }
 
 }  // namespace
+
+TEST_F(FunctionView, WriteParaChecksEveryFieldFirstAndShowsWhatTheDriveHolds)
+{
+    // A setting with two decimals, and one whose maximum is below 150.
+    const ParamRecord* fine = nullptr;
+    const ParamRecord* bounded = nullptr;
+    for (const ParamRecord& r : table().params) {
+        if (r.address <= 0 || table().HasOptions(r.pnu)) continue;
+        if (!fine && r.exponent == -2 && r.minValue <= 25 && r.maxValue >= 26) fine = &r;
+        if (!bounded && r.exponent == 0 && r.maxValue < 150 && r.minValue <= 10 && r.maxValue >= 10) bounded = &r;
+    }
+    ASSERT_TRUE(fine && bounded);
+    const std::wstring finePnu = fine->pnu, boundedPnu = bounded->pnu;
+    auto v = OpenOwn({At(finePnu, 10, 10), At(boundedPnu, 10, 40)}, {});
+    const uint16_t fineBefore = bench->Raw(Rec(finePnu)), boundedBefore = bench->Raw(Rec(boundedPnu));
+
+    v->SettingField(0)->setText("25.555");
+    v->SettingField(1)->setText("10");
+    EXPECT_FALSE(v->OnWritePara());
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].startsWith(Q(L"Parameter write refused:P" + finePnu))) << prompts.messages[0].toStdString();
+    EXPECT_EQ(v->SettingField(0)->text(), "25.56");
+    v->SettingField(1)->setText("150");
+    EXPECT_FALSE(v->OnWritePara());
+    EXPECT_TRUE(prompts.messages.last().startsWith(Q(L"Parameter write refused:P" + boundedPnu)));
+    EXPECT_EQ(port->writes, 0);
+    EXPECT_EQ(bench->Raw(Rec(finePnu)), fineBefore);
+    EXPECT_EQ(bench->Raw(Rec(boundedPnu)), boundedBefore);
+
+    // As shown is as written; the fields then show what the drive holds.
+    prompts.messages.clear();
+    v->SettingField(1)->setText("10");
+    ASSERT_TRUE(v->OnWritePara());
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    ASSERT_TRUE(WaitMessage("Parameter Write completion"));
+    EXPECT_EQ(bench->Raw(Rec(finePnu)), 2556);
+    EXPECT_EQ(bench->Raw(Rec(boundedPnu)), 10);
+    // The field is filled from the drive, read back, in the parameter's format.
+    v->SettingField(0)->setText("25.570");
+    ASSERT_TRUE(v->OnWritePara());
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    ASSERT_TRUE(ptest::WaitFor([&] { return v->SettingField(0)->text() == "25.57"; }, 5000));
+    EXPECT_EQ(bench->Raw(Rec(finePnu)), 2557);
+}
+
+TEST_F(FunctionView, ABatchAfterADeclinedOpenDataOfAnotherTypeUsesTheTableAsItIs)
+{
+    auto v = Open(L"PID", funview::FunctionFolder(ptest::SampleProgramDir()));
+    ASSERT_TRUE(v->WorkbookLoaded());
+    // An unwritten value makes Open Data of another type ask; the answer No
+    // puts the table back as a copy, at other addresses in memory.
+    Rec(L"13.01").valueUnwritten = true;
+    const std::wstring other = bench->folder() + L"OTHER.xls";
+    {
+        xls::Book* book = xlCreateBookW();
+        xls::Sheet* sh = book->addSheet(L"P");
+        ASSERT_TRUE(sh && sh->writeStr(1, 2, L"OTHER") && sh->writeStr(2, 1, L"01***") &&
+                    sh->writeStr(2, 2, L"Basic") && sh->writeStr(3, 0, L"1") && sh->writeStr(3, 1, L"01.00") &&
+                    sh->writeStr(3, 2, L"Speed") && book->save(other.c_str()));
+        book->release();
+    }
+    bool declined = false;
+    EXPECT_FALSE(ChangeDeviceType(table(), other, bench->folder(), nullptr, [](int) { return false; }, &declined));
+    ASSERT_TRUE(declined);
+
+    ASSERT_EQ(bench->sim().writeRegister(Reg(Rec(L"13.01")), 655), 0);
+    ASSERT_TRUE(v->OnReadPara());
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    ASSERT_TRUE(ptest::WaitFor([&] { return v->SettingField(0)->text() == "65.5"; }, 5000));
+    EXPECT_NEAR(Rec(L"13.01").value, 65.5, 1e-9);
+    v->SettingField(0)->setText("12.5");
+    ASSERT_TRUE(v->OnWritePara());
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    EXPECT_EQ(bench->Raw(Rec(L"13.01")), 125);
+    ASSERT_TRUE(v->OnDebug());
+    ASSERT_TRUE(ptest::WaitFor([&] { return !v->WatchField(0)->text().isEmpty(); }, 5000));
+    v->OnStopDebug();
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::debugEnded, 10000));
+}

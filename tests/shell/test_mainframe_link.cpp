@@ -4,6 +4,20 @@
 #include "test_mainframe_util.h"
 
 #include <QAction>
+#ifdef TEST_HAVE_MONITOR
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <functional>
+
+#include "DialogRTLine.h"
+#include "HistoryFile.h"
+#include "MonitorBuffer.h"
+#include "RecordingGuard.h"
+#include "ShellViews.h"
+#endif
 
 #include <cstdlib>
 
@@ -110,3 +124,113 @@ TEST_F(FrameTest, ConnectFindsBootloaderAndShowsBootState)
     EXPECT_EQ(frame_->PaneText(2), QStringLiteral("DisConn"));
     EXPECT_TRUE(frame_->Command(ID_CONNECT)->isEnabled());
 }
+
+#ifdef TEST_HAVE_MONITOR
+namespace {
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 20000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs) return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+}  // namespace
+
+// A data log in the built monitor view across every action of the main
+// window that ends it: each asks first; Cancel keeps the log running, Save
+// keeps every sample in a file before the action goes on.
+TEST_F(FrameTest, ALogIsNeverEndedUnaskedAndSavedWhenTheUserSaysSo)
+{
+    WriteProgramFolder(dir_);
+    WriteConfig(dir_);
+    // A device type with one monitor quantity (group 9).
+    ASSERT_TRUE(WriteBook(dir_.file("Parameter/TV380.xls"),
+                          {{1, 2, std::wstring(L"TV380")},
+                           {2, 1, std::wstring(L"09***")},
+                           {2, 2, std::wstring(L"Monitor,监控")},
+                           {3, 0, std::wstring(L"9001")},
+                           {3, 1, std::wstring(L"09.00")},
+                           {3, 2, std::wstring(L"Frequency,频率")}}));
+    drivesim::SimOptions o;
+    o.startMode = drivesim::Mode::Normal;
+    o.allRegisters = true;
+    SimOnCom3 drive(dir_, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    struct Answers : CRecordingPrompts {
+        Answer answer = Answer::Save;
+        QString folder;
+        QList<uint32_t> asked;
+        int files = 0;
+        Answer AskUnsaved(QWidget*, uint32_t samples) override
+        {
+            asked << samples;
+            return answer;
+        }
+        QString AskSaveFile(QWidget*, const QString&) override { return folder + QStringLiteral("log%1").arg(++files); }
+        void ShowMessage(QWidget*, const QString&) override {}
+    } answers;
+    answers.folder = dir_.qfile("");
+    SetRecordingPrompts(&answers);
+    RegisterBuiltViews(views_);
+    Start();
+    frame_->OnCommand(ID_CONNECT);
+    ASSERT_TRUE(app_->IsNormalConnected());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    auto startLog = [&] {
+        if (!app_->IsNormalConnected()) frame_->OnCommand(ID_CONNECT);
+        if (!qobject_cast<CDialogRTLine*>(frame_->CurrentView()))
+            ASSERT_TRUE(frame_->DevicePane()->SelectNumber(DT_MONITOR_RT));
+        auto* v = qobject_cast<CDialogRTLine*>(frame_->CurrentView());
+        ASSERT_NE(v, nullptr);
+        ASSERT_EQ(v->QuantityCount(), 1);
+        v->IntervalList()->setCurrentIndex(8);  // "100ms"
+        ASSERT_TRUE(v->OnStartLog());
+        const uint32_t at = store.count();
+        ASSERT_TRUE(WaitFor([&] { return store.count() >= at + 2; }));
+    };
+    // Each action asked once and left the whole recording in the file it named.
+    auto savedAll = [&](const char* action) {
+        EXPECT_EQ(answers.asked.size(), answers.files) << action;
+        const RecordingState rec = store.Recording();
+        EXPECT_EQ(rec.phase, RecordingPhase::Saved) << action;
+        EXPECT_EQ(rec.savedPath, (answers.folder + QStringLiteral("log%1.xls").arg(answers.files)).toStdWString());
+        CMonitorBuffer back;
+        EXPECT_TRUE(history::CHistoryReader(table_, back).Load(rec.savedPath).accepted) << action;
+        EXPECT_EQ(back.count(), rec.samples) << action;
+        EXPECT_GE(rec.samples, answers.asked.last()) << action;
+    };
+
+    startLog();
+    answers.answer = CRecordingPrompts::Answer::Cancel;
+    frame_->DevicePane()->SelectNumber(DT_PARAMETER_ROOT);
+    EXPECT_EQ(answers.asked.size(), 1);
+    ASSERT_TRUE(qobject_cast<CDialogRTLine*>(frame_->CurrentView()));
+    EXPECT_TRUE(frame_->CurrentView()->IsRunning());
+    EXPECT_EQ(store.Recording().phase, RecordingPhase::Logging);
+    answers.asked.clear();
+    answers.answer = CRecordingPrompts::Answer::Save;
+    ASSERT_TRUE(frame_->DevicePane()->SelectNumber(DT_PARAMETER_ROOT));
+    savedAll("tree switch");
+
+    startLog();
+    EXPECT_TRUE(frame_->SwitchLanguage(L"Chinese"));
+    savedAll("language switch");
+
+    startLog();
+    frame_->OpenDataFile(dir_.qfile("Parameter/TV380.xls"));
+    savedAll("Open Data");
+
+    startLog();
+    frame_->OnCommand(ID_DISCONNECT);
+    EXPECT_FALSE(app_->IsNormalConnected());
+    savedAll("Disconnect");
+
+    startLog();
+    EXPECT_TRUE(frame_->close());
+    savedAll("close");
+    SetRecordingPrompts(nullptr);
+}
+#endif

@@ -84,7 +84,9 @@ const ColorRef CDialogHisLine::kDefaultColors[kMonitorSlots] = {
     MakeColorRef(127, 255, 0), MakeColorRef(238, 180, 34)};
 
 CDialogHisLine::CDialogHisLine(QWidget* parent, CMonitorBuffer* store)
-    : CDataDlg(parent), store_(store ? *store : TheMonitorBuffer())
+    : CDataDlg(parent),
+      ownStore_(store ? nullptr : std::make_unique<CMonitorBuffer>()),
+      store_(store ? *store : *ownStore_)
 {
     seriesOfSlot_.fill(-1);
     // Recordings are written where the program may write: beside it, or in
@@ -272,6 +274,8 @@ bool CDialogHisLine::LoadFile(const QString& path)
     }
     lastLoad_ = std::move(res);
     interval_->setText(Q(lastLoad_.intervalText));
+    // The interval the recording started with; when it changed is the file's to say.
+    interval_->setToolTip(Q(lastLoad_.intervalChanges));
     for (int j = 0; j < kMonitorSlots; ++j) {
         const history::SlotInfo& info = lastLoad_.slotInfo[static_cast<size_t>(j)];
         Slot& s = slot_[static_cast<size_t>(j)];
@@ -431,6 +435,12 @@ bool CDialogHisLine::SaveChartImage(const QString& path)
 
 void CDialogHisLine::OnExportCsv()
 {
+    // A load without data rows leaves the store empty while the table still
+    // shows the file before: there is nothing to write.
+    if (lastLoad_.rows == 0 || store_.count() == 0) {
+        Prompts().ShowMessage(this, QStringLiteral("There is no data to export."));
+        return;
+    }
     QString path = Prompts().AskSaveFile(this, historyFolder_, QStringLiteral("CSV"), QStringLiteral("*.csv"));
     if (path.isEmpty()) return;
     if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");

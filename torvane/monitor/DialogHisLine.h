@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <array>
+#include <memory>
 
 class CColorPicker;
 class CMonitorBuffer;
@@ -68,7 +69,7 @@ public:
     static const ColorRef kDefaultColors[kMonitorSlots];
     static constexpr int kMargin = 10;
 
-    // store: the sample store the viewer loads into (the program's by default).
+    // store: the sample store the viewer loads into (one of its own by default).
     explicit CDialogHisLine(QWidget* parent = nullptr, CMonitorBuffer* store = nullptr);
     ~CDialogHisLine() override;
 
@@ -121,6 +122,9 @@ private:
     void ApplyLayout();
     CHistoryPrompts& Prompts() const;
 
+    // A loaded file lives in a store of the viewer's own: the live
+    // recording in the process-wide store is never touched by a load.
+    std::unique_ptr<CMonitorBuffer> ownStore_;
     CMonitorBuffer& store_;
     CHistoryPrompts* prompts_ = nullptr;
     QString historyFolder_;

@@ -11,6 +11,7 @@
 #include "MonitorIntervals.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
+#include "RecordingGuard.h"
 #include "RegisterAccess.h"
 #include "SmallControls.h"
 #include "TorvaneApp.h"
@@ -57,6 +58,7 @@ const QColor kBackground(227, 239, 255);
 const QColor kChartBorder(101, 147, 207);
 const QColor kLampOn(255, 0, 0);
 const QColor kLampOff(0, 255, 0);
+const QColor kLampUnknown(160, 160, 160);
 constexpr int kStatusPeriodMs = 1000;
 // The time axis shows about the latest 100 samples until the user zooms.
 constexpr double kInitialAxisMax = 100.1;
@@ -108,8 +110,6 @@ CDialogRTLine::CDialogRTLine(QWidget* parent) : CDataDlg(parent), port_(*this)
     connect(statusTimer_, &QTimer::timeout, this, &CDialogRTLine::OnStatusTick);
     // Recordings are the user's: they go to the writable data folder.
     if (TheApp()) historyFolder_ = Q(TheApp()->DataDir()) + Q(history::Folder());
-    EnableLogButtons(false);
-    save_->setEnabled(false);
     UpdateButtons(NormalConnected());
 }
 
@@ -127,6 +127,11 @@ CDialogRTLine::~CDialogRTLine()
 CParamPrompts& CDialogRTLine::Prompts() const
 {
     return prompts_ ? *prompts_ : ParamPrompts();
+}
+
+CRecordingPrompts& CDialogRTLine::RecordingQuestions() const
+{
+    return recordingPrompts_ ? *recordingPrompts_ : RecordingPrompts();
 }
 
 CVKRChartControl* CDialogRTLine::Chart() const
@@ -189,6 +194,9 @@ void CDialogRTLine::BuildControls()
         s.check->setChecked(i == 0);
         const int slot = i;
         connect(s.list, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, slot](int) {
+            // A slot being recorded keeps its format and scale until the log
+            // ends; the new quantity is the next log's.
+            if (logActive_ && plans_[static_cast<size_t>(slot)].read) return;
             if (const ParamRecord* r = SlotRecord(slot)) {
                 slots_[static_cast<size_t>(slot)].exponent = r->exponent;
                 ShowSlotScaling(slot, InitialScale(r->exponent));
@@ -235,8 +243,12 @@ void CDialogRTLine::BuildControls()
     logBox->setRowStretch(6, 1);
     outer->addLayout(logBox);
     connect(interval_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
-        // Applies to the sampling thread from its next period on.
-        if (index >= 0) control_.interval = index;
+        // Applies to the sampling thread from its next period on; the
+        // recording notes when its interval changed.
+        if (index < 0) return;
+        control_.interval = index;
+        control_.chosenInterval = index;
+        if (logActive_) TheMonitorBuffer().NoteIntervalChange(monitor::NowMs(), monitor::IntervalName(index), L"");
     });
     connect(start_, &QPushButton::clicked, this, [this] { OnStartLog(); });
     connect(stop_, &QPushButton::clicked, this, &CDialogRTLine::OnStopLog);
@@ -373,7 +385,8 @@ const ParamRecord* CDialogRTLine::SlotRecord(int slot) const
 void CDialogRTLine::SetTable(ParamTable* table)
 {
     CDataDlg::SetTable(table);
-    if (IsLogging()) return;  // the lists are the running log's
+    SyncWithRecording();
+    if (logActive_) return;  // the lists are the running log's
     quantityMap_.clear();
     for (Slot& s : slots_) {
         QSignalBlocker block(s.list);
@@ -452,16 +465,38 @@ void CDialogRTLine::RestoreViewState()
 
 void CDialogRTLine::UpdateButtons(bool normalConnected)
 {
-    start_->setEnabled(normalConnected && !IsLogging());
+    SyncWithRecording();
+    start_->setEnabled(normalConnected && !logActive_);
     sendCommand_->setEnabled(normalConnected);
     setTarget_->setEnabled(normalConnected);
+    if (!normalConnected) ShowDriveUnknown();
 }
 
-void CDialogRTLine::EnableLogButtons(bool logging)
+void CDialogRTLine::RefreshLogButtons()
 {
-    start_->setEnabled(!logging && Connected());
-    stop_->setEnabled(logging);
-    save_->setEnabled(!logging);
+    const RecordingState rec = TheMonitorBuffer().Recording();
+    start_->setEnabled(!logActive_ && Connected());
+    stop_->setEnabled(logActive_);
+    // A recording left behind by an earlier view is saved from here too.
+    const bool held = rec.phase == RecordingPhase::Stopped || rec.phase == RecordingPhase::Saved;
+    save_->setEnabled(!logActive_ && held && rec.samples > 0);
+}
+
+void CDialogRTLine::SyncWithRecording()
+{
+    // Stopping the workers from outside clears the running flag and joins
+    // the sampling thread; the log then ends as if Stop had been pressed.
+    if (logActive_ && !IsLogging())
+        FinishLog();
+    else
+        RefreshLogButtons();
+}
+
+void CDialogRTLine::ShowDriveUnknown()
+{
+    driveUnknown_ = true;
+    status_.Forget();
+    ShowStatus();
 }
 
 // ---------------------------------------------------------------------------
@@ -469,11 +504,16 @@ void CDialogRTLine::EnableLogButtons(bool logging)
 
 bool CDialogRTLine::OnStartLog()
 {
-    if (IsLogging()) return false;
+    if (logActive_ || IsLogging()) return false;
     bool any = false;
     for (const Slot& s : slots_) any = any || (s.check->isChecked() && s.list->currentIndex() >= 0);
     if (!any) {
         Prompts().ShowMessage(this, QStringLiteral("Please select the physical quantity to monitor."));
+        return false;
+    }
+    // A new log replaces the recording the store holds.
+    if (!monitor::SettleRecording(this, nullptr, true, RecordingQuestions())) {
+        RefreshLogButtons();
         return false;
     }
     // A sampling thread of the previous log may still be finishing its last
@@ -503,23 +543,25 @@ bool CDialogRTLine::OnStartLog()
     }
     const int interval = interval_->currentIndex();
     control_.interval = interval;
+    control_.chosenInterval = interval;
     control_.pendingInterval = -1;
     control_.overruns = 0;
     failedSweeps_ = 0;
     lostSlot_ = -1;
-    TheMonitorBuffer().Reset(continuous_->isChecked(), historyFolder_.toStdWString(),
-                             table_ ? table_->deviceType : std::wstring(), monitor::IntervalName(interval),
-                             sigs);
+    recordingId_ = TheMonitorBuffer().BeginRecording(continuous_->isChecked(), historyFolder_.toStdWString(),
+                                                     table_ ? table_->deviceType : std::wstring(),
+                                                     monitor::IntervalName(interval), sigs);
 
     SetRunning(true);
-    EnableLogButtons(true);
+    logActive_ = true;
+    RefreshLogButtons();
     RebuildSeries();
+    Chart()->SetRange(ChartAxis::Value, 0, 100.1);
     chartTimer_->stop();
     chartTimer_->start(monitor::IntervalPeriodMs(interval));
     if (!StartWorker(Worker::Aux)) {
         SetRunning(false);
-        chartTimer_->stop();
-        EnableLogButtons(false);
+        FinishLog();
         return false;
     }
     ShowRecording();
@@ -529,27 +571,41 @@ bool CDialogRTLine::OnStartLog()
 void CDialogRTLine::OnStopLog()
 {
     SetRunning(false);
+    FinishLog();
+}
+
+void CDialogRTLine::FinishLog()
+{
+    logActive_ = false;
+    // From here on the store takes nothing more for this recording.
+    TheMonitorBuffer().EndLogging(recordingId_);
     chartTimer_->stop();
-    // The samples the chart had not taken yet (the store gets no more).
-    for (uint32_t k = 0; k < kMonitorRingSize && DisplayPending(); ++k) ChartStep();
-    EnableLogButtons(false);
+    // The samples the chart had not taken yet, in one step.
+    if (DisplayPending()) ChartStep();
+    RefreshLogButtons();
     ShowRecording();
 }
 
 void CDialogRTLine::AuxWorker()
 {
+    const uint64_t recording = recordingId_;
     monitor::CRealTimeSampler::Hooks hooks;
-    hooks.append = [this](uint64_t timeMs, const monitor::Sweep& sweep) {
+    hooks.append = [recording](uint64_t timeMs, const monitor::Sweep& sweep) {
         MonitorSample sample{};
         for (int i = 0; i < kSlotCount; ++i) {
             sample.entries[i].valid = sweep[static_cast<size_t>(i)].valid ? 1 : 0;
             sample.entries[i].value = static_cast<float>(sweep[static_cast<size_t>(i)].value);
         }
-        return TheMonitorBuffer().Append(timeMs, sample);
+        return TheMonitorBuffer().AppendToRecording(recording, timeMs, sample);
     };
-    hooks.serveCommand = [this](int command) { ServeCommandOnSampler(command); };
-    hooks.readStatus = [this] { drivecontrol::ReadStatus(port_, Station(), status_); };
-    hooks.intervalStepped = [](int interval) { TheMonitorBuffer().SetIntervalName(monitor::IntervalName(interval)); };
+    hooks.serveCommand = [this](const drivecontrol::Command& command) { ServeCommandOnSampler(command); };
+    hooks.readStatus = [this] {
+        if (drivecontrol::ReadStatus(port_, Station(), status_)) driveUnknown_ = false;
+    };
+    hooks.intervalStepped = [](int interval, uint64_t timeMs, bool raised) {
+        TheMonitorBuffer().NoteIntervalChange(timeMs, monitor::IntervalName(interval),
+                                              raised ? L"overruns" : L"sweeps fit again");
+    };
     hooks.valueRead = [this](int slot, double value) {
         // The table is the GUI thread's: the record takes the value there.
         const int index = plans_[static_cast<size_t>(slot)].record.index;
@@ -566,6 +622,8 @@ void CDialogRTLine::AuxWorker()
     };
     monitor::CRealTimeSampler sampler(port_, Station(), plans_, RunningFlag(), control_, std::move(hooks));
     sampler.Run();
+    // However the log ended, the store knows it has.
+    TheMonitorBuffer().EndLogging(recording);
 }
 
 // ---------------------------------------------------------------------------
@@ -575,6 +633,7 @@ void CDialogRTLine::RebuildSeries()
 {
     CVKRChartControl* c = Chart();
     c->RemoveAllSeries();
+    pointTimes_.clear();
     for (int i = 0; i < kSlotCount; ++i) {
         if (!plans_[static_cast<size_t>(i)].read) continue;
         CChartSeriesStyle st;
@@ -585,16 +644,28 @@ void CDialogRTLine::RebuildSeries()
     }
 }
 
-void CDialogRTLine::AddSamplePoints(const void* p)
+void CDialogRTLine::AddSamplePoints(const void* p, size_t n)
 {
-    const MonitorSample& sample = *static_cast<const MonitorSample*>(p);
+    const MonitorSample* samples = static_cast<const MonitorSample*>(p);
     CVKRChartControl* c = Chart();
+    double lowest = c->RangeMinimum(ChartAxis::Value);
     int series = 0;
     for (int i = 0; i < kSlotCount; ++i) {
         if (!plans_[static_cast<size_t>(i)].read) continue;
-        if (sample.entries[i].valid) c->AddPoint(series, c->PointCount(series), sample.entries[i].percent);
+        QVector<QPointF> points;
+        int x = c->PointCount(series);
+        for (size_t k = 0; k < n; ++k) {
+            const SampleEntry& e = samples[k].entries[i];
+            if (!e.valid) continue;
+            points.append(QPointF(x++, e.percent));
+            lowest = std::min(lowest, static_cast<double>(e.percent));
+        }
+        c->AddPoints(series, points);
         ++series;
     }
+    // Below 0 % the value axis opens as far as a negative value needs.
+    if (lowest < c->RangeMinimum(ChartAxis::Value)) c->SetRange(ChartAxis::Value, lowest, 100.1);
+    for (size_t k = 0; k < n; ++k) pointTimes_.push_back(samples[k].timeMs);
 }
 
 void CDialogRTLine::FollowNewest(int n)
@@ -624,19 +695,23 @@ void CDialogRTLine::ChartStep()
         FullRedraw();
         return;
     }
-    MonitorSample sample{};
-    if (!store.ReadNextForDisplay(sample)) return;
-    store.AdvanceDisplay();
+    // Every new sample at each tick: the chart never lags behind the store,
+    // whatever the interval did meanwhile.
+    std::vector<MonitorSample> fresh;
+    store.TakeForDisplay(fresh);
+    if (fresh.empty()) return;
 
     CVKRChartControl* c = Chart();
-    if (c->SeriesCount() > 0 && c->PointCount(0) > kSeriesRestart) {
+    if (c->SeriesCount() > 0 && c->PointCount(0) + static_cast<int>(fresh.size()) > kSeriesRestart + 1) {
         RebuildSeries();
         c->SetRange(ChartAxis::Time, 0, kInitialAxisMax);
         c->SetVisibleRangeAuto(ChartAxis::Time, true);
+        if (fresh.size() > static_cast<size_t>(kSeriesRestart))
+            fresh.erase(fresh.begin(), fresh.end() - kSeriesRestart);
     }
-    const int n = c->SeriesCount() > 0 ? c->PointCount(0) : 0;
-    AddSamplePoints(&sample);
-    FollowNewest(n);
+    AddSamplePoints(fresh.data(), fresh.size());
+    FollowNewest(c->SeriesCount() > 0 ? c->PointCount(0) - 1 : 0);
+    const MonitorSample& sample = fresh.back();
     for (int i = 0; i < kSlotCount; ++i)
         if (plans_[static_cast<size_t>(i)].read && sample.entries[i].valid) ShowSlotValue(i, sample.entries[i].value);
     emit chartUpdated();
@@ -647,21 +722,13 @@ void CDialogRTLine::FullRedraw()
     CMonitorBuffer& store = TheMonitorBuffer();
     RebuildSeries();
     CVKRChartControl* c = Chart();
-    const std::vector<MonitorSample> held = store.HeldSamples();
+    // Copied with the display mark in one step: a sample appended meanwhile
+    // is drawn by the next tick, once.
+    std::vector<MonitorSample> held;
+    store.CopyHeldForDisplay(held);
     const MonitorSignals sigs = store.Signals();
-    std::vector<QVector<QPointF>> points(static_cast<size_t>(c->SeriesCount()));
-    const MonitorSample* last = nullptr;
-    for (const MonitorSample& s : held) {
-        int series = 0;
-        for (int i = 0; i < kSlotCount; ++i) {
-            if (!plans_[static_cast<size_t>(i)].read) continue;
-            auto& pts = points[static_cast<size_t>(series)];
-            if (s.entries[i].valid) pts.append(QPointF(pts.size(), s.entries[i].percent));
-            ++series;
-        }
-        last = &s;
-    }
-    for (int series = 0; series < c->SeriesCount(); ++series) c->AddPoints(series, points[static_cast<size_t>(series)]);
+    AddSamplePoints(held.data(), held.size());
+    const MonitorSample* last = held.empty() ? nullptr : &held.back();
     FollowNewest(c->SeriesCount() > 0 ? c->PointCount(0) : 0);
     for (int i = 0; i < kSlotCount; ++i) {
         if (!plans_[static_cast<size_t>(i)].read) continue;
@@ -673,23 +740,41 @@ void CDialogRTLine::FullRedraw()
 
 void CDialogRTLine::ShowSlotValue(int slot, double value)
 {
+    // A recorded value keeps the format of the quantity it was recorded as,
+    // whatever the slot's list shows now.
     Slot& s = slots_[static_cast<size_t>(slot)];
-    s.value->setText(Q(FormatByExponent(value, s.exponent)));
+    const monitor::SlotPlan& plan = plans_[static_cast<size_t>(slot)];
+    s.value->setText(Q(FormatByExponent(value, plan.read ? plan.record.exponent : s.exponent)));
 }
 
 void CDialogRTLine::ShowSlotScaling(int slot, float scale)
 {
     // Exponents without a format of their own keep the text shown.
     Slot& s = slots_[static_cast<size_t>(slot)];
-    s.scaling->setText(Q(history::ScalingText(scale, s.exponent, s.scaling->text().toStdWString())));
+    const monitor::SlotPlan& plan = plans_[static_cast<size_t>(slot)];
+    const int exponent = logActive_ && plan.read ? plan.record.exponent : s.exponent;
+    s.scaling->setText(Q(history::ScalingText(scale, exponent, s.scaling->text().toStdWString())));
 }
 
 void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
 {
     if (IsLogging()) return;
-    // Point n of the lines is the n-th held sample, oldest first.
+    // Only what the lines show: point n is the sample drawn n-th since the
+    // lines last started, found in the store by its time.
+    if (notice.index < 0 || static_cast<size_t>(notice.index) >= pointTimes_.size()) return;
+    const uint64_t t = pointTimes_[static_cast<size_t>(notice.index)];
+    CMonitorBuffer& store = TheMonitorBuffer();
+    uint32_t lo = 0, hi = store.count();
     MonitorSample s{};
-    if (notice.index < 0 || !TheMonitorBuffer().ReadAged(static_cast<uint32_t>(notice.index), s)) return;
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (!store.ReadAged(mid, s)) return;
+        if (s.timeMs < t)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (!store.ReadAged(lo, s) || s.timeMs != t) return;
     for (int i = 0; i < kSlotCount; ++i)
         if (slots_[static_cast<size_t>(i)].check->isChecked() && s.entries[i].valid)
             ShowSlotValue(i, s.entries[i].value);
@@ -700,13 +785,20 @@ void CDialogRTLine::OnHover(const CChartHoverNotice& notice)
 
 void CDialogRTLine::OnChartTick()
 {
+    // The tick follows the interval the sampling thread uses now.
+    const int period = monitor::IntervalPeriodMs(control_.interval.load());
+    if (chartTimer_->interval() != period) chartTimer_->setInterval(period);
     ChartStep();
     OnStatusTick();
 }
 
 void CDialogRTLine::OnStatusTick()
 {
-    if (!Connected()) return;
+    SyncWithRecording();
+    if (!Connected()) {
+        if (!driveUnknown_.load()) ShowDriveUnknown();
+        return;
+    }
     if (!IsLogging()) ReadStatusAsync();
     ShowStatus();
     const int pending = control_.pendingInterval.exchange(-1);
@@ -724,7 +816,7 @@ void CDialogRTLine::ReadStatusAsync()
     // At most one status read at a time; its result shows at the next tick.
     if (statusBusy_.exchange(true)) return;
     if (!StartWorker([this] {
-            drivecontrol::ReadStatus(port_, Station(), status_);
+            if (drivecontrol::ReadStatus(port_, Station(), status_)) driveUnknown_ = false;
             statusBusy_ = false;
         }))
         statusBusy_ = false;
@@ -732,15 +824,16 @@ void CDialogRTLine::ReadStatusAsync()
 
 void CDialogRTLine::ShowStatus()
 {
-    auto paint = [](QFrame* lamp, bool on) {
+    const bool unknown = driveUnknown_.load();
+    auto paint = [unknown](QFrame* lamp, bool on) {
         QPalette p = lamp->palette();
-        p.setColor(QPalette::Window, on ? kLampOn : kLampOff);
+        p.setColor(QPalette::Window, unknown ? kLampUnknown : on ? kLampOn : kLampOff);
         lamp->setPalette(p);
     };
     paint(warningLamp_, status_.warning.load());
     paint(faultLamp_, status_.fault.load());
-    statusText_->setText(Q(drivecontrol::StatusText(status_.runState.load())));
-    outputHz_->setText(QString::asprintf("%.1f", status_.outputHz.load()));
+    statusText_->setText(unknown ? QStringLiteral("-") : Q(drivecontrol::StatusText(status_.runState.load())));
+    outputHz_->setText(unknown ? QStringLiteral("-") : QString::asprintf("%.1f", status_.outputHz.load()));
 }
 
 bool CDialogRTLine::DisplayPending() const
@@ -773,6 +866,20 @@ void CDialogRTLine::ShowRecording()
         text += QStringLiteral("\n") + Q(monitor::LostSweepsText(failedSweeps_.load(), lostSlot,
                                                                  Language().PickVariant(r.name), lostErr_.load()));
     }
+    const RecordingState rec = store.Recording();
+    if (rec.phase == RecordingPhase::Stopped && rec.unsaved > 0)
+        text += QStringLiteral("\nNot saved: %1 samples").arg(rec.unsaved);
+    else if (rec.phase == RecordingPhase::Saved)
+        text += QStringLiteral("\nSaved: ") + Q(rec.savedPath).section(QLatin1Char('/'), -1);
+    // The automatic step to a slower interval is the user's to know.
+    if (!rec.intervalChanges.empty()) {
+        const IntervalChange& last = rec.intervalChanges.back();
+        if (last.reason == L"overruns")
+            text += QStringLiteral("\nInterval raised to %1: sweeps took longer than the interval")
+                        .arg(Q(last.intervalName));
+        else if (!last.reason.empty())
+            text += QStringLiteral("\nInterval back to %1: sweeps fit again").arg(Q(last.intervalName));
+    }
     const AutoSaveResult autoSave = store.LastAutoSave();
     if (autoSave.sequence > 0) {
         const QString file = Q(autoSave.path).section(QLatin1Char('/'), -1);
@@ -788,13 +895,9 @@ void CDialogRTLine::ShowRecording()
 
 void CDialogRTLine::OnSaveData()
 {
-    QString path = Prompts().AskValueFile(this, historyFolder_, QStringLiteral("VKR His"), Q(history::FilterPattern()));
-    if (path.isEmpty()) return;
-    if (!path.contains(QStringLiteral(".xls"))) path += QStringLiteral(".xls");
-    CMonitorBuffer& store = TheMonitorBuffer();
-    const MonitorBufferState st = store.State();
-    const bool ok = st.count > 0 && store.SaveRange(st.start, st.count, path.toStdWString());
-    Prompts().ShowMessage(this, Q(ok ? history::SavedText() : history::SaveFailedText()));
+    monitor::SaveRecordingAs(this, RecordingQuestions(), historyFolder_);
+    RefreshLogButtons();
+    ShowRecording();
 }
 
 // ---------------------------------------------------------------------------
@@ -802,9 +905,10 @@ void CDialogRTLine::OnSaveData()
 
 void CDialogRTLine::OnSendRunCommand()
 {
+    // The command is the one selected now, whenever it is sent.
     for (int i = 0; i < drivecontrol::kCommandCount; ++i)
         if (commands_[static_cast<size_t>(i)]->isChecked()) commandIndex_ = i;
-    SendCommand(monitor::kRunCommand);
+    SendCommand(drivecontrol::RunCommand(commandIndex_.load()));
 }
 
 void CDialogRTLine::OnSetTarget()
@@ -815,42 +919,45 @@ void CDialogRTLine::OnSetTarget()
     dlg->value = targetHz_.load();
     dlg->minValue = 0.0;
     dlg->maxValue = drivecontrol::kMaxTargetHz;
+    // The register holds hundredths of a hertz: the dialog rounds to them
+    // and shows the rounded value before it is taken.
+    dlg->decimals = 2;
     const bool ok = Prompts().RunNumberDialog(*dlg);
     if (!self || !dlg) return;  // the view was replaced meanwhile
-    if (ok) targetHz_ = dlg->value;
+    const double hz = dlg->value;
     delete dlg.data();
-    target_->setText(QString::asprintf("%.2f", targetHz_.load()));
-    // Cancel sends the target as it stands.
-    SendCommand(monitor::kTargetCommand);
+    // Cancel sends nothing: the drive keeps the target it runs at.
+    if (!ok) return;
+    targetHz_ = hz;
+    target_->setText(QString::asprintf("%.2f", hz));
+    SendCommand(drivecontrol::TargetCommand(hz));
 }
 
-void CDialogRTLine::SendCommand(int command)
+void CDialogRTLine::SendCommand(const drivecontrol::Command& command)
 {
     if (IsLogging()) {
-        // The sampling thread serves it before its next register read; a
-        // second press before then replaces it.
-        control_.pendingCommand = command;
+        // The sampling thread serves the commands in the order given, before
+        // its next register read.
+        control_.commands.Post(command);
         return;
     }
     if (!ExecuteCommand(command))
-        Prompts().ShowMessage(this, Q(command == monitor::kRunCommand ? drivecontrol::RunCommandFailedText()
-                                                                      : drivecontrol::TargetFailedText()));
+        Prompts().ShowMessage(this, Q(command.IsRun() ? drivecontrol::RunCommandFailedText()
+                                                      : drivecontrol::TargetFailedText()));
 }
 
-bool CDialogRTLine::ExecuteCommand(int command)
+bool CDialogRTLine::ExecuteCommand(const drivecontrol::Command& command)
 {
     uint8_t err = 0;
-    if (command == monitor::kRunCommand) return drivecontrol::WriteRunCommand(port_, Station(), commandIndex_.load(), &err);
-    if (command == monitor::kTargetCommand) return drivecontrol::WriteTarget(port_, Station(), targetHz_.load(), &err);
-    return true;
+    return drivecontrol::WriteCommand(port_, Station(), command, &err);
 }
 
-void CDialogRTLine::ServeCommandOnSampler(int command)
+void CDialogRTLine::ServeCommandOnSampler(const drivecontrol::Command& command)
 {
-    if (closing_.load()) return;  // the user has left the view
-    if (ExecuteCommand(command)) return;
-    const QString text = Q(command == monitor::kRunCommand ? drivecontrol::RunCommandFailedText()
-                                                           : drivecontrol::TargetFailedText());
+    // A command given before the user left the view still goes out; only
+    // its failure is not shown any more.
+    if (ExecuteCommand(command) || closing_.load()) return;
+    const QString text = Q(command.IsRun() ? drivecontrol::RunCommandFailedText() : drivecontrol::TargetFailedText());
     if (!IsLogging()) {
         // The log was stopped meanwhile: nothing waits for the box any more.
         QPointer<CDialogRTLine> self(this);

@@ -27,6 +27,7 @@
 #include <vector>
 
 class CParamPrompts;
+class CRecordingPrompts;
 class CColorPicker;
 class CVKRChartControl;
 template <class T>
@@ -88,9 +89,14 @@ public:
     // Who answers the view's questions (the process-wide prompts by default).
     void SetPrompts(CParamPrompts* prompts) { prompts_ = prompts; }
     CParamPrompts& Prompts() const;
+    // Who answers the questions about the recording (the process-wide ones
+    // by default).
+    void SetRecordingPrompts(CRecordingPrompts* prompts) { recordingPrompts_ = prompts; }
+    CRecordingPrompts& RecordingQuestions() const;
 
     // ---- Commands ----
-    // False when no log was started (no slot, or already logging).
+    // False when no log was started (no slot, already logging, or the user
+    // kept an unsaved recording).
     bool OnStartLog();
     void OnStopLog();
     void OnSaveData();
@@ -105,10 +111,20 @@ public:
     void FullRedraw();
     void OnHover(const CChartHoverNotice& notice);
 
+    // The buttons and the recording line as the store's recording stands;
+    // a log whose sampling thread was stopped from outside (the main window
+    // stopping the view's workers) is ended here.
+    void SyncWithRecording();
+    // The drive's state is not known (no link): grey lamps, "-" for the
+    // state and the frequency, until a status read succeeds again.
+    void ShowDriveUnknown();
+    bool DriveUnknown() const { return driveUnknown_.load(); }
+
     // ---- State, for the tests and the status line ----
     bool IsLogging() const { return IsRunning(); }
     int IntervalIndex() const { return control_.interval.load(); }
-    int PendingCommand() const { return control_.pendingCommand.load(); }
+    // Drive commands handed to the sampling thread and not sent yet.
+    size_t PendingCommands() const { return control_.commands.Pending(); }
     int CommandIndex() const { return commandIndex_.load(); }
     double TargetHz() const { return targetHz_.load(); }
     const drivecontrol::DriveStatus& Status() const { return status_; }
@@ -181,7 +197,8 @@ private:
     void LayoutControls();
     void SetupChart();
     void RebuildSeries();
-    void AddSamplePoints(const void* sample);
+    // Adds n samples to the lines (and their times to pointTimes_).
+    void AddSamplePoints(const void* samples, size_t n);
     void FollowNewest(int n);
     void ShowSlotValue(int slot, double value);
     void ShowSlotScaling(int slot, float scale);
@@ -190,18 +207,21 @@ private:
     // The store holds samples the chart has not taken yet.
     bool DisplayPending() const;
     void SetSlotDefaults(int slot);
-    void EnableLogButtons(bool logging);
+    void RefreshLogButtons();
+    // The log has ended (stopped here or from outside): the store learns it,
+    // the chart takes the rest, the buttons follow.
+    void FinishLog();
     bool Connected() const;
     void ReadStatusAsync();
     void SaveViewState();
     void RestoreViewState();
     const ParamRecord* SlotRecord(int slot) const;
     // A drive command: at once on this thread, or handed to the sampling thread.
-    void SendCommand(int command);
+    void SendCommand(const drivecontrol::Command& command);
     // Executes a drive command on the calling thread; false when it failed
     // (the message is the caller's).
-    bool ExecuteCommand(int command);
-    void ServeCommandOnSampler(int command);
+    bool ExecuteCommand(const drivecontrol::Command& command);
+    void ServeCommandOnSampler(const drivecontrol::Command& command);
 
     std::array<Slot, monitor::kSlotCount> slots_{};
     std::array<QRadioButton*, drivecontrol::kCommandCount> commands_{};
@@ -224,8 +244,15 @@ private:
     QTimer* statusTimer_ = nullptr;
 
     CParamPrompts* prompts_ = nullptr;
+    CRecordingPrompts* recordingPrompts_ = nullptr;
+    // This view's log: the store's recording it appends to, and whether the
+    // view still treats it as running (GUI thread).
+    uint64_t recordingId_ = 0;
+    bool logActive_ = false;
     QString historyFolder_;
     std::vector<int> quantityMap_;
+    // The time of the sample behind each point of the lines (GUI thread).
+    std::vector<uint64_t> pointTimes_;
     bool interlaced_ = true;
     bool antialiased_ = true;
 
@@ -237,6 +264,7 @@ private:
     std::atomic<double> targetHz_{0.0};
     std::atomic<bool> closing_{false};
     std::atomic<bool> statusBusy_{false};
+    std::atomic<bool> driveUnknown_{false};
     std::atomic<long> failedSweeps_{0};
     std::atomic<int> lostSlot_{-1};  // slot of the latest lost sweep
     std::atomic<int> lostErr_{0};

@@ -56,6 +56,66 @@ void DriveStatus::ApplyStatusWord(uint16_t word)
     runState = (word >> 2) & 0x03;
 }
 
+void DriveStatus::Forget()
+{
+    warning = false;
+    fault = false;
+    runState = 3;
+    outputHz = 0.0;
+}
+
+Command RunCommand(int commandIndex)
+{
+    return Command{kRunCommandRegister, CommandCode(commandIndex)};
+}
+
+Command TargetCommand(double hz)
+{
+    return Command{kTargetRegister, TargetWord(hz)};
+}
+
+void CommandQueue::Post(const Command& command)
+{
+    std::lock_guard<std::mutex> g(mu_);
+    if (!command.IsRun())
+        for (Command& waiting : queue_)
+            if (waiting.reg == command.reg) {
+                waiting = command;
+                return;
+            }
+    queue_.push_back(command);
+}
+
+bool CommandQueue::Take(Command* command)
+{
+    std::lock_guard<std::mutex> g(mu_);
+    if (queue_.empty()) return false;
+    *command = queue_.front();
+    queue_.pop_front();
+    return true;
+}
+
+size_t CommandQueue::Pending() const
+{
+    std::lock_guard<std::mutex> g(mu_);
+    return queue_.size();
+}
+
+Command CommandQueue::Front() const
+{
+    std::lock_guard<std::mutex> g(mu_);
+    return queue_.empty() ? Command{} : queue_.front();
+}
+
+bool WriteCommand(CRegisterPort& port, uint8_t station, const Command& command, uint8_t* err)
+{
+    if (command.reg == 0 || (command.IsRun() && command.word == 0)) {
+        *err = 0;
+        return false;
+    }
+    return WriteWord(port, station, command.reg, command.word, err);
+}
+
 const wchar_t* RunCommandFailedText() { return L"Inverter start and stop control failed."; }
 const wchar_t* TargetFailedText() { return L"Inverter target operating frequency setting failed."; }
 

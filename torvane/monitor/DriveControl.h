@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 
 namespace drivecontrol {
 
@@ -42,6 +44,35 @@ struct DriveStatus {
     // Takes the low byte of a status word: bit 0 warning, bit 1 fault,
     // bits 2-3 run state.
     void ApplyStatusWord(uint16_t word);
+    // Back to what nothing read says: no lamps, run state 3, 0 Hz.
+    void Forget();
+};
+
+// A drive command as the user gave it: the register and the word, captured
+// when the button was pressed (never looked up again when it is served).
+struct Command {
+    uint16_t reg = 0;   // kRunCommandRegister or kTargetRegister
+    uint16_t word = 0;  // the command's code, or the target in 0.01 Hz
+    bool IsRun() const { return reg == kRunCommandRegister; }
+};
+Command RunCommand(int commandIndex);  // word 0 for an index outside 0..4
+Command TargetCommand(double hz);
+
+// Commands handed to the thread that talks to the drive, served in the order
+// given. Every run command is kept (a stop is never dropped); a target
+// replaces one still waiting, in its place, since only the latest target is
+// the user's. Any thread may post and take.
+class CommandQueue {
+public:
+    void Post(const Command& command);
+    bool Take(Command* command);
+    size_t Pending() const;
+    // The first waiting command, without taking it (reg 0 when none).
+    Command Front() const;
+
+private:
+    mutable std::mutex mu_;
+    std::deque<Command> queue_;
 };
 
 // The messages of a failed write.
@@ -50,6 +81,8 @@ const wchar_t* TargetFailedText();         // "Inverter target operating frequen
 
 // One write of a command's code to register 9999; *err as the port reports.
 bool WriteRunCommand(CRegisterPort& port, uint8_t station, int commandIndex, uint8_t* err);
+// One write of a captured command.
+bool WriteCommand(CRegisterPort& port, uint8_t station, const Command& command, uint8_t* err);
 // One write of TargetWord(hz) to register 10000.
 bool WriteTarget(CRegisterPort& port, uint8_t station, double hz, uint8_t* err);
 // Reads 10099 and 10101 once each; a read that fails leaves its part of the

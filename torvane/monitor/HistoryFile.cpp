@@ -6,6 +6,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <cwctype>
 
 namespace history {
@@ -64,6 +66,28 @@ double Finite(float v)
 
 }  // namespace
 
+const wchar_t* TimeCaption() { return L"Time"; }
+const wchar_t* TimeUnitText() { return L"ms since 1970 UTC"; }
+
+std::wstring IntervalChangesText(const std::wstring& startInterval, const std::vector<IntervalChange>& changes)
+{
+    std::wstring text;
+    std::wstring from = startInterval;
+    for (const IntervalChange& c : changes) {
+        const std::time_t t = static_cast<std::time_t>(c.timeMs / 1000);
+        std::tm local{};
+        localtime_r(&t, &local);
+        wchar_t when[32] = {0};
+        std::swprintf(when, 32, L"%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                      static_cast<int>(c.timeMs % 1000));
+        text += text.empty() ? L"Interval changed: " : L"; ";
+        text += std::wstring(when) + L" " + from + L" -> " + c.intervalName;
+        if (!c.reason.empty()) text += L" (" + c.reason + L")";
+        from = c.intervalName;
+    }
+    return text;
+}
+
 const wchar_t* FilterText() { return L"VKR His(*.xls)"; }
 const wchar_t* FilterPattern() { return L"*.xls"; }
 const wchar_t* Folder() { return L"history/"; }
@@ -110,14 +134,23 @@ bool WriteWorkbook(const HistoryRecording& rec, const std::wstring& path, std::s
     ok = sheet->writeStr(0, 0, rec.model.c_str()) && ok;
     ok = sheet->writeStr(1, 0, rec.intervalName.c_str()) && ok;
     const uint32_t n = static_cast<uint32_t>(rec.samples.size());
-    const std::wstring start = std::to_wstring(StartTimeMs(rec.lastAppendMs, rec.intervalName, n));
-    ok = sheet->writeStr(2, 0, start.c_str()) && ok;
+    // The samples carry the times their sweeps completed; the start cell is
+    // the first of them, as a whole second.
+    const bool timed = n > 0 && rec.samples.front().timeMs != 0;
+    const uint64_t startMs = timed ? rec.samples.front().timeMs / 1000 * 1000
+                                   : StartTimeMs(rec.lastAppendMs, rec.intervalName, n);
+    ok = sheet->writeStr(2, 0, std::to_wstring(startMs).c_str()) && ok;
+    ok = sheet->writeStr(0, kTimeColumn, TimeCaption()) && ok;
+    ok = sheet->writeStr(1, kTimeColumn, IntervalChangesText(rec.intervalName, rec.intervalChanges).c_str()) && ok;
+    ok = sheet->writeStr(2, kTimeColumn, TimeUnitText()) && ok;
     for (uint32_t k = 1; k <= n; ++k) {
         const MonitorSample& sample = rec.samples[k - 1];
         const int row = static_cast<int>(k) + kHeaderRows - 1;
         ok = sheet->writeNum(row, 0, k) && ok;
         for (int j = 0; j < kMonitorSlots; ++j)
             ok = sheet->writeNum(row, j + 1, Finite(sample.entries[j].value)) && ok;
+        // Whole milliseconds up to 2^53 are exact in a double.
+        if (timed) ok = sheet->writeNum(row, kTimeColumn, static_cast<double>(sample.timeMs)) && ok;
     }
     if (!ok) return fail("a cell could not be written");
     if (!book->save(path.c_str())) return fail(std::string("the workbook could not be written: ") + book->errorMessage());
@@ -171,6 +204,7 @@ LoadResult CHistoryReader::Load(const std::wstring& path)
         s.scale = InitialScale(slot.exponent);
     }
     res.intervalText = cells::Text(sheet, 1, 0);
+    res.intervalChanges = cells::Text(sheet, 1, kTimeColumn);
     res.startMs = StartCell(sheet) / 1000 * 1000;
 
     store_.Reset(false, std::wstring(), res.fileModel, res.intervalText, signalSet);
@@ -189,7 +223,12 @@ LoadResult CHistoryReader::Load(const std::wstring& path)
             sample.entries[j].value = static_cast<float>(v);
             sample.entries[j].valid = 1;
         }
-        if (!store_.Append(res.startMs + length * static_cast<uint64_t>(r - kHeaderRows), sample)) {
+        uint64_t timeMs = res.startMs + length * static_cast<uint64_t>(r - kHeaderRows);
+        if (sheet->cellType(r, kTimeColumn) == xls::Sheet::CELLTYPE_NUMBER) {
+            const double t = sheet->readNum(r, kTimeColumn);
+            if (std::isfinite(t) && t >= 0 && t < 9.0e15) timeMs = static_cast<uint64_t>(std::llround(t));
+        }
+        if (!store_.Append(timeMs, sample)) {
             res.error = "the store refused sample " + std::to_string(r - kHeaderRows + 1);
             break;
         }

@@ -5,12 +5,18 @@
 //   row 0: A model (text),         B..K signal names of slots 1..10 (text)
 //   row 1: A interval name (text), B..K signal addresses (numbers)
 //   row 2: A start time (text: milliseconds since 1970 UTC, decimal, whole
-//          second),                B..K slot recorded (booleans)
+//          second: the first sample's time rounded down),
+//                                  B..K slot recorded (booleans)
 //   row 3 + k - 1: A sample number k = 1, 2, ... (number),
 //                  B..K the engineering value of each slot (numbers, 0 for a
 //                  slot not recorded or not read)
-// All ten signal columns are always written. Rows carry no time of their own:
-// row k's time is the start time plus (k - 1) interval lengths.
+// All ten signal columns are always written. Column L carries each sample's
+// own time: L1 "Time", L2 the interval changes during the recording (empty
+// when there was none), L3 "ms since 1970 UTC", and from row 3 on the time
+// the sample's sweep completed, in milliseconds since 1970 UTC (a number).
+// A1..K3 and the rows' layout are as before, so a file reads as it always
+// did; a file without column L gives row k the start time plus (k - 1)
+// interval lengths.
 //
 // Messages are values here: the reader shows nothing itself, it says which
 // text the viewer shows.
@@ -45,8 +51,17 @@ uint32_t IntervalLengthMs(const std::wstring& intervalName);
 
 // Start time written for n samples whose latest append was at lastAppendMs:
 // (lastAppendMs - interval length x n), rounded down to a whole second, in
-// unsigned 64-bit arithmetic.
+// unsigned 64-bit arithmetic. Used for a recording whose samples carry no
+// time of their own.
 uint64_t StartTimeMs(uint64_t lastAppendMs, const std::wstring& intervalName, uint32_t n);
+
+// Column of the samples' own times, and its header texts.
+constexpr int kTimeColumn = kMonitorSlots + 1;  // L
+const wchar_t* TimeCaption();  // "Time"
+const wchar_t* TimeUnitText();  // "ms since 1970 UTC"
+// The interval changes as cell L2 says them, e.g. "Interval changed: 14:50:01.234 100ms -> 2sec
+// (overruns)"; several are separated by "; ". Empty when there was none.
+std::wstring IntervalChangesText(const std::wstring& startInterval, const std::vector<IntervalChange>& changes);
 
 // Writes a recording as a history workbook at path (replacing the file).
 // False when the workbook could not be made or saved; *error says why.
@@ -85,6 +100,7 @@ struct LoadResult {
     std::string error;         // detail for the log and the tests
     std::wstring fileModel;    // A1 as read (cut to kMonitorNameMax characters)
     std::wstring intervalText; // A2 as read
+    std::wstring intervalChanges;  // L2 as read (empty: the interval never changed)
     uint64_t startMs = 0;      // A3 parsed, rounded down to a whole second
     uint32_t rows = 0;         // samples taken
     std::array<SlotInfo, kMonitorSlots> slotInfo;  // not "slots": a Qt keyword

@@ -112,6 +112,9 @@ void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const st
         if (!(s.scale > 0) || !std::isfinite(s.scale)) s.scale = InitialScale(s.exponent);
         signals_[static_cast<size_t>(j)] = std::move(s);
     }
+    intervalChanges_.clear();
+    phase_ = RecordingPhase::Idle;
+    savedPath_.clear();
     rescaled_ = false;
     lastAppend_ = 0;
     refusedFull_ = 0;
@@ -123,11 +126,22 @@ void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const st
 
 bool CMonitorBuffer::Append(uint64_t timeMs, const MonitorSample& sample)
 {
+    return AppendChecked(nullptr, timeMs, sample);
+}
+
+bool CMonitorBuffer::AppendToRecording(uint64_t id, uint64_t timeMs, const MonitorSample& sample)
+{
+    return AppendChecked(&id, timeMs, sample);
+}
+
+bool CMonitorBuffer::AppendChecked(const uint64_t* id, uint64_t timeMs, const MonitorSample& sample)
+{
     std::unique_lock<CStoreLock> g(lock_, std::defer_lock);
     if (!g.try_lock_for(kLockWait)) {
         ++refusedBusy_;
         return false;
     }
+    if (id && (*id != recordingId_ || phase_ != RecordingPhase::Logging)) return false;
     if (!continuous_ && count_ == kMonitorRingSize) {
         ++refusedFull_;
         return false;
@@ -196,6 +210,23 @@ void CMonitorBuffer::AdvanceDisplay()
     if (display_ != write_) display_ = (display_ + 1) % kMonitorRingSize;
 }
 
+void CMonitorBuffer::TakeForDisplay(std::vector<MonitorSample>& out)
+{
+    out.clear();
+    std::lock_guard<CStoreLock> g(lock_);
+    for (; display_ != write_; display_ = (display_ + 1) % kMonitorRingSize) out.push_back(samples_[display_]);
+}
+
+void CMonitorBuffer::CopyHeldForDisplay(std::vector<MonitorSample>& out)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    out.resize(count_);
+    const uint32_t head = std::min(count_, kMonitorRingSize - start_);
+    std::copy(samples_.get() + start_, samples_.get() + start_ + head, out.begin());
+    std::copy(samples_.get(), samples_.get() + (count_ - head), out.begin() + head);
+    display_ = write_;
+}
+
 bool CMonitorBuffer::rescaled() const
 {
     std::lock_guard<CStoreLock> g(lock_);
@@ -220,6 +251,7 @@ void CMonitorBuffer::CopyRangeLocked(uint32_t first, uint32_t n, HistoryRecordin
 {
     out.model = model_;
     out.intervalName = intervalName_;
+    out.intervalChanges = intervalChanges_;
     out.signalSet = signals_;
     out.lastAppendMs = lastAppend_;
     out.samples.resize(n);
@@ -348,10 +380,75 @@ bool CMonitorBuffer::ReadAged(uint32_t index, MonitorSample& out) const
     return true;
 }
 
-void CMonitorBuffer::SetIntervalName(const std::wstring& intervalName)
+void CMonitorBuffer::NoteIntervalChange(uint64_t timeMs, const std::wstring& intervalName, const std::wstring& reason)
 {
     std::lock_guard<CStoreLock> g(lock_);
-    intervalName_ = intervalName;
+    const std::wstring& current = intervalChanges_.empty() ? intervalName_ : intervalChanges_.back().intervalName;
+    if (intervalName == current) return;
+    intervalChanges_.push_back({timeMs, intervalName, reason});
+}
+
+uint64_t CMonitorBuffer::BeginRecording(bool continuous, const std::wstring& folder, const std::wstring& model,
+                                        const std::wstring& intervalName, const MonitorSignals& signalSet)
+{
+    Reset(continuous, folder, model, intervalName, signalSet);
+    std::lock_guard<CStoreLock> g(lock_);
+    phase_ = RecordingPhase::Logging;
+    return ++recordingId_;
+}
+
+void CMonitorBuffer::EndLogging(uint64_t id)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    if (id == recordingId_ && phase_ == RecordingPhase::Logging) phase_ = RecordingPhase::Stopped;
+}
+
+void CMonitorBuffer::MarkSaved(uint64_t id, const std::wstring& path)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    if (id != recordingId_ || phase_ == RecordingPhase::Idle || phase_ == RecordingPhase::Logging) return;
+    phase_ = RecordingPhase::Saved;
+    savedPath_ = path;
+}
+
+void CMonitorBuffer::Discard(uint64_t id)
+{
+    std::lock_guard<CStoreLock> g(lock_);
+    if (id == recordingId_) phase_ = RecordingPhase::Idle;
+}
+
+RecordingState CMonitorBuffer::Recording() const
+{
+    const AutoSaveResult autoSave = LastAutoSave();
+    std::lock_guard<CStoreLock> g(lock_);
+    RecordingState r;
+    r.phase = phase_;
+    r.id = recordingId_;
+    r.samples = count_;
+    r.continuous = continuous_;
+    r.savedPath = savedPath_;
+    r.startInterval = intervalName_;
+    r.intervalChanges = intervalChanges_;
+    if (phase_ == RecordingPhase::Logging || phase_ == RecordingPhase::Stopped) {
+        // With continuous recording the automatic saves hold the rest,
+        // unless the latest of them failed.
+        const bool autoSaved = continuous_ && count_ >= kAutoSaveEvery && (autoSave.sequence == 0 || autoSave.ok);
+        r.unsaved = autoSaved ? std::min(sinceSave_, count_) : count_;
+    }
+    return r;
+}
+
+bool CMonitorBuffer::SaveRecording(const std::wstring& path, std::string* error)
+{
+    const RecordingState before = Recording();
+    const MonitorBufferState st = State();
+    if (st.count == 0) {
+        if (error) *error = "no samples to save";
+        return false;
+    }
+    if (!SaveRange(st.start, st.count, path, error)) return false;
+    MarkSaved(before.id, path);
+    return true;
 }
 
 std::wstring CMonitorBuffer::AutoSavePath(const std::wstring& folder, const std::wstring& model, uint64_t nowMs)

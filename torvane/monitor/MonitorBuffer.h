@@ -66,11 +66,45 @@ using MonitorSignals = std::array<MonitorSignal, kMonitorSlots>;
 // -3, 10.0 for 0 and any other exponent.
 float InitialScale(int32_t exponent);
 
+// A change of the sampling interval during a recording: when (wall clock,
+// ms since 1970 UTC), the new interval's name, and why ("overruns" for the
+// automatic step, empty when the user chose it).
+struct IntervalChange {
+    uint64_t timeMs = 0;
+    std::wstring intervalName;
+    std::wstring reason;
+};
+
+// Where a live recording stands. The store keeps it, not the view: the
+// monitor view derives its buttons from it, and the main window asks before
+// it ends or drops a recording the user has not saved.
+enum class RecordingPhase {
+    Idle,     // nothing recorded, or what is held was discarded (or loaded)
+    Logging,  // a data log appends to the store
+    Stopped,  // the log ended; not saved since
+    Saved,    // saved to savedPath since the log ended
+};
+
+struct RecordingState {
+    RecordingPhase phase = RecordingPhase::Idle;
+    uint64_t id = 0;          // number of the recording, new with every BeginRecording
+    uint32_t samples = 0;     // samples held
+    // Samples that exist in no file: all held ones; with continuous
+    // recording, those since the last automatic save (all held ones when
+    // that save failed). 0 when Idle or Saved.
+    uint32_t unsaved = 0;
+    bool continuous = false;
+    std::wstring savedPath;   // where it was saved last (Saved)
+    std::wstring startInterval;
+    std::vector<IntervalChange> intervalChanges;
+};
+
 // Everything the history writer needs about a range of samples, copied out of
 // the store so the file can be written without holding the store.
 struct HistoryRecording {
     std::wstring model;
-    std::wstring intervalName;
+    std::wstring intervalName;  // the interval the recording started with
+    std::vector<IntervalChange> intervalChanges;
     MonitorSignals signalSet;  // the ten slots (not "signals": a Qt keyword)
     uint64_t lastAppendMs = 0;          // wall-clock time of the latest append
     std::vector<MonitorSample> samples; // oldest first
@@ -139,12 +173,21 @@ public:
     // the sample was refused (non-continuous store full, or the lock not had
     // within 1 s); both are counted in the state.
     bool Append(uint64_t timeMs, const MonitorSample& sample);
+    // Append for the data log of recording `id`: refused as well once that
+    // log has ended, so nothing reaches a recording after its stop.
+    bool AppendToRecording(uint64_t id, uint64_t timeMs, const MonitorSample& sample);
 
     // Copies the sample at `display`; false when `display` equals `write`
     // (nothing new) or the lock was not had within 1 s.
     bool ReadNextForDisplay(MonitorSample& out);
     // Advances `display` by one unless it already equals `write`.
     void AdvanceDisplay();
+    // Every sample from `display` up to the newest, oldest first, and
+    // `display` set past them, in one step (the live chart's tick).
+    void TakeForDisplay(std::vector<MonitorSample>& out);
+    // The held samples, oldest first, and `display` set past the newest, in
+    // one step: a redraw from this copy is never drawn twice.
+    void CopyHeldForDisplay(std::vector<MonitorSample>& out);
 
     // Rescale notice for the live chart: set by an append that rescaled a
     // slot, kept until cleared. TakeRescaled clears it and says whether it
@@ -180,8 +223,27 @@ public:
     // The index-th held sample, oldest first; false past the held ones.
     bool ReadAged(uint32_t index, MonitorSample& out) const;
 
-    // The overrun rule of the sampling thread names a slower interval.
-    void SetIntervalName(const std::wstring& intervalName);
+    // The interval changed during the recording (the user's choice, or the
+    // overrun rule's step to a slower one). The interval the recording
+    // started with stays its intervalName; each sample keeps its own time.
+    void NoteIntervalChange(uint64_t timeMs, const std::wstring& intervalName, const std::wstring& reason);
+
+    // ---- The recording's state ----
+    // Starts a live recording: Reset, then Logging. Returns its id.
+    uint64_t BeginRecording(bool continuous, const std::wstring& folder, const std::wstring& model,
+                            const std::wstring& intervalName, const MonitorSignals& signalSet);
+    // The log of recording `id` has ended (whichever thread saw it end):
+    // Logging -> Stopped. Nothing for another recording.
+    void EndLogging(uint64_t id);
+    // The held recording was written to path in full: Stopped -> Saved.
+    void MarkSaved(uint64_t id, const std::wstring& path);
+    // The user let the recording go: -> Idle (the samples stay held until
+    // the next reset).
+    void Discard(uint64_t id);
+    RecordingState Recording() const;
+    // Writes the held recording to path and marks it saved. False (with
+    // *error) when nothing is held or the file could not be written.
+    bool SaveRecording(const std::wstring& path, std::string* error = nullptr);
 
     // ---- Automatic saves ----
     AutoSaveResult LastAutoSave() const;
@@ -208,6 +270,7 @@ private:
     };
 
     uint64_t Now() const;
+    bool AppendChecked(const uint64_t* id, uint64_t timeMs, const MonitorSample& sample);
     void CopyRangeLocked(uint32_t first, uint32_t n, HistoryRecording& out) const;
     void RescaleLocked(const MonitorSample& added);
     std::vector<MonitorSample> TakeSpareBuffer();
@@ -227,6 +290,10 @@ private:
     std::wstring model_;
     bool continuous_ = false;
     std::wstring intervalName_;
+    std::vector<IntervalChange> intervalChanges_;
+    RecordingPhase phase_ = RecordingPhase::Idle;
+    uint64_t recordingId_ = 0;
+    std::wstring savedPath_;
     bool rescaled_ = false;
     uint64_t lastAppend_ = 0;
     uint64_t refusedFull_ = 0;

@@ -37,8 +37,9 @@ CRealTimeSampler::CRealTimeSampler(CRegisterPort& port, uint8_t station, const S
 
 void CRealTimeSampler::ServePending()
 {
-    const int command = control_.pendingCommand.exchange(kNoCommand);
-    if (command != kNoCommand && hooks_.serveCommand) hooks_.serveCommand(command);
+    drivecontrol::Command command;
+    while (control_.commands.Take(&command))
+        if (hooks_.serveCommand) hooks_.serveCommand(command);
 }
 
 bool CRealTimeSampler::SweepOnce(Sweep* sweep)
@@ -73,11 +74,23 @@ void CRealTimeSampler::CountPeriod(long long elapsedMs)
         // each overrunning period steps one interval slower.
         if (control_.overruns.load() >= 1 && interval > 0) {
             control_.pendingInterval = interval - 1;
-            if (hooks_.intervalStepped) hooks_.intervalStepped(interval - 1);
+            if (hooks_.intervalStepped) hooks_.intervalStepped(interval - 1, NowMs(), true);
         }
         ++control_.overruns;
+        fits_ = 0;
     } else {
         control_.overruns = 0;
+        const int chosen = control_.chosenInterval.load();
+        if (chosen > interval && control_.pendingInterval.load() < 0 &&
+            elapsedMs <= IntervalPeriodMs(interval + 1)) {
+            if (++fits_ >= kFitsToStepBack) {
+                fits_ = 0;
+                control_.pendingInterval = interval + 1;
+                if (hooks_.intervalStepped) hooks_.intervalStepped(interval + 1, NowMs(), false);
+            }
+        } else {
+            fits_ = 0;
+        }
     }
 }
 
@@ -95,19 +108,25 @@ void CRealTimeSampler::Pause(long long ms)
 void CRealTimeSampler::Run()
 {
     Sweep sweep;
+    // The first sweep pays for the start (the first requests on the line):
+    // it is not measured against the interval.
+    bool first = true;
     while (logging_.load()) {
         const Steady::time_point t0 = Steady::now();
         const bool complete = SweepOnce(&sweep);
+        // The sample's time is when its sweep completed, whatever the wait.
+        const uint64_t doneMs = NowMs();
         if (!complete) ++failed_;
         if (logging_.load() && hooks_.readStatus) hooks_.readStatus();
         const long long elapsed = MsSince(t0);
         const long long period = IntervalPeriodMs(control_.interval.load());
-        CountPeriod(elapsed);
+        if (!first) CountPeriod(elapsed);
+        first = false;
         if (period > elapsed) Pause(period - elapsed);
         // Nothing reaches the store after the log was stopped: what the user
         // saves once it is stopped is the whole recording.
         if (complete && logging_.load() && hooks_.append) {
-            if (hooks_.append(NowMs(), sweep))
+            if (hooks_.append(doneMs, sweep))
                 ++appended_;
             else
                 ++refused_;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "DevicePlugins.h"
+#include "DriveControl.h"
 #include "ParamTable.h"
 
 #include <array>
@@ -42,7 +43,10 @@ struct SamplingControl {
     std::atomic<int> interval{4};          // index in the interval list
     std::atomic<int> pendingInterval{-1};  // a slower interval the GUI applies at its next tick
     std::atomic<int> overruns{0};          // consecutive periods longer than the interval
-    std::atomic<int> pendingCommand{0};    // 0 none, 1 run command, 2 target frequency
+    // The interval the user chose (-1: the one the log started with); the
+    // overrun rule steps back towards it once sweeps fit again.
+    std::atomic<int> chosenInterval{-1};
+    drivecontrol::CommandQueue commands;   // the panel's commands, in the order given
 };
 
 enum : int { kNoCommand = 0, kRunCommand = 1, kTargetCommand = 2 };
@@ -53,13 +57,15 @@ public:
         // A complete sweep, with the wall-clock time in ms since 1970 UTC.
         // False when the store refused it.
         std::function<bool(uint64_t timeMs, const Sweep& sweep)> append;
-        // Executes a handed-over drive command (kRunCommand, kTargetCommand)
-        // on this thread; may wait for the user to dismiss a message.
-        std::function<void(int command)> serveCommand;
+        // Executes a handed-over drive command on this thread; may wait for
+        // the user to dismiss a message.
+        std::function<void(const drivecontrol::Command& command)> serveCommand;
         // The two status reads after each sweep.
         std::function<void()> readStatus;
-        // The overrun rule chose a slower interval (its index).
-        std::function<void(int interval)> intervalStepped;
+        // The overrun rule chose another interval (its index) at timeMs:
+        // slower (`raised`) after overruns, or one step back towards the
+        // chosen one once the sweeps fit again.
+        std::function<void(int interval, uint64_t timeMs, bool raised)> intervalStepped;
         // A slot was read (slot 0..9, engineering value).
         std::function<void(int slot, double value)> valueRead;
         // A sweep was lost: `slot` failed its two reads (err as the port
@@ -77,11 +83,15 @@ public:
     // One sweep over the slots; false when a slot failed twice or the log was
     // stopped before the sweep ended.
     bool SweepOnce(Sweep* sweep);
-    // The overrun rule for one period of `elapsedMs`.
+    // The overrun rule for one period of `elapsedMs`. A raised interval is
+    // kept only while overruns persist: after kFitsToStepBack periods in a
+    // row whose sweep would have fitted the next faster interval, it steps
+    // back one interval towards the chosen one.
     void CountPeriod(long long elapsedMs);
+    static constexpr int kFitsToStepBack = 5;
     // Waits `ms` (less when the log stops), serving handed-over commands.
     void Pause(long long ms);
-    // Serves a handed-over command now, if there is one.
+    // Serves the handed-over commands now, in order.
     void ServePending();
 
     // Sweeps that reached the store, and those it refused.
@@ -99,6 +109,7 @@ private:
     std::atomic<long> appended_{0};
     std::atomic<long> refused_{0};
     std::atomic<long> failed_{0};
+    int fits_ = 0;  // sampling thread only
 };
 
 // Wall-clock time in ms since 1970-01-01 00:00 UTC.

@@ -19,6 +19,8 @@ if(TARGET TorvaneRealTimeCore AND TARGET TorvaneParams)
   add_library(TorvaneRealTime STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DialogRTLine.h
     ${CMAKE_CURRENT_LIST_DIR}/DialogRTLine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RecordingGuard.h
+    ${CMAKE_CURRENT_LIST_DIR}/RecordingGuard.cpp
   )
   set_target_properties(TorvaneRealTime PROPERTIES AUTOMOC ON)
   target_include_directories(TorvaneRealTime PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -1,11 +1,15 @@
 #include "DialogFunPid.h"
 
 #include "ControlIds.h"
+#include "DlgInputPara.h"
+#include "LanguageTables.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
 #include "ProgramFolder.h"
 #include "RegisterAccess.h"
 #include "TorvaneApp.h"
+#include "ValueCheck.h"
+#include "WideText.h"
 
 #include <QImage>
 #include <QLineEdit>
@@ -130,30 +134,40 @@ void CDialogFunPid::PlaceFields(std::vector<QLineEdit*>& fields, const std::vect
     }
 }
 
-std::vector<ParamRecord*> CDialogFunPid::RecordsOf(const std::vector<FunctionEntry>& entries) const
+std::vector<std::optional<ParamRecord>> CDialogFunPid::RecordsOf(const std::vector<FunctionEntry>& entries) const
 {
-    std::vector<ParamRecord*> records;
-    for (const FunctionEntry& e : entries)
-        records.push_back(table_ ? funview::RecordOfAddress(*table_, e.address) : nullptr);
+    std::vector<std::optional<ParamRecord>> records;
+    for (const FunctionEntry& e : entries) {
+        const ParamRecord* r = table_ ? funview::RecordOfAddress(static_cast<const ParamTable&>(*table_), e.address)
+                                      : nullptr;
+        records.push_back(r ? std::optional<ParamRecord>(*r) : std::nullopt);
+    }
     return records;
+}
+
+void CDialogFunPid::PostRecordValue(int32_t address, double value)
+{
+    PostToGui([this, address, value] {
+        if (!table_) return;
+        if (ParamRecord* r = funview::RecordOfAddress(*table_, address)) r->value = value;
+    });
 }
 
 void CDialogFunPid::SetTable(ParamTable* table)
 {
     CDataDlg::SetTable(table);
-    settingRecords_ = RecordsOf(settings_);
-    watchRecords_ = RecordsOf(watches_);
     // An address that names no parameter is never read or written: its field
     // shows "-" and takes no input. The others stay empty until read.
-    auto mark = [](std::vector<QLineEdit*>& fields, const std::vector<ParamRecord*>& records, bool editable) {
+    auto mark = [](std::vector<QLineEdit*>& fields, const std::vector<std::optional<ParamRecord>>& records,
+                   bool editable) {
         for (size_t i = 0; i < records.size(); ++i) {
             QLineEdit* f = fields[i];
             f->setText(records[i] ? QString() : QStringLiteral("-"));
             f->setReadOnly(!editable || !records[i]);
         }
     };
-    mark(settingFields_, settingRecords_, true);
-    mark(watchFields_, watchRecords_, false);
+    mark(settingFields_, RecordsOf(settings_), true);
+    mark(watchFields_, RecordsOf(watches_), false);
 }
 
 void CDialogFunPid::OnInitDialog()
@@ -251,24 +265,47 @@ void CDialogFunPid::OnDebugCommand() { OnDebug(); }
 
 bool CDialogFunPid::OnReadPara()
 {
+    if (workerAlive_ || !table_) return false;
+    settingRecords_ = RecordsOf(settings_);
     return BeginWorker(Worker::Read, true);
 }
 
 bool CDialogFunPid::OnWritePara()
 {
     if (workerAlive_ || !table_) return false;
-    // The fields' texts become the entries' values. A field that holds no
-    // number keeps its entry's value and is not written: sending 0 for a
-    // typing slip would change the drive's behaviour unasked.
-    writable_.assign(settings_.size(), false);
+    settingRecords_ = RecordsOf(settings_);
+    // Every field is checked as the parameter view checks a value before any
+    // is written: one refused field refuses the write, so the drive is never
+    // left half written. An empty field is not written.
+    std::vector<std::optional<double>> values(settings_.size());
+    for (size_t i = 0; i < settings_.size(); ++i) {
+        const std::optional<ParamRecord>& r = settingRecords_[i];
+        QLineEdit* field = settingFields_[i];
+        const std::wstring text = field->text().toStdWString();
+        if (!r || wtext::Trim(text).empty()) continue;
+        const valuecheck::Parsed p = valuecheck::Parse(*table_, *r, text);
+        if (p.verdict == valuecheck::Verdict::Ok) {
+            values[i] = p.value;
+            continue;
+        }
+        std::wstring why = valuecheck::ReasonText(*table_, *r, p.verdict, Language().languageIndex());
+        if (p.verdict == valuecheck::Verdict::TooManyDecimals) {
+            // Rounded as the register takes it and shown: the user writes
+            // what the field then says.
+            const int decimals = r->exponent == -1 ? 1 : r->exponent == -2 ? 2 : r->exponent == -3 ? 3 : 0;
+            const double rounded = CDlgInputPara::RoundToDecimals(p.value, decimals, nullptr);
+            field->setText(Q(FormatByExponent(rounded, r->exponent)));
+            why += L"; the field now shows it rounded";
+        }
+        Prompts().ShowMessage(this, Q(L"Parameter write refused:P" + r->pnu + L"  " + why));
+        field->setFocus();
+        return false;
+    }
+    writeValues_ = std::move(values);
     {
         std::lock_guard<std::mutex> lock(valuesMu_);
-        for (size_t i = 0; i < settings_.size(); ++i) {
-            double v = 0;
-            if (!funview::ParseFieldText(settingFields_[i]->text().toStdWString(), &v)) continue;
-            settings_[i].value = static_cast<float>(v);
-            writable_[i] = true;
-        }
+        for (size_t i = 0; i < settings_.size(); ++i)
+            if (writeValues_[i]) settings_[i].value = static_cast<float>(*writeValues_[i]);
     }
     return BeginWorker(Worker::Write, true);
 }
@@ -276,6 +313,7 @@ bool CDialogFunPid::OnWritePara()
 bool CDialogFunPid::OnDebug()
 {
     if (workerAlive_ || !table_) return false;
+    watchRecords_ = RecordsOf(watches_);
     debugging_ = true;
     return BeginWorker(Worker::Aux, false);
 }
@@ -335,7 +373,7 @@ void CDialogFunPid::ReadWorker()
 {
     const int n = static_cast<int>(settings_.size());
     std::vector<bool> transfer(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) transfer[static_cast<size_t>(i)] = settingRecords_[static_cast<size_t>(i)] != nullptr;
+    for (int i = 0; i < n; ++i) transfer[static_cast<size_t>(i)] = settingRecords_[static_cast<size_t>(i)].has_value();
     std::vector<uint8_t> lastError(static_cast<size_t>(n), 0);
     {
         std::lock_guard<std::mutex> lock(valuesMu_);
@@ -350,7 +388,9 @@ void CDialogFunPid::ReadWorker()
         return BatchLoop::Attempt::Failed;
     };
     h.done = [&](int i) {
-        StoreValue(Column::Settings, i, settingRecords_[static_cast<size_t>(i)]->value);
+        const ParamRecord& r = *settingRecords_[static_cast<size_t>(i)];
+        StoreValue(Column::Settings, i, r.value);
+        PostRecordValue(r.address, r.value);
         PostProgressStep(1);
     };
     h.givenUp = [&](int i) {
@@ -369,29 +409,37 @@ void CDialogFunPid::WriteWorker()
 {
     const int n = static_cast<int>(settings_.size());
     std::vector<bool> transfer(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) transfer[static_cast<size_t>(i)] = settingRecords_[static_cast<size_t>(i)] != nullptr;
+    for (int i = 0; i < n; ++i)
+        transfer[static_cast<size_t>(i)] =
+            settingRecords_[static_cast<size_t>(i)].has_value() && writeValues_[static_cast<size_t>(i)].has_value();
+    {
+        std::lock_guard<std::mutex> lock(valuesMu_);
+        settingsRead_.assign(static_cast<size_t>(n), false);
+    }
 
     BatchLoop::Hooks h;
     h.attempt = [&](int i) {
-        if (!writable_[static_cast<size_t>(i)]) return BatchLoop::Attempt::GiveUpNow;
-        float value;
-        {
-            std::lock_guard<std::mutex> lock(valuesMu_);
-            value = settings_[static_cast<size_t>(i)].value;
-        }
         uint8_t err = 0;
-        if (regaccess::WriteValue(Port(), Station(), *settingRecords_[static_cast<size_t>(i)], value, &err))
+        if (regaccess::WriteValue(Port(), Station(), *settingRecords_[static_cast<size_t>(i)],
+                                  *writeValues_[static_cast<size_t>(i)], &err))
             return BatchLoop::Attempt::Done;
         // A value the register cannot hold was never sent; trying again
         // would not change that.
         return err == regaccess::kErrOutOfRange ? BatchLoop::Attempt::GiveUpNow : BatchLoop::Attempt::Failed;
     };
-    h.done = [&](int) { PostProgressStep(1); };
+    h.done = [&](int i) {
+        // The field then shows what the drive holds, read back.
+        ParamRecord back = *settingRecords_[static_cast<size_t>(i)];
+        uint8_t err = 0;
+        if (ReadRecord(back, &err)) StoreValue(Column::Settings, i, back.value);
+        PostProgressStep(1);
+    };
     h.givenUp = [&](int i) {
         WaitViewMessage(this, Q(funview::WriteFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu)));
     };
     RunBatchLoop(transfer, h, kAttempts);
 
+    valuesRead_ = true;
     FinishBatch();
     PostViewMessage(this, Q(funview::kWriteCompletion));
     PostToGui([this] { WorkerEnded(true); });
@@ -404,13 +452,16 @@ void CDialogFunPid::AuxWorker()
     while (active()) {
         const Clock::time_point start = Clock::now();
         for (size_t i = 0; i < watches_.size() && active(); ++i) {
-            ParamRecord* record = watchRecords_[i];
+            std::optional<ParamRecord>& record = watchRecords_[i];
             if (!record) continue;
             uint8_t err = 0;
             bool ok = ReadRecord(*record, &err);
             // One more try; a second failure leaves the value as it was.
             if (!ok && active()) ok = ReadRecord(*record, &err);
-            if (ok) StoreValue(Column::Watches, static_cast<int>(i), record->value);
+            if (ok) {
+                StoreValue(Column::Watches, static_cast<int>(i), record->value);
+                PostRecordValue(record->address, record->value);
+            }
         }
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         SleepRestOfSweep(static_cast<int>(elapsed.count()));

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -113,8 +114,14 @@ private:
     void RefreshButtons();
     bool BeginWorker(Worker which, bool batch);
     void WorkerEnded(bool batch);
-    // The records of one column's entries, null for an address without one.
-    std::vector<ParamRecord*> RecordsOf(const std::vector<FunctionEntry>& entries) const;
+    // Copies of the records of one column's entries, looked up by address in
+    // the table as it is now; none for an address without a record. A batch
+    // works on these, never on the table, which Open Data or a language
+    // switch may load anew meanwhile.
+    std::vector<std::optional<ParamRecord>> RecordsOf(const std::vector<FunctionEntry>& entries) const;
+    // A value read from the drive goes into the table's record of the
+    // address as the table is then (GUI thread).
+    void PostRecordValue(int32_t address, double value);
     void StoreValue(Column column, int i, double value);
     bool SleepRestOfSweep(int elapsedMs);
 
@@ -127,10 +134,13 @@ private:
     // Settings the last read batch read: only their fields take the values,
     // a field is never filled with a value that did not come from the drive.
     std::vector<bool> settingsRead_;
-    std::vector<ParamRecord*> settingRecords_;
-    std::vector<ParamRecord*> watchRecords_;
-    // Write batch: the entries whose field held a number, taken when it starts.
-    std::vector<bool> writable_;
+    // The records of the batch or debug loop on the worker, taken when it
+    // starts.
+    std::vector<std::optional<ParamRecord>> settingRecords_;
+    std::vector<std::optional<ParamRecord>> watchRecords_;
+    // Write batch: the checked values of the fields that held one, taken
+    // when it starts.
+    std::vector<std::optional<double>> writeValues_;
     QScrollArea* scroll_ = nullptr;
     QWidget* canvas_ = nullptr;
     std::vector<QLineEdit*> settingFields_;

@@ -253,12 +253,14 @@ void CMainFrame::OnCommand(int id)
     case ID_CONNECT:
         if (RefusedWhileBusy()) break;
         if (!CommandEnabled(id, app_.IsNormalConnected(), app_.IsBootConnected())) break;
+        if (!MayLeave(this, CurrentView(), LeaveAction::Connect)) break;
         app_.OnConnect();
         UpdateStatusBar();
         break;
     case ID_DISCONNECT:
         if (RefusedWhileBusy()) break;
         if (!CommandEnabled(id, app_.IsNormalConnected(), app_.IsBootConnected())) break;
+        if (!MayLeave(this, CurrentView(), LeaveAction::Disconnect)) break;
         app_.OnDisconnect();
         UpdateStatusBar();
         break;
@@ -331,6 +333,7 @@ void CMainFrame::PrepareTableReload()
 
 bool CMainFrame::OpenDataFile(const QString& path)
 {
+    if (!MayLeave(this, CurrentView(), LeaveAction::OpenData)) return false;
     PrepareTableReload();
     bool declined = false;
     if (!ChangeDeviceType(*table_, path.toStdWString(), app_.ProgramDir(), nullptr,
@@ -348,6 +351,10 @@ bool CMainFrame::SwitchLanguage(const std::wstring& name)
 {
     LanguageTables& lang = app_.Language();
     if (name == lang.current()) return false;
+    if (!MayLeave(this, CurrentView(), LeaveAction::SwitchLanguage)) {
+        UpdateCommandStates();  // the language item clicked shows the current one again
+        return false;
+    }
     PrepareTableReload();
     const LanguageSwitchResult r =
         ::SwitchLanguage(lang, *table_, name, [this](int n) { return ConfirmDiscardUnwritten(n); });
@@ -507,7 +514,7 @@ bool CMainFrame::OpenView(const ViewChoice& choice)
 {
     if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
     // The view that runs keeps its place, and the tree shows it again.
-    if (RefusedWhileBusy()) {
+    if (RefusedWhileBusy() || !MayLeave(this, CurrentView(), LeaveAction::SwitchView)) {
         devicePane_->RevertSelection();
         return false;
     }
@@ -671,6 +678,10 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // A run of the view ends first (the user may keep it going instead).
     if (CDataDlg* v = CurrentView(); v && !v->BusyText().isEmpty() && !v->StopForClose()) {
+        event->ignore();
+        return;
+    }
+    if (!MayLeave(this, CurrentView(), LeaveAction::Close)) {
         event->ignore();
         return;
     }

@@ -74,7 +74,8 @@ public:
 
     // ---- Commands ----
     // Loads a parameter workbook as the new device type; on success the tree
-    // is built again. False (with the message shown) when it does not load.
+    // is built again. False (with the message shown) when it does not load,
+    // or when the user kept what the current view runs.
     bool OpenDataFile(const QString& path);
     // "Chinese" / "English". False when the language was already current
     // (nothing changes).

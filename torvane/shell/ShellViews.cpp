@@ -46,6 +46,7 @@ std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
 #endif
 #ifdef TORVANE_SHELL_HAVE_MONITOR
 #include "DialogRTLine.h"
+#include "RecordingGuard.h"
 #endif
 #ifdef TORVANE_SHELL_HAVE_HISTORY
 #include "DialogHisLine.h"
@@ -77,6 +78,14 @@ void RegisterBuiltViews(CViewFactory& factory)
 #ifdef TORVANE_SHELL_HAVE_MONITOR
     factory.Register(ViewKind::RealTimeMonitor,
                      [](const ViewChoice&, QWidget* parent) -> CDataDlg* { return new CDialogRTLine(parent); });
+    // Registered once: the built views of a test may be registered again.
+    static const bool guarded = [] {
+        RegisterLeaveGuard([](QWidget* parent, CDataDlg* current, LeaveAction action) {
+            return monitor::SettleRecording(parent, current, action == LeaveAction::Close);
+        });
+        return true;
+    }();
+    (void)guarded;
 #endif
 #ifdef TORVANE_SHELL_HAVE_HISTORY
     factory.Register(ViewKind::MonitorHistory, [](const ViewChoice&, QWidget* parent) -> CDataDlg* {

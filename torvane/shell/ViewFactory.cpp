@@ -62,3 +62,23 @@ const ShellCommand* FindShellCommand(int id)
     const auto it = ShellCommands().find(id);
     return it == ShellCommands().end() ? nullptr : &it->second;
 }
+
+namespace {
+std::vector<LeaveGuard>& LeaveGuards()
+{
+    static std::vector<LeaveGuard> guards;
+    return guards;
+}
+}  // namespace
+
+void RegisterLeaveGuard(LeaveGuard guard)
+{
+    if (guard) LeaveGuards().push_back(std::move(guard));
+}
+
+bool MayLeave(QWidget* parent, CDataDlg* current, LeaveAction action)
+{
+    for (const LeaveGuard& guard : LeaveGuards())
+        if (!guard(parent, current, action)) return false;
+    return true;
+}

@@ -65,3 +65,15 @@ using ShellCommand = std::function<void(QWidget* parent)>;
 void RegisterShellCommand(int id, ShellCommand command);
 // The registered command, or null.
 const ShellCommand* FindShellCommand(int id);
+
+// What the main window is about to do that ends the current view's work or
+// replaces what the views keep for the user (a recording in the monitor).
+enum class LeaveAction { SwitchView, SwitchLanguage, OpenData, Connect, Disconnect, Close };
+// A question of another folder asked before such an action: true lets the
+// action go on (the guard may have saved or let go what it keeps), false
+// cancels it. `current` is the view shown now, or null.
+using LeaveGuard = std::function<bool(QWidget* parent, CDataDlg* current, LeaveAction action)>;
+// Adds a guard; the guards are asked in the order they were added.
+void RegisterLeaveGuard(LeaveGuard guard);
+// Asks every guard; false as soon as one says no.
+bool MayLeave(QWidget* parent, CDataDlg* current, LeaveAction action);
