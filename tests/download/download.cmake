@@ -10,7 +10,7 @@ if(TARGET TorvaneDownload AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/DownloadTestUtil.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_package.cpp
   )
-  target_link_libraries(test_download PRIVATE TorvaneDownload TorvaneLinkTestUtil TorvaneNetTestUtil PkgConfig::MINIZIP
+  target_link_libraries(test_download PRIVATE TorvaneDownload TorvaneLinkTestUtil PkgConfig::MINIZIP
                         ZLIB::ZLIB Qt6::Widgets)
   set_target_properties(test_download PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
   target_compile_definitions(test_download PRIVATE
@@ -35,7 +35,7 @@ if(TARGET TorvaneDownloadCore AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/test_calibration.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_sequence.cpp
   )
-  target_link_libraries(test_download_core PRIVATE TorvaneDownloadCore TorvaneLinkTestUtil PkgConfig::MINIZIP
+  target_link_libraries(test_download_core PRIVATE TorvaneDownloadCore TorvaneLinkTestUtil TorvaneNetTestUtil PkgConfig::MINIZIP
                         ZLIB::ZLIB)
   set_target_properties(test_download_core PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
   target_compile_definitions(test_download_core PRIVATE
