@@ -239,12 +239,19 @@ public:
     CDiscardAnsweringFrame(CTorvaneApp& app, const MainFrameOptions& o) : CMainFrame(app, o) {}
     bool answer = false;
     std::vector<int> asked;
+    bool leaveAnswer = true;
+    std::vector<int> leaveAsked;
 
 protected:
     bool ConfirmDiscardUnwritten(int count) override
     {
         asked.push_back(count);
         return answer;
+    }
+    bool ConfirmLeaveUnwritten(int count) override
+    {
+        leaveAsked.push_back(count);
+        return leaveAnswer;
     }
 };
 }  // namespace
@@ -284,8 +291,16 @@ TEST_F(FrameTest, ReloadKeepsValuesAndMarksOfTheSameDeviceType)
     accel->valueUnknown = false;
     v->Grid()->SetChecked(rowOf(v, speed->index), true);
 
+    // With a value not written the switch asks first; No keeps all as it is.
+    frame->leaveAnswer = false;
+    EXPECT_FALSE(frame->SwitchLanguage(L"Chinese"));
+    EXPECT_EQ(frame->leaveAsked, std::vector<int>{1});
+    EXPECT_EQ(frame->CurrentView(), v);
+    frame->leaveAnswer = true;
+
     // The language switch reloads the same type: all of it stays.
     EXPECT_TRUE(frame->SwitchLanguage(L"Chinese"));
+    EXPECT_EQ(frame->leaveAsked, (std::vector<int>{1, 1}));
     v = dynamic_cast<CDialogParam*>(frame->CurrentView());
     ASSERT_NE(v, nullptr);
     speed = recordAt(1001);
