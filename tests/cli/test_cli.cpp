@@ -436,6 +436,16 @@ TEST(CliBus, BackupGoesThroughTheStationsAndSkipsASilentOne)
             }
     }
 
+    // diff over several stations: 1 when one differs and none failed; a
+    // failed station (3) outweighs the differences: 4.
+    call.args = {"--folder", folder.path(), "--station", "1,5", "diff", folder / "plant-1.xls", "P01.04"};
+    const CliRun differs = RunCli(call);
+    EXPECT_EQ(differs.code, kDifferent) << Dump(differs);
+    call.args = {"--folder", folder.path(), "--station", "1,3,5", "diff", folder / "plant-1.xls", "P01.04"};
+    const CliRun failed = RunCli(call);
+    EXPECT_EQ(failed.code, kPartial) << Dump(failed);
+    EXPECT_TRUE(Has(failed.out, "70.00")) << failed.out;
+
     call.args = {"--folder", folder.path(), "--station", "1-5", "info", "--format", "csv"};
     const CliRun info = RunCli(call);
     EXPECT_EQ(info.code, kPartial) << Dump(info);
