@@ -315,6 +315,13 @@ TEST_F(FrameTest, ReloadKeepsValuesAndMarksOfTheSameDeviceType)
     EXPECT_EQ(v->Grid()->ItemText(rowOf(v, speed->index), 3), QStringLiteral("7"));
     EXPECT_EQ(v->Grid()->ItemText(rowOf(v, recordAt(2001)->index), 3), QStringLiteral("-"));
 
+    // Leaving the parameter view asks too; No keeps it.
+    frame->leaveAnswer = false;
+    frame->DevicePane()->SelectNumber(DT_MONITOR_HIS);
+    EXPECT_EQ(frame->leaveAsked.size(), 3u);
+    EXPECT_EQ(frame->CurrentView(), v);
+    frame->leaveAnswer = true;
+
     // Open Data with the same workbook: no question, nothing lost.
     EXPECT_TRUE(frame->OpenDataFile(dir_.qfile("Parameter/TV380.xls")));
     EXPECT_TRUE(frame->asked.empty());
