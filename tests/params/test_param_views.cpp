@@ -1052,7 +1052,7 @@ TEST_F(Compare, EditAndLoadShowThePendingMark)
     v->EditValue(RowOf(*v, freq));
     EXPECT_TRUE(Marked(*v, RowOf(*v, freq)));
     EXPECT_EQ(v->Grid()->Item(RowOf(*v, freq), kColValue)->toolTip, "Not written to the drive yet");
-    EXPECT_EQ(v->PendingLabel()->text(), "1 values not written");
+    EXPECT_EQ(v->PendingLabel()->text(), "1 value not written");
     prompts.file = File({{L"01.16", 3.5}});
     v->OnLoadValues();
     EXPECT_TRUE(jog.valueUnwritten && Marked(*v, RowOf(*v, jog)));

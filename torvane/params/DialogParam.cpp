@@ -113,8 +113,9 @@ void CDialogParam::ShowPendingMarks()
 {
     for (int row = 0; row < RowCount(); ++row) ShowPendingMark(row);
     const int n = PendingCount();
-    pending_->setText(n == 0 ? QString()
-                             : Tr(L"%1 values not written,%1 \u9879\u672a\u5199\u5165").arg(n));
+    pending_->setText(n == 0   ? QString()
+                      : n == 1 ? Tr(L"1 value not written,1 \u9879\u672a\u5199\u5165")
+                               : Tr(L"%1 values not written,%1 \u9879\u672a\u5199\u5165").arg(n));
     pending_->setToolTip(
         n == 0 ? QString()
                : Tr(L"Edited or loaded or taken and not yet written to the drive,"
