@@ -106,7 +106,9 @@ const std::map<std::string, const char*> kCommandHelp = {
      "Reads parameters and saves them as a value file of the parameter view (it loads there\n"
      "with Load Param). With several stations each gets its own file, the station number\n"
      "before the extension (plant.xls -> plant-5.xls); a silent station is reported and\n"
-     "the others go on. Rows that could not be read are left out and reported.\n"},
+     "the others go on. Rows that could not be read are left out and reported. Values the\n"
+     "drive holds outside the table's min..max are saved as read and named on standard error\n"
+     "(a restore leaves them alone while the drive still holds them).\n"},
     {"restore",
      "usage: torvane-cli [options] restore FILE.xls [GROUP|PNU...] [--dry-run]\n\n"
      "Loads a value file (it must be for the configured device type), reads the drive,\n"
