@@ -19,11 +19,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 using namespace clitest;
 
 namespace {
 
-constexpr int kUsage = 2, kConnection = 3, kPartial = 4, kRefused = 5, kDifferent = 1;
+constexpr int kUsage = 2, kConnection = 3, kPartial = 4, kRefused = 5, kDifferent = 1, kFailed = 6;
 
 std::string Dump(const CliRun& r)
 {
@@ -256,6 +259,102 @@ TEST_F(CliDrive, RestoreRefusesAFileOfAnotherDeviceOrWithAValueOutOfRange)
     EXPECT_DOUBLE_EQ(DriveValue(*sim, L"01.04"), 60.0);
 }
 
+// A drive may hold values its parameter table calls out of range (its own
+// firmware allows P01.04 down to 0 here, the table from 50): a backup of it
+// restores, leaving those rows alone.
+TEST_F(CliDrive, BackupOfValuesOutsideTheTableRestores)
+{
+    sim->stop();
+    drivesim::SimOptions o = DriveOptions(1);
+    for (drivesim::ParamDef& p : o.params)
+        if (p.pnu == "01.04") p.minValue = 0;
+    sim = StartDrive(o);
+    ASSERT_TRUE(sim);
+    line = sim->slavePath();
+    SetDriveValue(*sim, L"01.04", 0.0);
+    const CliRun backup = Cli({"backup", "before.xls", "G01"});
+    ASSERT_EQ(backup.code, 0) << Dump(backup);
+    EXPECT_TRUE(Has(backup.err, "P01.04 = 0.00 read from the drive is not between 50.00 and 590.00")) << backup.err;
+
+    const CliRun plan = Cli({"restore", "before.xls", "--dry-run", "--format", "csv"});
+    ASSERT_EQ(plan.code, 0) << Dump(plan);
+    EXPECT_EQ(CsvRows(plan.out).size(), 1u) << plan.out;  // nothing to write
+
+    // Restore limited to one parameter: only that one is written.
+    SetDriveValue(*sim, L"01.03", 20.0);
+    SetDriveValue(*sim, L"01.07", 12.5);
+    const long before = ParamWrites(*sim);
+    const CliRun one = Cli({"restore", "before.xls", "P01.03", "--format", "csv"});
+    ASSERT_EQ(one.code, 0) << Dump(one);
+    EXPECT_EQ(RowWhere(CsvRows(one.out), "pnu", "P01.03")["result"], "written");
+    EXPECT_EQ(ParamWrites(*sim), before + 1);
+    EXPECT_DOUBLE_EQ(DriveValue(*sim, L"01.03"), 50.0);
+    EXPECT_DOUBLE_EQ(DriveValue(*sim, L"01.07"), 12.5);
+    EXPECT_DOUBLE_EQ(DriveValue(*sim, L"01.04"), 0.0);
+
+    // Once the drive holds another value, writing 0.00 back is refused.
+    SetDriveValue(*sim, L"01.04", 60.0);
+    const CliRun refused = Cli({"restore", "before.xls"});
+    EXPECT_EQ(refused.code, kRefused) << Dump(refused);
+    EXPECT_TRUE(Has(refused.err, "P01.04=0.00 in ")) << refused.err;
+    EXPECT_TRUE(Has(refused.err, "nothing written")) << refused.err;
+    EXPECT_EQ(ParamWrites(*sim), before + 1);
+}
+
+// The exit codes of the table that no other test produces, with the
+// messages that go with them; no data on standard output without a drive.
+TEST_F(CliDrive, ExitCodesAndMessagesAsDocumented)
+{
+    // 6: a value file that is missing, junk or cut short.
+    ASSERT_EQ(Cli({"backup", "good.xls", "G01"}).code, 0);
+    {
+        FILE* f = std::fopen(((*folder) / "junk.xls").c_str(), "w");
+        std::fputs("not a workbook\n", f);
+        std::fclose(f);
+        FILE* in = std::fopen(((*folder) / "good.xls").c_str(), "rb");
+        std::string bytes(4096, '\0');
+        bytes.resize(std::fread(&bytes[0], 1, bytes.size(), in));
+        std::fclose(in);
+        FILE* out = std::fopen(((*folder) / "cut.xls").c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size() / 2, out);
+        std::fclose(out);
+    }
+    for (const char* file : {"missing.xls", "junk.xls", "cut.xls"}) {
+        const CliRun r = Cli({"restore", file});
+        EXPECT_EQ(r.code, kFailed) << file << Dump(r);
+        EXPECT_EQ(Cli({"diff", file}).code, kFailed) << file;
+    }
+
+    // 2: one line, and where the help is.
+    const CliRun usage = Cli({"frobnicate"});
+    EXPECT_EQ(usage.code, kUsage);
+    EXPECT_EQ(std::count(usage.err.begin(), usage.err.end(), '\n'), 1) << usage.err;
+    EXPECT_TRUE(Has(usage.err, "--help")) << usage.err;
+    EXPECT_TRUE(usage.out.empty());
+
+    // 3: a device path is named as given; a plain file is no serial device.
+    const std::string usb = (*folder) / "ttyUSB7";
+    const CliRun gone = Cli({"--port", usb, "read", "P01.04"});
+    EXPECT_EQ(gone.code, kConnection) << Dump(gone);
+    EXPECT_TRUE(Has(gone.err, usb + ": serial device not found")) << gone.err;
+    EXPECT_FALSE(Has(gone.err, "COM1")) << gone.err;
+    EXPECT_TRUE(gone.out.empty()) << gone.out;
+    const CliRun plain = Cli({"--port", (*folder) / "good.xls", "read", "P01.04"});
+    EXPECT_EQ(plain.code, kConnection) << Dump(plain);
+    EXPECT_TRUE(Has(plain.err, "not a serial device")) << plain.err;
+    EXPECT_FALSE(Has(plain.err, "in use")) << plain.err;
+
+    sim->setFault("silence");
+    for (std::vector<std::string> args : {std::vector<std::string>{"read", "P01.04", "--format", "csv"},
+                                          {"diff", "good.xls", "--format", "json"},
+                                          {"info", "--format", "json"}}) {
+        args.insert(args.end(), {"--timeout", "200"});
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.code, kConnection) << Dump(r);
+        EXPECT_TRUE(r.out.empty()) << args[0] << ": " << r.out;
+    }
+}
+
 TEST_F(CliDrive, SilentDriveOrMissingPortIsAConnectionFailure)
 {
     sim->setFault("silence");
@@ -284,7 +383,19 @@ TEST_F(CliDrive, InfoInBootModeGivesTheBootloaderVersion)
     ASSERT_EQ(info.code, 0) << Dump(info);
     const auto row = RowWhere(CsvRows(info.out), "mode", "boot");
     EXPECT_EQ(row.at("baud"), "38400") << info.out;
-    EXPECT_FALSE(row.at("bootloader").empty()) << info.out;
+    // The version text alone: no prompt, no line breaks; LF-ended lines.
+    EXPECT_EQ(row.at("bootloader"), "VKR bootloader V2.03 (drivesim)") << info.out;
+    EXPECT_FALSE(Has(info.out, "\r")) << info.out;
+    // JSON keeps the types of normal mode: the station is a number or null.
+    const CliRun json = Cli({"info", "--format", "json"});
+    ASSERT_EQ(json.code, 0) << Dump(json);
+    EXPECT_TRUE(Has(json.out, "\"station\": null, \"mode\": \"boot\"")) << json.out;
+    EXPECT_TRUE(Has(json.out, "\"baud\": 38400")) << json.out;
+    // Reading parameters from a bootloader says where the drive is.
+    const CliRun read = Cli({"read", "P01.04"});
+    EXPECT_EQ(read.code, kConnection) << Dump(read);
+    EXPECT_TRUE(Has(read.err, "is in its bootloader")) << read.err;
+    EXPECT_TRUE(read.out.empty()) << read.out;
 }
 
 TEST_F(CliDrive, UsageErrorsAndHelp)
@@ -336,7 +447,7 @@ TEST(CliBus, BackupGoesThroughTheStationsAndSkipsASilentOne)
     EXPECT_EQ(backup.code, kPartial) << Dump(backup);
     EXPECT_TRUE(Has(backup.err, "station 3: no reply")) << backup.err;
     const auto rows = CsvRows(backup.out);
-    EXPECT_EQ(rows.size(), 3u) << backup.out;
+    EXPECT_EQ(rows.size(), 3u) << Dump(backup);
     EXPECT_EQ(RowWhere(rows, "station", "1")["file"], folder / "plant-1.xls");
     EXPECT_EQ(RowWhere(rows, "station", "5")["file"], folder / "plant-5.xls");
     EXPECT_NE(access((folder / "plant-3.xls").c_str(), F_OK), 0);
@@ -357,6 +468,16 @@ TEST(CliBus, BackupGoesThroughTheStationsAndSkipsASilentOne)
                 EXPECT_DOUBLE_EQ(e.value, station == 5 ? 70.0 : 50.0);
             }
     }
+
+    // diff over several stations: 1 when one differs and none failed; a
+    // failed station (3) outweighs the differences: 4.
+    call.args = {"--folder", folder.path(), "--station", "1,5", "diff", folder / "plant-1.xls", "P01.04"};
+    const CliRun differs = RunCli(call);
+    EXPECT_EQ(differs.code, kDifferent) << Dump(differs);
+    call.args = {"--folder", folder.path(), "--station", "1,3,5", "diff", folder / "plant-1.xls", "P01.04"};
+    const CliRun failed = RunCli(call);
+    EXPECT_EQ(failed.code, kPartial) << Dump(failed);
+    EXPECT_TRUE(Has(failed.out, "70.00")) << failed.out;
 
     call.args = {"--folder", folder.path(), "--station", "1-5", "info", "--format", "csv"};
     const CliRun info = RunCli(call);

@@ -1,5 +1,8 @@
 #include "ParamsTestSupport.h"
 
+#include "DlgCompareFile.h"
+#include <QPushButton>
+
 #include "DlgInputPara.h"
 #include "WideText.h"
 
@@ -131,3 +134,13 @@ int IndexOf(const ParamTable& table, const std::wstring& pnu)
 }
 
 }  // namespace ptest
+
+void ptest::TestPrompts::RunCompareDialog(CDlgCompareFile& dialog)
+{
+    ++compares;
+    if (onCompare) {
+        onCompare(dialog);
+        return;
+    }
+    if (dialog.takeButton()->isEnabled()) dialog.takeButton()->click();
+}

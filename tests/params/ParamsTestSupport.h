@@ -102,6 +102,19 @@ public:
     }
     bool RunNumberDialog(CDlgInputPara& dialog) override;
     bool RunOptionDialog(CDlgInputParaCB& dialog) override;
+    // The compare dialog: `onCompare` ticks and presses what a test wants;
+    // without it the rows ticked at the start are taken.
+    std::function<void(CDlgCompareFile&)> onCompare;
+    int compares = 0;
+    void RunCompareDialog(CDlgCompareFile& dialog) override;
+    // Questions: recorded, answered with `confirmAnswer`.
+    QStringList confirms;
+    bool confirmAnswer = true;
+    bool Confirm(QWidget*, const QString& text) override
+    {
+        confirms << text;
+        return confirmAnswer;
+    }
 
     QString lastFilter;
 };

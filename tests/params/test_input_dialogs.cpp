@@ -1,6 +1,7 @@
 // The two value input dialogs: the number dialog's bound check and the
 // option dialog's free text.
 #include "DlgInputPara.h"
+#include "ParamsTestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -200,6 +201,37 @@ TEST(OptionDialog, PickedEntryReturnedCancelKeepsChoice)
     dlg.list()->setCurrentIndex(1);
     dlg.okButton()->click();
     EXPECT_EQ(dlg.choice, QStringLiteral("1,On"));
+}
+
+// The number dialog for a parameter names it with its range and unit, in
+// the language chosen, and rounds as the register does.
+TEST(ParameterNumberDialog, ShowsNameRangeAndUnit)
+{
+    ParamTable table;
+    ptest::LoadSampleTable(table);
+    const ParamRecord& jog = table.params[static_cast<size_t>(ptest::IndexOf(table, L"01.16"))];
+    CDlgInputPara dlg;
+    QStringList refusals;
+    dlg.refusal = [&](QWidget*, const QString& text) { refusals << text; };
+    dlg.table = &table;
+    dlg.record = &jog;
+    dlg.minValue = jog.minValue;
+    dlg.maxValue = jog.maxValue;
+    dlg.decimals = 2;
+    dlg.show();
+    EXPECT_EQ(dlg.aboutText(), QStringLiteral("Jog frequency\n0.00 to 590.00 Hz"));
+    EXPECT_EQ(CDlgInputPara::AboutText(jog, 1), QStringLiteral("\u70b9\u52a8\u8fd0\u884c\u9891\u7387\n0.00 \u81f3 590.00 Hz"));
+    dlg.field()->setText(QStringLiteral("35.555"));
+    dlg.okButton()->click();
+    EXPECT_EQ(refusals, QStringList{CDlgInputPara::RoundedText(QStringLiteral("35.56"), 2)});
+    dlg.okButton()->click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_DOUBLE_EQ(dlg.value, 35.56);
+
+    // Without a parameter the dialog says what it always said.
+    CDlgInputPara plain;
+    plain.show();
+    EXPECT_TRUE(plain.aboutText().isEmpty());
 }
 
 }  // namespace

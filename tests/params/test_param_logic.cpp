@@ -1,7 +1,9 @@
 // The view rules without a drive: which records a view shows, select
 // different, option choices, and value files written, read back by xlrd,
 // refused and applied.
+#include "ParamPlan.h"
 #include "ParamViewLogic.h"
+#include "RegisterAccess.h"
 #include "ParamsTestSupport.h"
 #include "ValueCheck.h"
 #include "ValueFile.h"
@@ -16,6 +18,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -99,6 +103,13 @@ TEST_F(SampleTable, SelectDifferentKeepsRecordsWithoutDefault)
     for (size_t i = 1; i < remove.size(); ++i) EXPECT_GT(remove[i - 1], remove[i]);  // last first
     for (int row : remove) rows.erase(rows.begin() + row);
     EXPECT_EQ(Pnus(rows), (std::vector<std::wstring>{L"02.01", L"02.03", L"02.05"}));
+
+    // A value nobody read is not known to differ: it goes too, default or not.
+    table.params[static_cast<size_t>(ptest::IndexOf(table, L"02.05"))].valueUnknown = true;
+    table.params[static_cast<size_t>(ptest::IndexOf(table, L"02.03"))].valueUnknown = true;
+    rows = ParamViewRows(table, 21);
+    for (int row : RowsEqualToDefault(table, rows)) rows.erase(rows.begin() + row);
+    EXPECT_EQ(Pnus(rows), (std::vector<std::wstring>{L"02.01"}));
 }
 
 TEST_F(SampleTable, TypedValuesAreCheckedAsTheDriveWouldTakeThem)
@@ -311,3 +322,79 @@ TEST(ParamViewColumns, NarrowGridKeepsTheValueColumnInSight)
     EXPECT_EQ(w300[kColName], kMinNameWidth);
     EXPECT_EQ(w300[kColValue], kMinValueWidth);
 }
+
+// ---- One rounding, one check, one plan ----
+
+namespace {
+
+// What the cell shows and what the register receives come from one
+// rounding, for every value with one digit more than the parameter keeps.
+TEST(Rounding, ShownTextIsWhatTheRegisterReceives)
+{
+    ParamRecord r;
+    r.maxValue = 655.35;
+    for (int exponent : {0, -1, -2, -3}) {
+        r.exponent = exponent;
+        const double places = std::pow(10.0, -exponent);
+        for (int n = 0; n < 60000; n += 7) {
+            const double v = n / (places * 10.0);
+            uint16_t word = 0;
+            if (!regaccess::ValueToWord(v, r, &word)) continue;
+            ASSERT_EQ(FormatByExponent(v, exponent), FormatByExponent(word / places, exponent))
+                << v << " at exponent " << exponent;
+        }
+    }
+    r.exponent = -2;
+    uint16_t word = 0;
+    ASSERT_TRUE(regaccess::ValueToWord(35.555, r, &word));
+    EXPECT_EQ(word, 3556);
+    EXPECT_EQ(FormatByExponent(35.555, -2), L"35.56");
+    // 1.005 is held as 1.00499...: 100 steps, shown as such.
+    ASSERT_TRUE(regaccess::ValueToWord(1.005, r, &word));
+    EXPECT_EQ(word, 100);
+    EXPECT_EQ(FormatByExponent(1.005, -2), L"1.00");
+    EXPECT_EQ(FormatByExponent(-35.555, -2), L"-35.56");
+    EXPECT_EQ(FormatByExponent(2.5, 0), L"3");
+    EXPECT_EQ(FormatByExponent(-0.001, -2), L"0.00");
+}
+
+TEST_F(SampleTable, PlanLeavesWhatTheDriveHoldsAndRefusesOnlyWhatDiffers)
+{
+    using paramplan::Action;
+    const int maxFreq = ptest::IndexOf(table, L"01.04");  // 50.00 .. 590.00
+    auto plan = [&](double want, paramplan::Known drive) {
+        return paramplan::PlanOne(table, paramplan::Want{maxFreq, want}, drive);
+    };
+    // The drive holds a value outside the table's range: wanting it back
+    // leaves it, wanting another out-of-range value is refused.
+    EXPECT_EQ(plan(0.0, {true, 0.0}).action, Action::Leave);
+    EXPECT_EQ(plan(0.001, {true, 0.0}).action, Action::Leave);
+    const paramplan::Step refused = plan(10.0, {true, 0.0});
+    EXPECT_EQ(refused.action, Action::Refuse);
+    EXPECT_EQ(paramplan::RefusalText(table, refused, 0), L"not between 50.00 and 590.00");
+    const paramplan::Step write = plan(60.004, {true, 0.0});
+    EXPECT_EQ(write.action, Action::Write);
+    EXPECT_TRUE(write.rounded);
+    EXPECT_EQ(write.value, 60.0);
+    EXPECT_EQ(plan(60.0, {}).action, Action::ReadFirst);
+    // The compare lists a row when drive, file and default are not all one.
+    EXPECT_FALSE(paramplan::Differs(table, plan(50.0, {true, 50.0})));
+    EXPECT_TRUE(paramplan::Differs(table, plan(60.0, {true, 60.0})));
+    EXPECT_TRUE(paramplan::Differs(table, plan(50.0, {})));
+    const paramplan::Counts n = paramplan::Count({refused, write, plan(60.0, {})});
+    EXPECT_EQ(n.refuse + n.write + n.readFirst + n.rounded, 4);
+}
+
+TEST(WriteHistoryTest, KeepsTheLastFiveBatches)
+{
+    paramplan::WriteHistory h;
+    h.Push(paramplan::WriteBatch{});
+    EXPECT_TRUE(h.Empty());
+    for (int i = 0; i < 7; ++i) h.Push(paramplan::WriteBatch{1, {paramplan::UndoRow{i, i + 1, {true, 1.0 * i}}}});
+    EXPECT_EQ(h.Size(), paramplan::WriteHistory::kKept);
+    EXPECT_EQ(h.Last().rows.front().record, 6);
+    h.DropLast();
+    EXPECT_EQ(h.Last().rows.front().record, 5);
+}
+
+}  // namespace

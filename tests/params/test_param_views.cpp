@@ -3,9 +3,11 @@
 // worker threads, and the tests answer the views' questions.
 #include "DialogMD.h"
 #include "DialogParam.h"
+#include "DlgCompareFile.h"
 #include "DlgInputPara.h"
 #include "DlgProgess.h"
 #include "FontSettings.h"
+#include "ParamPlan.h"
 #include "ParamViewLogic.h"
 #include "ParamsTestSupport.h"
 #include "ReportGrid.h"
@@ -17,6 +19,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QLabel>
 #include <QRegion>
 #include <QTimer>
 #include <QTest>
@@ -132,9 +135,10 @@ TEST_F(Views, ButtonRowWrapsInANarrowView)
     const int ids[] = {CParamGridView::IDC_SELECT_ALL, CParamGridView::IDC_CLEAR_SELECTION,
                        CParamGridView::IDC_SELECT_DIFFERENT, CParamGridView::IDC_READ_SELECTED,
                        CParamGridView::IDC_WRITE_SELECTED, CParamGridView::IDC_LOAD_VALUES,
-                       CParamGridView::IDC_SAVE_VALUES};
+                       CParamGridView::IDC_SAVE_VALUES, CDialogParam::IDC_COMPARE_FILE,
+                       CDialogParam::IDC_UNDO_WRITE};
     v->show();
-    for (int width : {1000, 540, 300}) {
+    for (int width : {1400, 540, 300}) {
         v->resize(width, 500);
         QRegion used;
         int bottom = 0;
@@ -152,7 +156,7 @@ TEST_F(Views, ButtonRowWrapsInANarrowView)
         const QRect g = v->Grid()->geometry();
         EXPECT_GT(g.top(), bottom) << width;
         EXPECT_EQ(g.bottom(), 499) << width;
-        if (width == 1000) {
+        if (width == 1400) {
             EXPECT_EQ(tops, std::set<int>{24});  // one row in the band above the grid at 80
             EXPECT_EQ(g.top(), 80);
         } else {
@@ -930,6 +934,186 @@ TEST(ViewTexts, CaptionsFromTheLanguageTable)
     EXPECT_EQ(md.Button(2003)->text(), "Read Selected");
     EXPECT_EQ(md.Button(1077), nullptr);
     EXPECT_EQ(md.RowCount(), 22);
+}
+
+// ---- Compare, pending marks, undo ----
+
+struct Compare : Views {
+    QTemporaryDir dir;
+
+    // A value file holding `values` (P-number -> value) for the rows of
+    // group 1, written as a saved view would write it.
+    QString File(const std::map<std::wstring, double>& values)
+    {
+        ParamTable t = table();
+        const std::vector<int> rows = paramview::ParamViewRows(t, 1);
+        std::vector<bool> checked(rows.size(), false);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            ParamRecord& r = t.params[static_cast<size_t>(rows[i])];
+            const auto it = values.find(r.pnu);
+            if (it == values.end()) continue;
+            r.value = it->second;
+            r.valueUnknown = false;
+            checked[i] = true;
+        }
+        const QString path = dir.path() + "/values.xls";
+        EXPECT_TRUE(valuefile::Save(path.toStdWString(), t, rows, checked));
+        return path;
+    }
+    void ReadAll(CDialogParam& v)
+    {
+        v.OnSelectAll();
+        ASSERT_TRUE(v.OnReadSelected());
+        ASSERT_TRUE(WaitBatch(v));
+    }
+    static bool Marked(const CDialogParam& v, int row) { return v.Grid()->Item(row, kColValue)->background.isValid(); }
+    // The compare dialog's row of a P-number; -1 when not listed.
+    static int DialogRow(const CDlgCompareFile& d, const QString& pnu)
+    {
+        for (int row = 0; row < d.RowCount(); ++row)
+            if (d.Text(row, CDlgCompareFile::kColPnu) == pnu) return row;
+        return -1;
+    }
+};
+
+TEST_F(Compare, FileDifferingInThreeRowsTakeTwoWritesExactlyThose)
+{
+    auto v = Open<CDialogParam>(1);
+    ReadAll(*v);
+    ParamRecord& freq = Rec(L"01.03");
+    ParamRecord& jog = Rec(L"01.16");
+    ParamRecord& dir1 = Rec(L"01.09");
+    const uint16_t jogBefore = bench->Raw(jog);
+    prompts.file = File({{L"01.03", 12.34}, {L"01.16", 3.5}, {L"01.09", 1}});
+    prompts.onCompare = [&](CDlgCompareFile& d) {
+        const int f = DialogRow(d, "P01.03"), j = DialogRow(d, "P01.16"), o = DialogRow(d, "P01.09");
+        ASSERT_TRUE(f >= 0 && j >= 0 && o >= 0);
+        EXPECT_EQ(d.Text(f, CDlgCompareFile::kColFile), "12.34");
+        EXPECT_EQ(d.Text(f, CDlgCompareFile::kColDrive), "50.00");
+        EXPECT_EQ(d.Text(f, CDlgCompareFile::kColUnit), "Hz");
+        EXPECT_EQ(d.Text(o, CDlgCompareFile::kColFile), "1,Opposite direction");
+        EXPECT_TRUE(d.IsTicked(f) && d.IsTicked(j) && d.IsTicked(o));
+        d.SetTicked(j, false);
+        d.takeButton()->click();
+    };
+    v->OnCompareFile();
+    ASSERT_EQ(prompts.compares, 1);
+    // Taken, marked, checked; nothing written yet.
+    const int before = port->writes;
+    EXPECT_EQ(Cell(*v, RowOf(*v, freq)), "12.34");
+    EXPECT_TRUE(freq.valueUnwritten && Marked(*v, RowOf(*v, freq)));
+    EXPECT_FALSE(jog.valueUnwritten || Marked(*v, RowOf(*v, jog)));
+    EXPECT_EQ(v->PendingLabel()->text(), "2 values not written");
+    EXPECT_EQ(bench->Raw(freq), 5000);
+
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(port->writes - before, 2);
+    EXPECT_EQ(bench->Raw(freq), 1234);
+    EXPECT_EQ(bench->Raw(dir1), 1);
+    EXPECT_EQ(bench->Raw(jog), jogBefore);
+    // The write clears the marks.
+    EXPECT_FALSE(freq.valueUnwritten || Marked(*v, RowOf(*v, freq)));
+    EXPECT_EQ(v->PendingLabel()->text(), "");
+}
+
+// Rows whose drive value is unknown are offered to be read first; the
+// compare then shows them with the drive's value.
+TEST_F(Compare, UnknownDriveValuesAreReadFirst)
+{
+    auto v = Open<CDialogParam>(1);
+    prompts.file = File({{L"01.03", 12.34}});
+    int round = 0;
+    prompts.onCompare = [&](CDlgCompareFile& d) {
+        const int f = DialogRow(d, "P01.03");
+        ASSERT_GE(f, 0);
+        if (++round == 1) {
+            EXPECT_EQ(d.Text(f, CDlgCompareFile::kColDrive), "-");
+            EXPECT_FALSE(d.IsTickable(f));
+            EXPECT_TRUE(d.readButton()->isEnabled());
+            d.readButton()->click();
+        } else {
+            EXPECT_EQ(d.Text(f, CDlgCompareFile::kColDrive), "50.00");
+            EXPECT_TRUE(d.IsTicked(f));
+        }
+    };
+    v->OnCompareFile();
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(round, 2);
+    EXPECT_EQ(port->writes, 0);
+}
+
+TEST_F(Compare, EditAndLoadShowThePendingMark)
+{
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    ParamRecord& jog = Rec(L"01.16");
+    prompts.numberText = "12.5";
+    v->EditValue(RowOf(*v, freq));
+    EXPECT_TRUE(Marked(*v, RowOf(*v, freq)));
+    EXPECT_EQ(v->Grid()->Item(RowOf(*v, freq), kColValue)->toolTip, "Not written to the drive yet");
+    EXPECT_EQ(v->PendingLabel()->text(), "1 value not written");
+    prompts.file = File({{L"01.16", 3.5}});
+    v->OnLoadValues();
+    EXPECT_TRUE(jog.valueUnwritten && Marked(*v, RowOf(*v, jog)));
+    EXPECT_EQ(v->PendingLabel()->text(), "2 values not written");
+}
+
+// Values with more decimals than the parameter keeps: the load rounds them
+// as the register does, says so, and the registers get what the cells show.
+TEST_F(Compare, ValueFileWithExtraDecimalsIsShownAndWrittenRounded)
+{
+    auto v = Open<CDialogParam>(1);
+    ParamRecord& freq = Rec(L"01.03");
+    ParamRecord& jog = Rec(L"01.16");
+    prompts.file = File({{L"01.03", 35.555}, {L"01.16", 1.005}, {L"01.04", 9999}});
+    v->OnLoadValues();
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], "The file is loaded successfully.\n" + Q(valuefile::LoadReportText(2, 1)));
+    EXPECT_EQ(Cell(*v, RowOf(*v, freq)), "35.56");
+    EXPECT_EQ(Cell(*v, RowOf(*v, jog)), "1.00");
+    EXPECT_EQ(Cell(*v, RowOf(*v, Rec(L"01.04"))), "-");  // refused: left as it was
+    prompts.messages.clear();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(bench->Raw(freq), 3556);
+    EXPECT_EQ(bench->Raw(jog), 100);
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write completion"});
+}
+
+TEST_F(Compare, UndoLastWriteRestoresTheDrivesValuesCheckedByReadBack)
+{
+    paramplan::TheWriteHistory().Clear();
+    auto v = Open<CDialogParam>(1);
+    ReadAll(*v);
+    ParamRecord& freq = Rec(L"01.03");
+    ParamRecord& jog = Rec(L"01.16");
+    ParamRecord& dir1 = Rec(L"01.09");
+    const uint16_t rawBefore[3] = {bench->Raw(freq), bench->Raw(jog), bench->Raw(dir1)};
+    prompts.file = File({{L"01.03", 12.34}, {L"01.16", 3.5}, {L"01.09", 1}});
+    v->OnCompareFile();
+    ASSERT_TRUE(v->OnWriteSelected());
+    ASSERT_TRUE(WaitBatch(*v));
+    ASSERT_EQ(bench->Raw(jog), 350);
+    ASSERT_EQ(paramplan::TheWriteHistory().Size(), 1u);
+
+    prompts.messages.clear();
+    const int before = port->writes;
+    v->OnUndoLastWrite();
+    ASSERT_EQ(prompts.confirms.size(), 1);
+    EXPECT_TRUE(prompts.confirms[0].contains("P01.03: 12.34 -> 50.00")) << prompts.confirms[0].toStdString();
+    EXPECT_TRUE(prompts.confirms[0].contains("P01.16: 3.50 -> ")) << prompts.confirms[0].toStdString();
+    ASSERT_TRUE(WaitBatch(*v));
+    EXPECT_EQ(port->writes - before, 3);
+    EXPECT_EQ(bench->Raw(freq), rawBefore[0]);
+    EXPECT_EQ(bench->Raw(jog), rawBefore[1]);
+    EXPECT_EQ(bench->Raw(dir1), rawBefore[2]);
+    // The check pass read every row back and found it as written.
+    EXPECT_EQ(prompts.messages, QStringList{"Parameter write completion"});
+    // The undo is not itself kept for undo; the history is used up.
+    EXPECT_TRUE(paramplan::TheWriteHistory().Empty());
+    v->OnUndoLastWrite();
+    EXPECT_EQ(prompts.messages.last(), "There is no write to undo.");
 }
 
 }  // namespace

@@ -239,12 +239,19 @@ public:
     CDiscardAnsweringFrame(CTorvaneApp& app, const MainFrameOptions& o) : CMainFrame(app, o) {}
     bool answer = false;
     std::vector<int> asked;
+    bool leaveAnswer = true;
+    std::vector<int> leaveAsked;
 
 protected:
     bool ConfirmDiscardUnwritten(int count) override
     {
         asked.push_back(count);
         return answer;
+    }
+    bool ConfirmLeaveUnwritten(int count) override
+    {
+        leaveAsked.push_back(count);
+        return leaveAnswer;
     }
 };
 }  // namespace
@@ -284,8 +291,16 @@ TEST_F(FrameTest, ReloadKeepsValuesAndMarksOfTheSameDeviceType)
     accel->valueUnknown = false;
     v->Grid()->SetChecked(rowOf(v, speed->index), true);
 
+    // With a value not written the switch asks first; No keeps all as it is.
+    frame->leaveAnswer = false;
+    EXPECT_FALSE(frame->SwitchLanguage(L"Chinese"));
+    EXPECT_EQ(frame->leaveAsked, std::vector<int>{1});
+    EXPECT_EQ(frame->CurrentView(), v);
+    frame->leaveAnswer = true;
+
     // The language switch reloads the same type: all of it stays.
     EXPECT_TRUE(frame->SwitchLanguage(L"Chinese"));
+    EXPECT_EQ(frame->leaveAsked, (std::vector<int>{1, 1}));
     v = dynamic_cast<CDialogParam*>(frame->CurrentView());
     ASSERT_NE(v, nullptr);
     speed = recordAt(1001);
@@ -299,6 +314,13 @@ TEST_F(FrameTest, ReloadKeepsValuesAndMarksOfTheSameDeviceType)
     EXPECT_FALSE(v->Grid()->IsChecked(rowOf(v, accel->index)));
     EXPECT_EQ(v->Grid()->ItemText(rowOf(v, speed->index), 3), QStringLiteral("7"));
     EXPECT_EQ(v->Grid()->ItemText(rowOf(v, recordAt(2001)->index), 3), QStringLiteral("-"));
+
+    // Leaving the parameter view asks too; No keeps it.
+    frame->leaveAnswer = false;
+    frame->DevicePane()->SelectNumber(DT_MONITOR_HIS);
+    EXPECT_EQ(frame->leaveAsked.size(), 3u);
+    EXPECT_EQ(frame->CurrentView(), v);
+    frame->leaveAnswer = true;
 
     // Open Data with the same workbook: no question, nothing lost.
     EXPECT_TRUE(frame->OpenDataFile(dir_.qfile("Parameter/TV380.xls")));

@@ -234,6 +234,8 @@ void CarryRecordStates(const ParamTable& from, ParamTable& to)
         r.value = old.value;
         r.valueUnknown = old.valueUnknown;
         r.valueUnwritten = old.valueUnwritten;
+        r.driveValue = old.driveValue;
+        r.driveKnown = old.driveKnown;
         r.selected = old.selected;
     }
 }
@@ -256,12 +258,33 @@ ParamTable& TheParamTable()
     return table;
 }
 
+static double MultiplierOf(int exponent)
+{
+    return exponent == -1 ? 10.0 : exponent == -2 ? 100.0 : exponent == -3 ? 1000.0 : 1.0;
+}
+
+double ResolutionSteps(double value, int exponent)
+{
+    // The register's own conversion: scaled, then to the nearest integer,
+    // halves away from zero.
+    const double steps = std::round(value * MultiplierOf(exponent));
+    return steps == 0 ? 0.0 : steps;
+}
+
+double RoundByExponent(double value, int exponent)
+{
+    if (!std::isfinite(value)) return value;
+    return ResolutionSteps(value, exponent) / MultiplierOf(exponent);
+}
+
 std::wstring FormatByExponent(double value, int exponent)
 {
+    // Shown as it is written: rounded by the one rule of the register.
     switch (exponent) {
-    case 0: return wtext::FormatFixed(value, 0);
-    case -1: return wtext::FormatFixed(value, 1);
-    case -2: return wtext::FormatFixed(value, 2);
+    case 0: return wtext::FormatFixed(RoundByExponent(value, 0), 0);
+    case -1: return wtext::FormatFixed(RoundByExponent(value, -1), 1);
+    case -2: return wtext::FormatFixed(RoundByExponent(value, -2), 2);
+    case -3: return wtext::FormatFixed(RoundByExponent(value, -3), 3);
     default: return wtext::FormatFixed(value, 3);
     }
 }

@@ -58,6 +58,11 @@ struct ParamRecord {
     // `value` was edited or loaded from a value file and has not been written
     // to the drive since (a read replaces it and clears this too).
     bool valueUnwritten = false;
+    // What the drive itself was last seen to hold (a read, or a write's
+    // read-back), apart from an edit in `value` not written yet: compares
+    // and undo need both.
+    double driveValue = 0;
+    bool driveKnown = false;
 };
 
 class ParamTable {
@@ -129,8 +134,20 @@ bool SameDeviceType(const ParamTable& a, const ParamTable& b);
 // The one table of the running program.
 ParamTable& TheParamTable();
 
+// The number of steps of the exponent's scale (0.1, 0.01, 0.001; 1 for
+// other exponents) a value stands for: the value times 10, 100 or 1000,
+// rounded to the nearest integer, halves away from zero, as the register
+// conversion does (35.555 at two places is 3556 steps; 1.005, held as
+// 1.00499..., is 100). The one rounding of the program: what a view shows,
+// what a dialog or a value file leaves in a record, and what goes into the
+// register all come from it.
+double ResolutionSteps(double value, int exponent);
+// The value at the exponent's resolution (ResolutionSteps divided back).
+double RoundByExponent(double value, int exponent);
+
 // Value text by exponent: 0 -> "%.0f", -1 -> "%.1f", -2 -> "%.2f", any other
-// -> "%.3f" (locale-independent, "." as the decimal point).
+// -> "%.3f" (locale-independent, "." as the decimal point), of the value
+// rounded by RoundByExponent for exponents 0 to -3.
 std::wstring FormatByExponent(double value, int exponent);
 
 // "Device parameter file failed to load:" + path.

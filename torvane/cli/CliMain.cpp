@@ -14,6 +14,7 @@
 #include "DriveIdentity.h"
 #include "LanguageTables.h"
 #include "LogBuf.h"
+#include "ParamPlan.h"
 #include "ParamTransfer.h"
 #include "ParamViewLogic.h"
 #include "ValueCheck.h"
@@ -26,6 +27,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -55,7 +57,7 @@ const char* const kUsageText =
     "  read [GROUP|PNU...]      read parameters (all of the parameter view by default)\n"
     "  write PNU=VALUE...       write parameters, range-checked, and check them back\n"
     "  backup FILE.xls [GROUP|PNU...]  read parameters and save a value file\n"
-    "  restore FILE.xls         write the values of a value file that differ from the drive\n"
+    "  restore FILE.xls [GROUP|PNU...]  write the values of a value file that differ from the drive\n"
     "  diff [FILE.xls] [GROUP|PNU...]  drive, file and defaults side by side, where they differ\n"
     "\n"
     "options (the settings of config.ini apply unless given):\n"
@@ -97,31 +99,42 @@ const std::map<std::string, const char*> kCommandHelp = {
      "Writes values and reads each back as the parameter view's write does. A value is a\n"
      "number with '.' as the point, or for an enumerated parameter its option code or text.\n"
      "Every value is checked first (known parameter, option, decimals, min..max): when one\n"
-     "is refused, nothing is written and the exit code is 5.\n"},
+     "is refused, nothing is written and the exit code is 5. A value the drive already\n"
+     "holds is not written (\"unchanged\") and never refused.\n"},
     {"backup",
      "usage: torvane-cli [options] backup FILE.xls [GROUP|PNU...]\n\n"
      "Reads parameters and saves them as a value file of the parameter view (it loads there\n"
      "with Load Param). With several stations each gets its own file, the station number\n"
      "before the extension (plant.xls -> plant-5.xls); a silent station is reported and\n"
-     "the others go on. Rows that could not be read are left out and reported.\n"},
+     "the others go on. Rows that could not be read are left out and reported. Values the\n"
+     "drive holds outside the table's min..max are saved as read and named on standard error\n"
+     "(a restore leaves them alone while the drive still holds them).\n"},
     {"restore",
-     "usage: torvane-cli [options] restore FILE.xls [--dry-run]\n\n"
+     "usage: torvane-cli [options] restore FILE.xls [GROUP|PNU...] [--dry-run]\n\n"
      "Loads a value file (it must be for the configured device type), reads the drive,\n"
      "writes only the values that differ, reads them back and prints what changed.\n"
-     "--dry-run prints the plan and writes nothing. A file value out of range refuses the\n"
-     "whole restore before anything is written.\n"},
+     "GROUP and PNU limit the restore to those parameters of the file. Values with more\n"
+     "decimals than the parameter keeps are rounded as the register rounds them.\n"
+     "A value the drive already holds is left alone, even outside the table's min..max\n"
+     "(a backup holds what the drive holds); a value that differs from the drive and is\n"
+     "out of range refuses the whole restore before anything is written (exit code 5).\n"
+     "--dry-run prints the plan and writes nothing.\n"},
     {"diff",
      "usage: torvane-cli [options] diff [FILE.xls] [GROUP|PNU...]\n\n"
      "Compares the drive, the value file (when given) and the defaults, and prints only the\n"
      "rows where any two differ, as the parameter view shows the values. With a file only\n"
      "the parameters it holds are read. With several stations each is compared with the\n"
-     "same file. Exit code 1 when rows differ, 0 when none do.\n"},
+     "same file. Exit code 1 when rows differ, 0 when none do; when a station or row could\n"
+     "not be read, 4 (or 3 when no station answered) wins over 1: the comparison is\n"
+     "not complete.\n"},
 };
 
+// A usage error is one line and where the help is, not the help itself: a
+// script's log should show what was wrong.
 int Usage(const std::string& error)
 {
-    if (!error.empty()) Say("torvane-cli: " + error);
-    std::fprintf(stderr, "%s", kUsageText);
+    Say("torvane-cli: " + (error.empty() ? std::string("usage error") : error) +
+        " (torvane-cli --help lists the commands and options)");
     return kUsage;
 }
 
@@ -141,16 +154,50 @@ struct Tally {
 
 std::string Station(int s) { return std::to_string(s); }
 
+// The bootloader's reply to its version command without the line breaks
+// and the prompt that follow it: the first line that says something.
+std::string BootVersionText(const std::string& reply)
+{
+    size_t from = 0;
+    while (from < reply.size()) {
+        size_t end = reply.find_first_of("\r\n", from);
+        if (end == std::string::npos) end = reply.size();
+        std::string line = reply.substr(from, end - from);
+        const size_t prompt = line.find("RedBoot>");
+        if (prompt != std::string::npos) line.erase(prompt);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.erase(0, 1);
+        if (!line.empty()) return line;
+        from = end + 1;
+    }
+    return std::string();
+}
+
 // Why a station did not answer: the port first (missing, no access, in
 // use), then the drive.
-std::string NoReply(Session& session, int station)
+std::string NoReply(Session& session, int station, bool tryBoot = true)
 {
+
     // The failed attempt leaves its link open; the port is looked at as
     // another program would find it.
     session.link().CloseLinks();
     const PortState p = InspectPort(session.link().settings().PortNumber());
-    if (!p.present || !p.access || p.busy)
-        return "COM" + std::to_string(p.port) + " (" + p.device + "): " + PortAdvice(p);
+    // A device named on the command line is named back, with advice about
+    // that path rather than about the COMn mapping it did not use.
+    if (session.portIsDevice() && !p.present)
+        return p.device + ": serial device not found; check the path (serial adapters appear as /dev/ttyUSBn or "
+                          "/dev/ttyACMn; torvane-cli ports lists what there is)";
+    if (!p.present || !p.access || p.busy || p.notSerial)
+        return session.PortText() + ": " + PortAdvice(p);
+    // A drive in its bootloader answers no register request: say so
+    // rather than "no reply" (one drive only: a bootloader has no station).
+    if (tryBoot && !session.manyStations() && session.ConnectBoot()) {
+        const std::string version = BootVersionText(session.link().bootVersion());
+        session.Disconnect();
+        return "the drive at " + session.PortText() + " is in its bootloader (boot mode" +
+               (version.empty() ? std::string() : ": " + version) +
+               "); its parameters can be read once it runs its application again";
+    }
     return "station " + Station(station) + ": no reply at " + session.PortText() + ", " +
            std::to_string(session.Baud()) + " baud";
 }
@@ -196,6 +243,13 @@ void ReadStation(Session& s, int station, const std::vector<int>& records, std::
     if (!g_running) Say("interrupted");
 }
 
+bool IsNumber(const std::string& text)
+{
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0';
+}
+
 bool AllTrue(const std::vector<bool>& v)
 {
     for (bool b : v)
@@ -209,10 +263,14 @@ bool AllTrue(const std::vector<bool>& v)
 void ReadStations(Session& s, const std::vector<int>& records, Tally* t,
                   const std::function<void(int station, const std::vector<bool>& read)>& body)
 {
+    Progress progress;
     for (int station : s.stations()) {
         if (!g_running) break;
         ++t->stations;
-        if (!s.ConnectNormal(station)) {
+        if (s.manyStations()) progress.Show("station " + Station(station), t->stations, int(s.stations().size()));
+        const bool answered = s.ConnectNormal(station);
+        progress.Done();
+        if (!answered) {
             Say(NoReply(s, station));
             ++t->silent;
             continue;
@@ -244,28 +302,86 @@ bool LooksLikeFile(const std::string& a)
            a.find('/') != std::string::npos;
 }
 
-// A value file for the table; false (with the messages the parameter view
-// shows) when it is unreadable or of another device type.
-bool LoadValueFile(Session& s, const std::string& path, valuefile::LoadResult* res)
+// A value file for the table: kOk, kRefused for a file of another device
+// type, kFailed for one that cannot be read as a value file (missing, junk,
+// cut short), with the messages the parameter view shows.
+int LoadValueFile(Session& s, const std::string& path, valuefile::LoadResult* res)
 {
     *res = valuefile::Load(Widen(path), s.table());
     using St = valuefile::LoadResult::Status;
-    if (res->status == St::Ok) return true;
+    if (res->status == St::Ok) return kOk;
     if (res->status == St::ModelMismatch)
         Say(Narrow(valuefile::ModelMismatchText(s.table().fileBaseName, res->fileModel)));
     Say(Narrow(valuefile::LoadFailedText()) + " " + path + ": " + res->error);
-    return false;
+    return res->status == St::ModelMismatch ? kRefused : kFailed;
 }
 
-// The records a value file sets, as the parameter view showing every group
-// loads it, with the file's values in `fileTable`.
-std::vector<int> ApplyValueFile(Session& s, const valuefile::LoadResult& res, ParamTable* fileTable)
+// The values a value file holds, as the parameter view showing every group
+// loads it (a later row for the same parameter wins), in record order;
+// limited to `only` when it is not empty.
+std::vector<paramplan::Want> FileWants(Session& s, const valuefile::LoadResult& res, const std::vector<int>& only)
 {
-    *fileTable = s.table();
-    const std::vector<int> viewRows = paramview::ParamViewRows(*fileTable, -1);
-    std::set<int> records;
-    for (int row : valuefile::Apply(res.entries, *fileTable, viewRows)) records.insert(viewRows[static_cast<size_t>(row)]);
-    return std::vector<int>(records.begin(), records.end());
+    const std::vector<int> viewRows = paramview::ParamViewRows(s.table(), -1);
+    std::map<int, double> byRecord;
+    for (const valuefile::Target& t : valuefile::Targets(res.entries, s.table(), viewRows))
+        byRecord[t.record] = t.value;
+    const std::set<int> limit(only.begin(), only.end());
+    std::vector<paramplan::Want> wants;
+    for (const auto& [record, value] : byRecord)
+        if (limit.empty() || limit.count(record)) wants.push_back(paramplan::Want{record, value});
+    return wants;
+}
+
+std::vector<int> RecordsOf(const std::vector<paramplan::Want>& wants)
+{
+    std::vector<int> records;
+    for (const paramplan::Want& w : wants) records.push_back(w.record);
+    return records;
+}
+
+// The drive's values as just read into the session's table: known for the
+// rows read.
+paramplan::DriveOf DriveRead(Session& s, const std::vector<int>& records, const std::vector<bool>& read)
+{
+    std::map<int, bool> wasRead;
+    for (size_t i = 0; i < records.size(); ++i) wasRead[records[i]] = read[i];
+    const ParamTable& table = s.table();
+    return [wasRead, &table](int record) {
+        const auto it = wasRead.find(record);
+        if (it == wasRead.end() || !it->second) return paramplan::Known{};
+        return paramplan::Known{true, table.params[static_cast<size_t>(record)].value};
+    };
+}
+
+// Says why each refused step is refused; true when there was one.
+bool SayRefused(Session& s, const std::vector<paramplan::Step>& steps, const std::string& source,
+                const std::map<int, std::string>& typed)
+{
+    bool any = false;
+    for (const paramplan::Step& st : steps) {
+        if (st.action != paramplan::Action::Refuse) continue;
+        const ParamRecord& r = s.table().params[static_cast<size_t>(st.record)];
+        const auto as = typed.find(st.record);
+        Say((as != typed.end() ? as->second : Pnu(r) + "=" + Narrow(FormatByExponent(st.value, r.exponent)) + source) +
+            ": " +
+            Narrow(paramplan::RefusalText(s.table(), st, s.languageIndex())) + " (the drive holds " +
+            Narrow(FormatByExponent(st.drive.value, r.exponent)) + ")");
+        any = true;
+    }
+    return any;
+}
+
+// A copy of the table whose records hold the steps' values: what a write
+// batch sends.
+ParamTable ValuesOf(const ParamTable& table, const std::vector<paramplan::Step>& steps)
+{
+    ParamTable values = table;
+    for (const paramplan::Step& st : steps) {
+        ParamRecord& r = values.params[static_cast<size_t>(st.record)];
+        r.value = st.value;
+        r.valueUnknown = false;
+    }
+    return values;
 }
 
 bool Prepare(Session& s, bool table, int* code)
@@ -308,10 +424,14 @@ int CmdInfo(const Options& o)
     out.columns = {{"station", "Station", true}, {"mode", "Mode"},     {"port", "Port"},
                    {"baud", "Baud", true},       {"series", "Series"}, {"bootloader", "Bootloader"}};
     Tally t;
+    Progress progress;
     for (int station : s.stations()) {
         if (!g_running) break;
         ++t.stations;
-        if (s.ConnectNormal(station)) {
+        if (s.manyStations()) progress.Show("station " + Station(station), t.stations, int(s.stations().size()));
+        const bool answered = s.ConnectNormal(station);
+        progress.Done();
+        if (answered) {
             std::string series;
             uint8_t err = 0;
             if (!driveid::ReadSeries(ModbusPort(), static_cast<uint8_t>(station), &series, &err)) {
@@ -324,16 +444,15 @@ int CmdInfo(const Options& o)
         // A bootloader has no station: it is asked only when one drive is.
         if (!s.manyStations() && s.ConnectBoot()) {
             const ConnectionSettings& cs = s.link().settings();
-            std::string version = s.link().bootVersion();
-            while (!version.empty() && (version.back() == '\n' || version.back() == '\r')) version.pop_back();
-            out.Add({"", "boot", s.PortText(), Narrow(cs.bootBaud), "", version});
+            out.Add({"", "boot", s.PortText(), Narrow(cs.bootBaud), "", BootVersionText(s.link().bootVersion())});
             continue;
         }
-        Say(NoReply(s, station) + (s.manyStations() ? "" : " (normal mode), nor from a bootloader"));
+        Say(NoReply(s, station, false) + (s.manyStations() ? "" : " (normal mode), nor from a bootloader"));
         ++t.silent;
     }
     s.Disconnect();
-    Print(stdout, out, o.format);
+    // Nothing answered: no data, not even the header.
+    if (t.Code() != kConnection) Print(stdout, out, o.format);
     return t.Code();
 }
 
@@ -369,7 +488,7 @@ int CmdRead(const Options& o)
         }
     });
     s.Disconnect();
-    Print(stdout, out, o.format);
+    if (t.Code() != kConnection) Print(stdout, out, o.format);
     return t.Code();
 }
 
@@ -393,6 +512,17 @@ int CmdBackup(const Options& o)
     ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
         int saved = 0;
         for (bool b : read) saved += b ? 1 : 0;
+        // The drive may hold values its own table calls out of range; they
+        // are saved as read, and a restore leaves them alone.
+        for (size_t i = 0; i < records.size(); ++i) {
+            const ParamRecord& r = s.table().params[static_cast<size_t>(records[i])];
+            if (!read[i] || valuecheck::Check(s.table(), r, r.value) == valuecheck::Verdict::Ok) continue;
+            Say("station " + Station(station) + ": " + Pnu(r) + " = " + ValueText(s, r) +
+                " read from the drive is " +
+                Narrow(valuecheck::ReasonText(s.table(), r, valuecheck::Check(s.table(), r, r.value),
+                                              s.languageIndex())) +
+                " of the parameter table; saved as read");
+        }
         const std::string path = Narrow(valuefile::WithXlsExtension(
             Widen(s.manyStations() ? StationFile(file, station) : file)));
         std::string error;
@@ -406,7 +536,7 @@ int CmdBackup(const Options& o)
         out.Add({Station(station), path, std::to_string(saved), std::to_string(records.size() - saved)});
     });
     s.Disconnect();
-    Print(stdout, out, o.format);
+    if (t.Code() != kConnection) Print(stdout, out, o.format);
     return saveFailed ? kFailed : t.Code();
 }
 
@@ -454,6 +584,75 @@ WriteResults WriteRecords(Session& s, int station, const ParamTable& values, con
     return res;
 }
 
+// The rows of a write or restore: each step's record with the result of
+// the write, "unchanged" for a value the drive already held.
+Rows PlanRows(Session& s, const std::vector<paramplan::Step>& steps, const WriteResults& res,
+              const std::vector<int>& written, bool dryRun, bool refused)
+{
+    Rows out;
+    out.columns = {{"pnu", "PNU"}, {"name", "Name"}, {"drive", "Drive", true}, {"value", "Value", true},
+                   {"result", "Result"}};
+    std::map<int, size_t> at;
+    for (size_t i = 0; i < written.size(); ++i) at[written[i]] = i;
+    for (const paramplan::Step& st : steps) {
+        const ParamRecord& r = s.table().params[static_cast<size_t>(st.record)];
+        std::string result;
+        switch (st.action) {
+        case paramplan::Action::Leave: result = "unchanged"; break;
+        case paramplan::Action::ReadFirst: result = "not written: not read"; break;
+        case paramplan::Action::Refuse:
+            result = "refused: " + Narrow(paramplan::RefusalText(s.table(), st, s.languageIndex()));
+            break;
+        case paramplan::Action::Write: {
+            const auto it = at.find(st.record);
+            if (refused) result = "not written";
+            else if (dryRun) result = "to write";
+            else if (it != at.end() && it->second < res.text.size()) result = res.text[it->second];
+            else result = "not written: interrupted";
+            break;
+        }
+        }
+        out.Add({Pnu(r), Narrow(PickVariant(r.name, s.languageIndex())),
+                 st.drive.known ? Narrow(s.table().ValueText(r, st.drive.value, s.languageIndex())) : "-",
+                 Narrow(s.table().ValueText(r, st.value, s.languageIndex())), result});
+    }
+    return out;
+}
+
+// Reads the drive's values of the wants, plans, and unless the plan refuses
+// one (or it is a dry run) writes what differs and checks it back. The
+// rows printed are those `show` keeps.
+int ApplyPlan(Session& s, const Options& o, const std::vector<paramplan::Want>& wants, const std::string& source,
+              const std::map<int, std::string>& typed, const std::function<bool(const paramplan::Step&)>& show)
+{
+    const int station = s.stations().front();
+    if (!s.ConnectNormal(station)) {
+        Say(NoReply(s, station));
+        return kConnection;
+    }
+    const std::vector<int> records = RecordsOf(wants);
+    std::vector<bool> read;
+    ReadStation(s, station, records, &read);
+    std::vector<paramplan::Step> steps = paramplan::Make(s.table(), wants, DriveRead(s, records, read));
+    const bool refused = SayRefused(s, steps, source, typed);
+    if (refused) Say("nothing written");
+    const std::vector<paramplan::Step> toWrite = paramplan::Only(steps, paramplan::Action::Write);
+    std::vector<int> written;
+    for (const paramplan::Step& st : toWrite) written.push_back(st.record);
+    WriteResults res;
+    if (!refused && !o.dryRun && g_running && !toWrite.empty())
+        res = WriteRecords(s, station, ValuesOf(s.table(), toWrite), written);
+    s.Disconnect();
+
+    std::vector<paramplan::Step> shown;
+    for (const paramplan::Step& st : steps)
+        if (show(st)) shown.push_back(st);
+    Print(stdout, PlanRows(s, shown, res, written, o.dryRun, refused), o.format);
+    if (refused) return kRefused;
+    if (!AllTrue(read) || !res.allGood || (!o.dryRun && !toWrite.empty() && res.text.empty())) return kPartial;
+    return kOk;
+}
+
 int CmdWrite(const Options& o)
 {
     if (o.args.empty()) return Usage("write needs PNU=VALUE");
@@ -462,7 +661,8 @@ int CmdWrite(const Options& o)
     if (!Prepare(s, true, &code)) return code;
     if (s.manyStations()) return Usage("write goes to one station");
     ParamTable& table = s.table();
-    std::vector<int> records;
+    std::vector<paramplan::Want> wants;
+    std::map<int, std::string> typed;
     bool refused = false;
     for (const std::string& a : o.args) {
         const size_t eq = a.find('=');
@@ -476,101 +676,52 @@ int CmdWrite(const Options& o)
             refused = true;
             continue;
         }
-        ParamRecord& r = table.params[static_cast<size_t>(one.front())];
+        const ParamRecord& r = table.params[static_cast<size_t>(one.front())];
+        // What is typed must say one value exactly; whether that value may
+        // go to the drive is the plan's to say, knowing what the drive holds.
         const valuecheck::Parsed p = valuecheck::Parse(table, r, Widen(a.substr(eq + 1)));
-        if (p.verdict != valuecheck::Verdict::Ok) {
+        if (p.verdict == valuecheck::Verdict::NotANumber || p.verdict == valuecheck::Verdict::TooManyDecimals ||
+            (p.verdict == valuecheck::Verdict::NotAnOption && !IsNumber(a.substr(eq + 1)))) {
             Say(a + ": " + Narrow(valuecheck::ReasonText(table, r, p.verdict, s.languageIndex())));
             refused = true;
             continue;
         }
-        for (int i : records)
-            if (i == r.index) {
+        for (const paramplan::Want& w : wants)
+            if (w.record == r.index) {
                 Say(a + ": " + Pnu(r) + " is given twice");
                 refused = true;
             }
-        r.value = p.value;
-        records.push_back(r.index);
+        wants.push_back(paramplan::Want{r.index, p.value});
+        typed[r.index] = a;
     }
     if (refused) {
         Say("nothing written");
         return kRefused;
     }
-    const int station = s.stations().front();
-    if (!s.ConnectNormal(station)) {
-        Say(NoReply(s, station));
-        return kConnection;
-    }
-    const WriteResults res = WriteRecords(s, station, table, records);
-    s.Disconnect();
-    Rows out;
-    out.columns = {{"pnu", "PNU"}, {"name", "Name"}, {"value", "Value", true}, {"result", "Result"}};
-    for (size_t i = 0; i < records.size(); ++i) {
-        const ParamRecord& r = table.params[static_cast<size_t>(records[i])];
-        out.Add({Pnu(r), Narrow(PickVariant(r.name, s.languageIndex())), ValueText(s, r), res.text[i]});
-    }
-    Print(stdout, out, o.format);
-    return res.allGood ? kOk : kPartial;
+    return ApplyPlan(s, o, wants, "", typed, [](const paramplan::Step&) { return true; });
 }
 
 int CmdRestore(const Options& o)
 {
-    if (o.args.size() != 1) return Usage("restore takes one file name");
+    if (o.args.empty()) return Usage("restore needs a file name");
     Session s(o);
     int code = kOk;
     if (!Prepare(s, true, &code)) return code;
     if (s.manyStations()) return Usage("restore goes to one station");
     const std::string file = o.args.front();
-    valuefile::LoadResult loaded;
-    if (!LoadValueFile(s, file, &loaded)) return kRefused;
-    ParamTable fileTable;
-    const std::vector<int> records = ApplyValueFile(s, loaded, &fileTable);
-    bool refused = false;
-    for (int i : records) {
-        const ParamRecord& r = fileTable.params[static_cast<size_t>(i)];
-        const valuecheck::Verdict v = valuecheck::Check(fileTable, r, r.value);
-        if (v != valuecheck::Verdict::Ok) {
-            Say(Pnu(r) + "=" + Narrow(FormatByExponent(r.value, r.exponent)) + " in " + file + ": " +
-                Narrow(valuecheck::ReasonText(fileTable, r, v, s.languageIndex())));
-            refused = true;
-        }
-    }
-    if (refused) {
-        Say("nothing written");
+    std::vector<int> chosen;
+    std::vector<std::string> unknown;
+    const std::vector<std::string> selection(o.args.begin() + 1, o.args.end());
+    if (!selection.empty() && !s.SelectRecords(selection, &chosen, &unknown)) {
+        for (const std::string& u : unknown) Say("unknown group or parameter: " + u);
         return kRefused;
     }
-
-    const int station = s.stations().front();
-    if (!s.ConnectNormal(station)) {
-        Say(NoReply(s, station));
-        return kConnection;
-    }
-    std::vector<bool> read;
-    ReadStation(s, station, records, &read);
-    // The rows to write: read, and showing another value than the file's.
-    std::vector<int> plan;
-    for (size_t i = 0; i < records.size(); ++i) {
-        const ParamRecord& d = s.table().params[static_cast<size_t>(records[i])];
-        const ParamRecord& f = fileTable.params[static_cast<size_t>(records[i])];
-        if (read[i] && FormatByExponent(d.value, d.exponent) != FormatByExponent(f.value, f.exponent))
-            plan.push_back(records[i]);
-    }
-    WriteResults res;
-    if (!o.dryRun && g_running && !plan.empty()) res = WriteRecords(s, station, fileTable, plan);
-    s.Disconnect();
-
-    Rows out;
-    out.columns = {{"pnu", "PNU"}, {"name", "Name"}, {"drive", "Drive", true}, {"file", "File", true},
-                   {"result", "Result"}};
-    for (size_t i = 0; i < plan.size(); ++i) {
-        const ParamRecord& d = s.table().params[static_cast<size_t>(plan[i])];
-        const ParamRecord& f = fileTable.params[static_cast<size_t>(plan[i])];
-        out.Add({Pnu(d), Narrow(PickVariant(d.name, s.languageIndex())), ValueText(s, d),
-                 Narrow(fileTable.ValueText(f, s.languageIndex())),
-                 o.dryRun ? "to write" : i < res.text.size() ? res.text[i] : "not written: interrupted"});
-    }
-    Print(stdout, out, o.format);
-    if (!AllTrue(read) || !res.allGood || (!o.dryRun && !plan.empty() && res.text.empty())) return kPartial;
-    return kOk;
+    valuefile::LoadResult loaded;
+    if (const int fc = LoadValueFile(s, file, &loaded)) return fc;
+    const std::vector<paramplan::Want> wants = FileWants(s, loaded, chosen);
+    return ApplyPlan(s, o, wants, " in " + file, {}, [](const paramplan::Step& st) {
+        return st.action == paramplan::Action::Write || st.action == paramplan::Action::Refuse;
+    });
 }
 
 int CmdDiff(const Options& o)
@@ -590,18 +741,14 @@ int CmdDiff(const Options& o)
         for (const std::string& u : unknown) Say("unknown group or parameter: " + u);
         return kRefused;
     }
-    ParamTable fileTable;
-    std::set<int> inFile;
+    std::map<int, double> fileValue;
     if (!file.empty()) {
         valuefile::LoadResult loaded;
-        if (!LoadValueFile(s, file, &loaded)) return kRefused;
-        const std::vector<int> fileRecords = ApplyValueFile(s, loaded, &fileTable);
-        inFile.insert(fileRecords.begin(), fileRecords.end());
+        if (const int fc = LoadValueFile(s, file, &loaded)) return fc;
         // Only what the file holds is compared.
-        std::vector<int> kept;
-        for (int i : records)
-            if (inFile.count(i)) kept.push_back(i);
-        records.swap(kept);
+        for (const paramplan::Want& w : FileWants(s, loaded, records)) fileValue[w.record] = w.value;
+        records.clear();
+        for (const auto& kv : fileValue) records.push_back(kv.first);
     }
 
     Rows out;
@@ -614,37 +761,37 @@ int CmdDiff(const Options& o)
     Tally t;
     bool differ = false;
     ReadStations(s, records, &t, [&](int station, const std::vector<bool>& read) {
+        // The comparison of the parameter view's compare: the drive's value,
+        // the file's at the parameter's resolution, the default.
+        std::vector<paramplan::Want> wants;
         for (size_t i = 0; i < records.size(); ++i) {
-            if (!read[i]) continue;
-            const ParamRecord& d = s.table().params[static_cast<size_t>(records[i])];
-            // The values as the parameter view shows them; an absent default
-            // or file value takes no part.
-            std::vector<std::wstring> shown = {FormatByExponent(d.value, d.exponent)};
-            if (!file.empty()) {
-                const ParamRecord& f = fileTable.params[static_cast<size_t>(records[i])];
-                shown.push_back(FormatByExponent(f.value, f.exponent));
-            }
-            if (!d.noDefault) shown.push_back(FormatByExponent(d.defaultValue, d.exponent));
-            bool rowDiffers = false;
-            for (const std::wstring& v : shown) rowDiffers = rowDiffers || v != shown.front();
-            if (!rowDiffers) continue;
+            const double v = file.empty() ? s.table().params[static_cast<size_t>(records[i])].value
+                                          : fileValue[records[i]];
+            wants.push_back(paramplan::Want{records[i], v});
+        }
+        const std::vector<paramplan::Step> steps = paramplan::Make(s.table(), wants, DriveRead(s, records, read));
+        for (const paramplan::Step& st : steps) {
+            // Rows not read were reported; they take no part.
+            if (!st.drive.known || !paramplan::Differs(s.table(), st)) continue;
             differ = true;
+            const ParamRecord& d = s.table().params[static_cast<size_t>(st.record)];
             std::vector<std::string> row;
             if (s.manyStations()) row.push_back(Station(station));
             row.push_back(Pnu(d));
             row.push_back(Narrow(PickVariant(d.name, s.languageIndex())));
             row.push_back(ValueText(s, d));
-            if (!file.empty())
-                row.push_back(Narrow(fileTable.ValueText(fileTable.params[static_cast<size_t>(records[i])],
-                                                         s.languageIndex())));
+            if (!file.empty()) row.push_back(Narrow(s.table().ValueText(d, st.value, s.languageIndex())));
             row.push_back(Limit(d.defaultValue, d.noDefault, d.exponent));
             row.push_back(Narrow(d.unit));
             out.Add(std::move(row));
         }
     });
     s.Disconnect();
-    Print(stdout, out, o.format);
     const int failures = t.Code();
+    // Nothing answered: no data, not even the header.
+    if (failures != kConnection) Print(stdout, out, o.format);
+    // A station that failed outweighs differences elsewhere: the comparison
+    // is not complete.
     if (failures != kOk) return failures;
     return differ ? kDifferent : kOk;
 }

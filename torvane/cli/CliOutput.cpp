@@ -113,11 +113,13 @@ void Print(std::FILE* out, const Rows& rows, Format format)
     case Format::Csv: {
         std::string l;
         for (size_t c = 0; c < n; ++c) l += (c ? "," : "") + CsvField(rows.columns[c].key);
-        std::fprintf(out, "%s\r\n", l.c_str());
+        // Lines end in LF, as the tools a script pipes them to expect;
+        // fields holding line breaks are quoted.
+        std::fprintf(out, "%s\n", l.c_str());
         for (const auto& row : rows.rows) {
             l.clear();
             for (size_t c = 0; c < n; ++c) l += (c ? "," : "") + CsvField(cell(row, c));
-            std::fprintf(out, "%s\r\n", l.c_str());
+            std::fprintf(out, "%s\n", l.c_str());
         }
         break;
     }
@@ -127,8 +129,13 @@ void Print(std::FILE* out, const Rows& rows, Format format)
             std::string l = r ? ",\n {" : "\n {";
             for (size_t c = 0; c < n; ++c) {
                 const std::string& v = cell(rows.rows[r], c);
+                // A number column keeps its type: a cell without a number
+                // is null, not a text.
                 l += (c ? ", " : "") + JsonString(rows.columns[c].key) + ": " +
-                     (rows.columns[c].number && IsJsonNumber(v) ? v : JsonString(v));
+                     (!rows.columns[c].number ? JsonString(v)
+                      : IsJsonNumber(v)       ? v
+                      : v.empty() || v == "-" ? std::string("null")
+                                              : JsonString(v));
             }
             std::fprintf(out, "%s}", l.c_str());
         }

@@ -122,6 +122,10 @@ PortState InspectPort(int port)
     struct stat st {};
     s.present = !s.device.empty() && ::stat(s.device.c_str(), &st) == 0;
     if (!s.present) return s;
+    // A plain file given as the port is no line to a drive, whatever else
+    // opening it says.
+    s.notSerial = !S_ISCHR(st.st_mode);
+    if (s.notSerial) return s;
     s.access = ::access(s.device.c_str(), R_OK | W_OK) == 0;
     if (const group* g = ::getgrgid(st.st_gid)) s.group = g->gr_name;
     s.groupCanAccess = (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP);
@@ -151,6 +155,7 @@ std::string PortAdvice(const PortState& s)
     if (!s.present)
         return "not found; map the port with TORVANE_COM" + std::to_string(s.port) + " or [Ports] COM" +
                std::to_string(s.port) + " in ports.ini";
+    if (s.notSerial) return "not a serial device";
     std::string a;
     if (!s.access) {
         if (!s.group.empty() && s.groupCanAccess)

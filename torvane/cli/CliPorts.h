@@ -17,6 +17,7 @@ struct PortState {
     int port = 0;
     std::string device;
     bool present = false;
+    bool notSerial = false;  // present, but no character device (a plain file, a folder)
     bool access = false;     // readable and writable by this user
     std::string group;       // the device's group (the one to join), when access is missing
     bool groupCanAccess = false;  // the group's mode bits allow read and write

@@ -4,6 +4,7 @@
 
 #include "CCOM.h"
 #include "TcpChannel.h"
+#include "DevicePlugins.h"
 #include "ParamViewLogic.h"
 #include "ProgramFolder.h"
 #include "WideText.h"
@@ -25,7 +26,20 @@ namespace {
 // dialog and the status bar do not exist here.
 class StderrPrompts : public CLinkPrompts {
 public:
-    void ShowMessage(const std::wstring& text) override { std::fprintf(stderr, "%s\n", Narrow(text).c_str()); }
+    // A port given as a device path is named by that path ("COM1 is open
+    // failed." would name a port the user never mentioned).
+    std::string portName, device;
+    void ShowMessage(const std::wstring& text) override
+    {
+        std::string t = Narrow(text);
+        if (!device.empty())
+            for (size_t at = t.find(portName); at != std::string::npos; at = t.find(portName, at + device.size())) {
+                const size_t end = at + portName.size();
+                if (end < t.size() && std::isdigit(static_cast<unsigned char>(t[end]))) continue;
+                t.replace(at, portName.size(), device);
+            }
+        std::fprintf(stderr, "%s\n", t.c_str());
+    }
     void EditSerialSettings() override {}
     void UpdateStatusBar() override {}
 };
@@ -174,7 +188,9 @@ bool Session::Prepare(std::string* error)
         *error = "cannot work in the program folder " + Narrow(folder_);
         return false;
     }
-    prompts_ = std::make_unique<StderrPrompts>();
+    auto prompts = std::make_unique<StderrPrompts>();
+    StderrPrompts* stderrPrompts = prompts.get();
+    prompts_ = std::move(prompts);
     link_ = std::make_unique<DeviceConnection>(WritableFolder(folder_), prompts_.get());
     // Options apply to this run only; config.ini stays the program's.
     link_->SetStoreOnConnect(false);
@@ -199,6 +215,7 @@ bool Session::Prepare(std::string* error)
             }
             // A device path or network port: the port that maps to it, or
             // COM1 mapped to it for this run.
+            portIsDevice_ = true;
             const std::string want = RealPath(o_.port);
             int n = 0;
             for (int k = DeviceConnection::kSearchFirstPort; k <= DeviceConnection::kSearchLastPort && !n; ++k)
@@ -208,6 +225,8 @@ bool Session::Prepare(std::string* error)
                 ::setenv("TORVANE_COM1", o_.port.c_str(), 1);
             }
             s.COMID = wtext::FormatInt(n);
+            stderrPrompts->portName = "COM" + std::to_string(n);
+            stderrPrompts->device = o_.port;
         }
     }
     if (s.PortUnset()) {
@@ -267,6 +286,7 @@ std::string Session::PortText() const
     const ConnectionSettings& s = link_->settings();
     const std::string name = "COM" + Narrow(s.COMID);
     const std::string device = LinkCoreSerialDevice(s.PortNumber());
+    if (portIsDevice_ && !device.empty()) return device;
     return device.empty() ? name : name + " (" + device + ")";
 }
 

@@ -65,8 +65,11 @@ public:
 
     const std::vector<int>& stations() const { return stations_; }
     bool manyStations() const { return stations_.size() > 1; }
-    // Port as the messages name it: "COM3" or "COM3 (/dev/ttyUSB0)".
+    // Port as the messages name it: "COM3" or "COM3 (/dev/ttyUSB0)"; a port
+    // given as a device path by that path alone.
     std::string PortText() const;
+    // --port named a device path (not COMn): messages and advice name it.
+    bool portIsDevice() const { return portIsDevice_; }
     int Baud() const;
 
     // Connects in normal mode to `station` (closing what was open).
@@ -90,6 +93,7 @@ private:
     const Options& o_;
     std::wstring folder_;
     std::vector<int> stations_;
+    bool portIsDevice_ = false;
     std::unique_ptr<CLinkPrompts> prompts_;
     std::unique_ptr<DeviceConnection> link_;
     std::unique_ptr<LanguageTables> language_;

@@ -37,6 +37,16 @@ static double Multiplier(int exponent)
     }
 }
 
+double StepsOf(double value, int exponent)
+{
+    return ResolutionSteps(value, exponent);
+}
+
+double RoundToResolution(double value, int exponent)
+{
+    return RoundByExponent(value, exponent);
+}
+
 double WordToValue(uint16_t word, const ParamRecord& record)
 {
     const double raw = record.minValue < 0 ? static_cast<double>(static_cast<int16_t>(word))
@@ -48,9 +58,8 @@ double WordToValue(uint16_t word, const ParamRecord& record)
 
 bool ValueToWord(double value, const ParamRecord& record, uint16_t* word)
 {
-    const double scaled = value * Multiplier(record.exponent);
-    if (!std::isfinite(scaled)) return false;
-    const double rounded = std::round(scaled);
+    const double rounded = StepsOf(value, record.exponent);
+    if (!std::isfinite(rounded)) return false;
     const bool isSigned = record.minValue < 0;
     const double lo = isSigned ? -32768.0 : 0.0;
     const double hi = isSigned ? 32767.0 : 65535.0;
@@ -81,6 +90,8 @@ bool ReadRecord(CRegisterPort& port, uint8_t station, ParamRecord& record, uint8
     // The drive's own value now: known, and an edit it replaced is gone.
     record.valueUnknown = false;
     record.valueUnwritten = false;
+    record.driveValue = record.value;
+    record.driveKnown = true;
     return true;
 }
 

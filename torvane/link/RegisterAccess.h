@@ -28,12 +28,17 @@ uint16_t RegisterOf(const ParamRecord& record);
 // The scale of an exponent: 0.1, 0.01, 0.001 for -1, -2, -3; otherwise 1.
 double ScaleOf(int exponent);
 
+// The register steps of a value and the value at the parameter's
+// resolution: ResolutionSteps and RoundByExponent of the parameter table,
+// the one rounding of the program.
+double StepsOf(double value, int exponent);
+double RoundToResolution(double value, int exponent);
+
 // Register word -> engineering value: signed 16-bit when minValue < 0,
 // otherwise unsigned, then scaled by the exponent.
 double WordToValue(uint16_t word, const ParamRecord& record);
 
-// Engineering value -> register word: scaled by the exponent and rounded to
-// the nearest integer. False when the result does not fit the register:
+// Engineering value -> register word: StepsOf the value. False when the result does not fit the register:
 // -32768..32767 for a signed register (minValue < 0), 0..65535 otherwise.
 // Cutting such a value to 16 bits would send a different, plainly wrong
 // value to the drive.

@@ -6,14 +6,22 @@
 #pragma once
 
 #include "ParamGridView.h"
+#include "ValueFile.h"
+
+#include <atomic>
+
+class QLabel;
 
 class CDialogParam : public CParamGridView {
     Q_OBJECT
 public:
     // selection: the group or subgroup number of the tree item, -1 for all.
+    enum { IDC_COMPARE_FILE = 2060, IDC_UNDO_WRITE = 2061, IDC_PENDING = 2062 };
+
     explicit CDialogParam(int selection, QWidget* parent = nullptr);
     ~CDialogParam() override;
 
+    void SetTable(ParamTable* table) override;
     void UpdateButtons(bool normalConnected) override;
     void StoreRowMarks() override;
     void ReadWorker() override;
@@ -25,6 +33,15 @@ public:
     bool OnWriteSelected();
     void OnLoadValues();
     void OnSaveValues();
+    // Compare with a file: asks for a value file and shows where the drive,
+    // the file and the defaults differ; the rows taken are set, not written.
+    void OnCompareFile();
+    // Undo the last write: shows what it restores, then writes the drive's
+    // values from before that write back, with the read-back check.
+    void OnUndoLastWrite();
+    // Edited, loaded or taken values not yet written, in the whole table.
+    int PendingCount() const;
+    QLabel* PendingLabel() const { return pending_; }
     // A click on the button of a row's Value cell: the editor opens shortly
     // after (the grid finishes its click first).
     void OnValueButton(int row);
@@ -41,4 +58,17 @@ protected:
 
 private:
     QString AskValueFile(bool save);
+    void CompareWith(const std::vector<valuefile::Entry>& entries);
+    // Marks the Value cells of unwritten rows and says how many there are.
+    void ShowPendingMarks();
+    void ShowPendingMark(int row);
+    QString Tr(const wchar_t* englishAndChinese) const;
+
+    QLabel* pending_ = nullptr;
+    // The write batch about to run restores an earlier one: it is not kept
+    // for undo itself.
+    std::atomic<bool> undoing_{false};
+    // A compare waits for the read of the rows whose drive value is unknown.
+    bool compareAfterRead_ = false;
+    std::vector<valuefile::Entry> compareEntries_;
 };

@@ -1,6 +1,9 @@
 #include "DlgInputPara.h"
 
 #include "ControlIds.h"
+#include "LanguageTables.h"
+#include "ParamTable.h"
+#include "ValueCheck.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -13,6 +16,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -53,9 +57,27 @@ CDlgInputPara::CDlgInputPara(QWidget* parent) : QDialog(parent), refusal(&Defaul
     SetCtrlId(label_, IDC_LABEL);
     edit_ = new QLineEdit(this);
     SetCtrlId(edit_, IDC_VALUE);
-    grid->addWidget(label_, 0, 0);
-    grid->addWidget(edit_, 0, 1);
-    AddButtons(this, grid, 1, &ok_, &cancel_);
+    about_ = new QLabel(this);
+    SetCtrlId(about_, IDC_ABOUT);
+    about_->hide();
+    grid->addWidget(about_, 0, 0, 1, 2);
+    grid->addWidget(label_, 1, 0);
+    grid->addWidget(edit_, 1, 1);
+    AddButtons(this, grid, 2, &ok_, &cancel_);
+}
+
+QString CDlgInputPara::AboutText(const ParamRecord& r, int languageIndex)
+{
+    const QString range = QString::fromStdWString(PickVariant(L"%1 to %2,%1 \u81f3 %2", languageIndex))
+                              .arg(QString::fromStdWString(FormatByExponent(r.minValue, r.exponent)),
+                                   QString::fromStdWString(FormatByExponent(r.maxValue, r.exponent)));
+    return QString::fromStdWString(PickVariant(r.name, languageIndex)) + QStringLiteral("\n") + range +
+           (r.unit.empty() ? QString() : QStringLiteral(" ") + QString::fromStdWString(r.unit));
+}
+
+QString CDlgInputPara::aboutText() const
+{
+    return about_->isHidden() ? QString() : about_->text();
 }
 
 QString CDlgInputPara::NotANumberText()
@@ -80,21 +102,21 @@ QString CDlgInputPara::RoundedText(const QString& rounded, int decimals)
 double CDlgInputPara::RoundToDecimals(double v, int decimals, bool* changed)
 {
     if (changed) *changed = false;
-    if (decimals < 0 || !std::isfinite(v)) return v;
-    double scale = 1.0;
-    for (int i = 0; i < decimals; ++i) scale *= 10.0;
-    // The register takes round(v * 10^places): the same product, the same
-    // rounding, so the field shows what will be written.
-    const double scaled = v * scale;
-    const double r = std::round(scaled);
-    if (changed) *changed = std::fabs(scaled - r) > 1e-6;
-    return r / scale;
+    if (decimals < 0 || decimals > 3 || !std::isfinite(v)) return v;
+    // The register's own rounding, so the field shows what will be written.
+    const double r = RoundByExponent(v, -decimals);
+    if (changed) *changed = std::fabs(r - v) > 1e-9 * std::max(1.0, std::fabs(v));
+    return r;
 }
 
 void CDlgInputPara::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
         setWindowTitle(title);
+        if (record) {
+            about_->setText(AboutText(*record, languageIndex));
+            about_->show();
+        }
         if (valueUnknown)
             edit_->clear();
         else
@@ -125,6 +147,15 @@ void CDlgInputPara::accept()
     if (r < minValue || r > maxValue) {
         Refuse(OutOfRangeText(minValue, maxValue));
         return;
+    }
+    // Beyond the bounds, what every other path checks (an option code, a
+    // value the register cannot hold).
+    if (table && record) {
+        const valuecheck::Assessed a = valuecheck::Assess(*table, *record, v);
+        if (a.verdict != valuecheck::Verdict::Ok) {
+            Refuse(QString::fromStdWString(valuecheck::ReasonText(*table, *record, a.verdict, languageIndex)));
+            return;
+        }
     }
     if (rounded) {
         const QString text = QString::number(r, 'f', decimals);

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class ParamTable;
+struct ParamRecord;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -18,7 +20,7 @@ class QPushButton;
 class CDlgInputPara : public QDialog {
     Q_OBJECT
 public:
-    enum { IDD = 130, IDOK_ = 1, IDCANCEL_ = 2, IDC_LABEL = 2026, IDC_VALUE = 1011 };
+    enum { IDD = 130, IDOK_ = 1, IDCANCEL_ = 2, IDC_LABEL = 2026, IDC_VALUE = 1011, IDC_ABOUT = 2063 };
 
     explicit CDlgInputPara(QWidget* parent = nullptr);
 
@@ -34,6 +36,16 @@ public:
     int decimals = -1;
     // There is no value to show: the field starts empty.
     bool valueUnknown = false;
+    // The parameter the value is for, when there is one: the dialog then
+    // names it with its range and unit, and checks the entry with the value
+    // check every path uses (range, resolution, register). Both or neither.
+    const ParamTable* table = nullptr;
+    const ParamRecord* record = nullptr;
+    int languageIndex = 0;
+
+    // "Name\n0.00 to 590.00 Hz" in the language of `languageIndex`.
+    static QString AboutText(const ParamRecord& record, int languageIndex);
+    QString aboutText() const;
 
     // The standard refusals (a text that is no number, a number out of range).
     static QString NotANumberText();
@@ -63,6 +75,7 @@ private:
     void Refuse(const QString& text);
 
     QLabel* label_;
+    QLabel* about_;
     QLineEdit* edit_;
     QPushButton* ok_;
     QPushButton* cancel_;

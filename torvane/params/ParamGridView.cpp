@@ -80,7 +80,8 @@ int CParamGridView::LayoutBand(int viewWidth)
     // every button stays in reach however narrow the view.
     constexpr int kMargin = 8, kGap = 8, kHeight = 28, kMinWidth = 104, kOneRowTop = 24;
     std::vector<int> widths;
-    for (QPushButton* b : buttonOrder_) widths.push_back(std::max(kMinWidth, b->sizeHint().width()));
+    for (QWidget* b : buttonOrder_)
+        widths.push_back(std::max({int(kMinWidth), b->sizeHint().width(), b->minimumWidth()}));
     auto place = [&](int top, bool apply) {
         int x = kMargin, y = top;
         for (size_t i = 0; i < widths.size(); ++i) {
@@ -97,6 +98,12 @@ int CParamGridView::LayoutBand(int viewWidth)
     const int bottom = place(oneRow ? kOneRowTop : kMargin, true);
     gridTop_ = std::max(int(kGridTop), bottom + kGap);
     return gridTop_;
+}
+
+void CParamGridView::AddBandWidget(QWidget* widget)
+{
+    buttonOrder_.push_back(widget);
+    LayoutBand(width());
 }
 
 QPushButton* CParamGridView::Button(int id) const
@@ -263,6 +270,7 @@ void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>
         ParamRecord& r = BatchRecord(row);
         r.valueUnknown = true;
         r.valueUnwritten = false;
+        r.driveKnown = false;
         PostValueText(row, L"-");
         givenUp(row, err);
     };
@@ -272,6 +280,7 @@ void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>
             ParamRecord& r = BatchRecord(row);
             r.valueUnknown = true;
             r.valueUnwritten = false;
+            r.driveKnown = false;
             PostValueText(row, L"-");
             notReached.emplace_back(row, err);
         };

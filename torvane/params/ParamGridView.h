@@ -84,6 +84,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
     QPushButton* AddButton(int id, const QString& caption, std::function<void()> command);
+    // A widget of the band that is no button (a status line), placed after
+    // the buttons added so far.
+    void AddBandWidget(QWidget* widget);
     // Places the buttons in the band at the top for a view this wide; the
     // grid's top (kGridTop, or lower when the buttons need more rows).
     int LayoutBand(int viewWidth);
@@ -151,7 +154,7 @@ protected:
 
 private:
     std::map<int, QPushButton*> buttons_;
-    std::vector<QPushButton*> buttonOrder_;
+    std::vector<QWidget*> buttonOrder_;
     int gridTop_ = kGridTop;
     CParamPrompts* prompts_ = nullptr;
     BatchRows batch_;

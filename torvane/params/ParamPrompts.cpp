@@ -1,5 +1,6 @@
 #include "ParamPrompts.h"
 
+#include "DlgCompareFile.h"
 #include "DlgInputPara.h"
 
 #include <QDir>
@@ -78,6 +79,21 @@ bool CParamPrompts::RunNumberDialog(CDlgInputPara& dialog)
 bool CParamPrompts::RunOptionDialog(CDlgInputParaCB& dialog)
 {
     return dialog.exec() == QDialog::Accepted;
+}
+
+void CParamPrompts::RunCompareDialog(CDlgCompareFile& dialog)
+{
+    dialog.exec();
+}
+
+bool CParamPrompts::Confirm(QWidget* parent, const QString& text)
+{
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, QStringLiteral("Torvane"), text,
+                                                QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    const bool yes = box->exec() == QMessageBox::Yes;
+    delete box.data();
+    return yes;
 }
 
 void SetParamPrompts(CParamPrompts* prompts)

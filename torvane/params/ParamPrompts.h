@@ -16,6 +16,7 @@
 class CDataDlg;
 class CDlgInputPara;
 class CDlgInputParaCB;
+class CDlgCompareFile;
 class QWidget;
 
 class CParamPrompts {
@@ -38,6 +39,10 @@ public:
     // Runs an editor modally; true on OK.
     virtual bool RunNumberDialog(CDlgInputPara& dialog);
     virtual bool RunOptionDialog(CDlgInputParaCB& dialog);
+    // Runs the compare with a file modally; its outcome says what was pressed.
+    virtual void RunCompareDialog(CDlgCompareFile& dialog);
+    // A question with Yes and No (No the default); true for Yes.
+    virtual bool Confirm(QWidget* parent, const QString& text);
 };
 
 // The prompts the views use unless they were given their own; null restores

@@ -103,6 +103,7 @@ void WriteRows(const ParamTable& table, const Rows& rows, const Target& target, 
         return BatchLoop::Attempt::Failed;
     };
     c.done = [&](int row) {
+        if (hooks.readBack) hooks.readBack(row, readBack[static_cast<size_t>(row)]);
         std::wstring written, read;
         const bool differs =
             paramview::ReadBackDiffers(RecordOf(table, rows, row), readBack[static_cast<size_t>(row)], &written, &read);

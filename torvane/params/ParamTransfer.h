@@ -60,6 +60,9 @@ struct WriteHooks {
     // Check pass: a row read back; `differs` when the value read back shows
     // differently from the record's value (texts formatted by exponent).
     std::function<void(int row, bool differs, const std::wstring& written, const std::wstring& readBack)> checked;
+    // Check pass: the value read back, before `checked` (what the drive
+    // holds now).
+    std::function<void(int row, double value)> readBack;
     // Check pass: a row given up or not reached.
     std::function<void(int row, uint8_t err)> checkGivenUp;
 };

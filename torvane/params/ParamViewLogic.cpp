@@ -121,7 +121,13 @@ std::vector<int> RowsEqualToDefault(const ParamTable& table, const std::vector<i
     std::vector<int> remove;
     for (int row = static_cast<int>(rowRecords.size()) - 1; row >= 0; --row) {
         const ParamRecord* r = table.RecordByIndex(rowRecords[static_cast<size_t>(row)]);
-        if (!r || r->noDefault || r->valueUnknown) continue;
+        if (!r) continue;
+        // A value nobody knows cannot be said to differ.
+        if (r->valueUnknown) {
+            remove.push_back(row);
+            continue;
+        }
+        if (r->noDefault) continue;
         if (FormatByExponent(r->value, r->exponent) == FormatByExponent(r->defaultValue, r->exponent))
             remove.push_back(row);
     }

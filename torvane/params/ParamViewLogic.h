@@ -54,8 +54,9 @@ std::wstring ShownValueText(const ParamTable& table, const ParamRecord& record, 
 std::vector<std::wstring> RowTexts(const ParamTable& table, const ParamRecord& record, int languageIndex);
 
 // Select different: the grid positions to remove, last first. A row goes when
-// its record has a default and its value shows the same text as the default
-// (an unknown value shows "-" and stays).
+// its record has a default and its value shows the same text as the default,
+// and when its value is unknown (never read, or its read was given up): such
+// a row is not known to differ.
 std::vector<int> RowsEqualToDefault(const ParamTable& table, const std::vector<int>& rowRecords);
 
 // The value an option choice stands for: the decimal integer before its first

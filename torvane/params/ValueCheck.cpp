@@ -59,19 +59,33 @@ bool IsOptionCode(const ParamTable& table, const ParamRecord& record, double val
 
 }  // namespace
 
+double Rounded(const ParamRecord& record, double value)
+{
+    return RoundByExponent(value, record.exponent);
+}
+
 Verdict Check(const ParamTable& table, const ParamRecord& record, double value)
 {
     if (!std::isfinite(value)) return Verdict::NotANumber;
     if (table.HasOptions(record.pnu)) {
         if (!IsOptionCode(table, record, value)) return Verdict::NotAnOption;
     }
-    const double scaled = value / regaccess::ScaleOf(record.exponent);
-    if (std::fabs(scaled - std::round(scaled)) > 1e-6 * std::max(1.0, std::fabs(scaled)))
+    if (std::fabs(Rounded(record, value) - value) > 1e-9 * std::max(1.0, std::fabs(value)))
         return Verdict::TooManyDecimals;
     if (value < record.minValue || value > record.maxValue) return Verdict::OutOfRange;
     uint16_t word = 0;
     if (!regaccess::ValueToWord(value, record, &word)) return Verdict::DoesNotFit;
     return Verdict::Ok;
+}
+
+Assessed Assess(const ParamTable& table, const ParamRecord& record, double value)
+{
+    Assessed a;
+    if (!std::isfinite(value)) return a;
+    a.value = Rounded(record, value);
+    a.rounded = std::fabs(a.value - value) > 1e-9 * std::max(1.0, std::fabs(value));
+    a.verdict = Check(table, record, a.value);
+    return a;
 }
 
 Parsed Parse(const ParamTable& table, const ParamRecord& record, const std::wstring& text)

@@ -24,6 +24,20 @@ enum class Verdict {
 // The verdict on a value for a record.
 Verdict Check(const ParamTable& table, const ParamRecord& record, double value);
 
+// A value from a source that may hold more decimals than the parameter keeps
+// (a value file, an entry in a dialog, a file in a compare): rounded to the
+// parameter's resolution by the register's own rounding, then checked as
+// Check does. `rounded` says whether rounding changed it.
+struct Assessed {
+    Verdict verdict = Verdict::NotANumber;
+    double value = 0;  // at the parameter's resolution
+    bool rounded = false;
+};
+Assessed Assess(const ParamTable& table, const ParamRecord& record, double value);
+// The value at the parameter's resolution (what the register takes, and
+// what the grid shows).
+double Rounded(const ParamRecord& record, double value);
+
 struct Parsed {
     Verdict verdict = Verdict::NotANumber;
     double value = 0;

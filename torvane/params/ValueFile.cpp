@@ -157,9 +157,10 @@ LoadResult Load(const std::wstring& path, const ParamTable& table)
     return res;
 }
 
-std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, const std::vector<int>& rowRecords)
+std::vector<Target> Targets(const std::vector<Entry>& entries, const ParamTable& table,
+                            const std::vector<int>& rowRecords)
 {
-    std::vector<int> changed;
+    std::vector<Target> targets;
     const int rows = static_cast<int>(rowRecords.size());
     auto recordAt = [&](int row) { return table.RecordByIndex(rowRecords[static_cast<size_t>(row)]); };
     for (const Entry& e : entries) {
@@ -167,26 +168,43 @@ std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, con
         // whose predecessor an int cannot hold.
         const long long wanted = static_cast<long long>(e.n) - 1;
         const int first = wanted >= 0 && wanted < rows ? static_cast<int>(wanted) : -1;
-        ParamRecord* r = first >= 0 ? recordAt(first) : nullptr;
-        auto set = [&e](ParamRecord& rec) {
-            rec.value = e.value;
-            rec.valueUnknown = false;
-            rec.valueUnwritten = true;
-        };
+        const ParamRecord* r = first >= 0 ? recordAt(first) : nullptr;
         if (r && r->address == e.address) {
-            set(*r);
-            changed.push_back(first);
+            targets.push_back(Target{first, r->index, e.value});
             continue;
         }
         for (int row = 0; row < rows; ++row) {
-            ParamRecord* rr = recordAt(row);
-            if (rr && rr->address == e.address) {
-                set(*rr);
-                changed.push_back(row);
-            }
+            const ParamRecord* rr = recordAt(row);
+            if (rr && rr->address == e.address) targets.push_back(Target{row, rr->index, e.value});
         }
     }
+    return targets;
+}
+
+std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, const std::vector<int>& rowRecords)
+{
+    std::vector<int> changed;
+    for (const Target& t : Targets(entries, table, rowRecords)) {
+        ParamRecord& rec = table.params[static_cast<size_t>(t.record)];
+        rec.value = RoundByExponent(t.value, rec.exponent);
+        rec.valueUnknown = false;
+        rec.valueUnwritten = true;
+        changed.push_back(t.row);
+    }
     return changed;
+}
+
+std::wstring LoadReportText(int rounded, int refused)
+{
+    std::wstring text;
+    if (rounded > 0)
+        text += std::to_wstring(rounded) + (rounded == 1 ? L" value was" : L" values were") +
+                L" rounded to the parameter's resolution.";
+    if (refused > 0)
+        text += std::wstring(text.empty() ? L"" : L"\n") + std::to_wstring(refused) +
+                (refused == 1 ? L" value was" : L" values were") +
+                L" refused (out of range or not an option) and left as they were.";
+    return text;
 }
 
 }  // namespace valuefile

@@ -64,11 +64,28 @@ struct LoadResult {
 // refused in any part yields no entries.
 LoadResult Load(const std::wstring& path, const ParamTable& table);
 
-// Applies entries to the rows of a view: when grid row n - 1 exists and shows
-// a record with the entry's address, that row takes the value; otherwise
-// every row with that address does. Sets the records' values (known now, not
+// Where the entries go in the rows of a view: when grid row n - 1 exists and
+// shows a record with the entry's address, that row takes the value;
+// otherwise every row with that address does. One target per row reached,
+// in the order of the entries; the value as the file holds it.
+struct Target {
+    int row = -1;
+    int record = -1;
+    double value = 0;
+};
+std::vector<Target> Targets(const std::vector<Entry>& entries, const ParamTable& table,
+                            const std::vector<int>& rowRecords);
+
+// Applies entries to the rows of a view (the targets above): sets the
+// records' values, rounded to each parameter's resolution (known now, not
 // yet written); returns the grid rows that changed, in the order they were
 // changed.
 std::vector<int> Apply(const std::vector<Entry>& entries, ParamTable& table, const std::vector<int>& rowRecords);
+
+// What a load did beyond taking values: how many were rounded to their
+// parameter's resolution, and how many were refused (outside min..max, not
+// an option, too large for the register) and left as they were; a value
+// the drive is known to hold is never refused. Empty when both are 0.
+std::wstring LoadReportText(int rounded, int refused);
 
 }  // namespace valuefile

@@ -10,6 +10,8 @@ if(TARGET TorvaneCatalogue AND TARGET TorvaneLink)
     ${CMAKE_CURRENT_LIST_DIR}/ValueFile.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ValueCheck.h
     ${CMAKE_CURRENT_LIST_DIR}/ValueCheck.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ParamPlan.h
+    ${CMAKE_CURRENT_LIST_DIR}/ParamPlan.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ParamTransfer.h
     ${CMAKE_CURRENT_LIST_DIR}/ParamTransfer.cpp
   )
@@ -24,7 +26,7 @@ if(TARGET TorvaneParamsCore AND TARGET Qt6::Widgets)
   )
   set_target_properties(TorvaneInputDialogs PROPERTIES AUTOMOC ON)
   target_include_directories(TorvaneInputDialogs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(TorvaneInputDialogs PUBLIC TorvaneToolkit Qt6::Widgets)
+  target_link_libraries(TorvaneInputDialogs PUBLIC TorvaneParamsCore TorvaneToolkit Qt6::Widgets)
 endif()
 
 # The views need the view base (link/) and the progress dialog (download/),
@@ -35,6 +37,8 @@ if(TARGET TorvaneParamsCore AND TARGET TorvaneLinkUi)
     ${CMAKE_CURRENT_LIST_DIR}/ParamPrompts.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ParamGridView.h
     ${CMAKE_CURRENT_LIST_DIR}/ParamGridView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DlgCompareFile.h
+    ${CMAKE_CURRENT_LIST_DIR}/DlgCompareFile.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DialogParam.h
     ${CMAKE_CURRENT_LIST_DIR}/DialogParam.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DialogMD.h

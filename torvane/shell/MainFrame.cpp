@@ -301,8 +301,33 @@ QString CMainFrame::PromptOpenData(const QString& startPath)
     return QFileDialog::getOpenFileName(this, QString(), startPath, OpenDataFilter());
 }
 
+bool CMainFrame::ConfirmLeaveUnwritten(int count)
+{
+    const QString text = ToQ(PickVariant(
+        L"%1 parameter values were edited or loaded or taken and are not written to the drive.\n"
+        L"Go on and leave them unwritten?,"
+        L"%1 \u4e2a\u53c2\u6570\u503c\u5df2\u7f16\u8f91\u3001\u8f7d\u5165\u6216\u91c7\u7528\uff0c\u4f46\u5c1a\u672a\u5199\u5165\u9a71\u52a8\u5668\u3002\n"
+        L"\u7ee7\u7eed\u5e76\u4fdd\u7559\u5b83\u4eec\u672a\u5199\u5165\uff1f",
+        app_.Language().languageIndex()));
+    return QMessageBox::question(this, QStringLiteral("Torvane"), text.arg(count), QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool CMainFrame::MayLeaveUnwritten()
+{
+    if (leaveAsked_) return true;
+    const int pending = UnwrittenCount(*table_);
+    return pending == 0 || ConfirmLeaveUnwritten(pending);
+}
+
 void CMainFrame::OnOpenData()
 {
+    if (!MayLeaveUnwritten()) return;
+    leaveAsked_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{leaveAsked_};
     const QString path = PromptOpenData(ToQ(table_->loadedPath()));
     if (path.isEmpty()) return;
     // The dialog only offers existing files; a path typed in may still not be.
@@ -355,6 +380,13 @@ bool CMainFrame::SwitchLanguage(const std::wstring& name)
         UpdateCommandStates();  // the language item clicked shows the current one again
         return false;
     }
+    if (!MayLeaveUnwritten()) return false;
+    // The tree reopens the parameter view below: asked once is enough.
+    leaveAsked_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{leaveAsked_};
     PrepareTableReload();
     const LanguageSwitchResult r =
         ::SwitchLanguage(lang, *table_, name, [this](int n) { return ConfirmDiscardUnwritten(n); });
@@ -515,6 +547,11 @@ bool CMainFrame::OpenView(const ViewChoice& choice)
     if (choice.kind == ViewKind::None || !views_->Has(choice.kind)) return false;
     // The view that runs keeps its place, and the tree shows it again.
     if (RefusedWhileBusy() || !MayLeave(this, CurrentView(), LeaveAction::SwitchView)) {
+        devicePane_->RevertSelection();
+        return false;
+    }
+    // Leaving the parameter view with values not written asks first.
+    if (CDataDlg* current = CurrentView(); current && current->inherits("CDialogParam") && !MayLeaveUnwritten()) {
         devicePane_->RevertSelection();
         return false;
     }

@@ -133,8 +133,16 @@ protected:
     // A table of another device type is about to replace `count` values
     // edited or loaded and not yet written: true lets them go.
     virtual bool ConfirmDiscardUnwritten(int count);
+    // `count` values edited, loaded or taken are not written to the drive,
+    // and the user is about to leave the parameter view, switch the language
+    // or open another table: true goes on (they stay unwritten).
+    virtual bool ConfirmLeaveUnwritten(int count);
 
 private:
+    // Asks ConfirmLeaveUnwritten when values are pending; true to go on.
+    bool MayLeaveUnwritten();
+    // The question was asked for the command in progress.
+    bool leaveAsked_ = false;
     // Menu 128 with the menus of views after "&View".
     std::vector<CMenuEntry> MenuDefinition();
     QAction* AddHiddenCommand(int id, const QString& text, const QKeySequence& keys);

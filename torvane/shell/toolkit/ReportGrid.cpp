@@ -111,6 +111,10 @@ public:
       return {};
     case Qt::TextAlignmentRole:
       return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::BackgroundRole:
+      return item->background.isValid() ? QVariant(item->background) : QVariant();
+    case Qt::ToolTipRole:
+      return item->toolTip.isEmpty() ? QVariant() : QVariant(item->toolTip);
     default:
       return {};
     }
@@ -395,6 +399,17 @@ void CReportGrid::SetItemText(int row, int column, const QString& text)
       if (item->kind == CReportItem::Kind::Number)
         item->kind = CReportItem::Kind::Text;
       item->text = text;
+      m_model->CellChanged(row, column);
+    }
+  });
+}
+
+void CReportGrid::SetItemMark(int row, int column, const QColor& background, const QString& toolTip)
+{
+  OnOwnThread([this, row, column, background, toolTip] {
+    if (CReportItem* item = m_model->ItemAt(row, column)) {
+      item->background = background;
+      item->toolTip = toolTip;
       m_model->CellChanged(row, column);
     }
   });

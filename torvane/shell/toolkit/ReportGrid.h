@@ -9,6 +9,7 @@
 // Item setters may be called from a worker thread; they are carried over to
 // the grid's own thread. Everything else belongs to the grid's thread.
 
+#include <QColor>
 #include <QIcon>
 #include <QString>
 #include <QTableView>
@@ -28,6 +29,8 @@ struct CReportItem
   bool checked = false;         // check item
   bool button = false;          // an in-cell button at the right edge
   QIcon buttonIcon;
+  QColor background;            // invalid: the grid's own
+  QString toolTip;
 
   static CReportItem Text(const QString& text);
   static CReportItem Number(double value, const QString& format = QStringLiteral("%g"));
@@ -97,6 +100,8 @@ public:
   QString ItemText(int row, int column) const;
   void SetItemText(int row, int column, const QString& text);
   void SetItemNumber(int row, int column, double value);
+  // A cell's background (an invalid colour: the grid's own) and tooltip.
+  void SetItemMark(int row, int column, const QColor& background, const QString& toolTip);
   bool IsChecked(int row, int column = 0) const;
   // Sets a check item without a toggle notification.
   void SetChecked(int row, bool checked, int column = 0);
