@@ -31,6 +31,7 @@ struct ZipEntry {
     std::string name;
     std::string data;
     bool symlink = false;  // a Unix symbolic link whose target is `data`
+    bool deflate = false;  // deflated at level 9 (stored otherwise)
 };
 // Writes a plain zip archive with the entries in order.
 bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);

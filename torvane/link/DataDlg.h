@@ -63,6 +63,10 @@ public:
     // view has stopped what runs (it may ask the user first); false keeps
     // the program open.
     virtual bool StopForClose() { return true; }
+    // The program is closing while nothing runs: false keeps it open (the
+    // view has asked the user, e.g. about a drive left in a state worth a
+    // word).
+    virtual bool ConfirmClose() { return true; }
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }
