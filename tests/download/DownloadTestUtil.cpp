@@ -106,8 +106,6 @@ void RecordingPrompts::StepProgress(int n)
 }
 
 void RecordingPrompts::CloseProgress() { ++closes; }
-void RecordingPrompts::DisableCheckButtons() { ++disables; }
-void RecordingPrompts::UpdateButtons() { ++buttonUpdates; }
 void RecordingPrompts::RunEnded(bool ok)
 {
     ++runEnded;
@@ -128,7 +126,7 @@ void RecordingPrompts::Reset()
     steps_.clear();
     events_.clear();
     questions.clear();
-    closes = disables = buttonUpdates = runEnded = 0;
+    closes = runEnded = 0;
     succeeded = false;
 }
 

@@ -46,8 +46,6 @@ public:
     void SetCaption(const std::wstring& caption) override;
     void StepProgress(int n) override;
     void CloseProgress() override;
-    void DisableCheckButtons() override;
-    void UpdateButtons() override;
     void RunEnded(bool succeeded) override;
 
     // Forgets everything recorded (the answer and the hook stay).
@@ -64,8 +62,6 @@ public:
 
     std::vector<std::wstring> questions;
     int closes = 0;
-    int disables = 0;
-    int buttonUpdates = 0;
     int runEnded = 0;
     bool succeeded = false;
 

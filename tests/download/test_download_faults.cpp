@@ -256,7 +256,11 @@ TEST_F(DownloadFaults, DirectDownloadOfAnotherPowerAsksFirst)
     ASSERT_TRUE(WaitIdle());
     prompts_.answer = false;
     view_->Button(CDlgProgram::IDC_DOWNLOAD_DIRECT)->click();
-    EXPECT_FALSE(view_->Busy());
+    // The connection runs on the worker: the click returns before it.
+    EXPECT_TRUE(view_->Busy());
+    EXPECT_EQ(drive.sim().stats().bootRequests, 0);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(drive.sim().stats().bootRequests, 1);
     EXPECT_EQ(prompts_.questions, std::vector<std::wstring>{L"The drive reports PN 38000075 (0.75kW); the selected "
                                                             L"model is 1.5kW. Download anyway?"});
     EXPECT_EQ(prompts_.defaults, std::vector<bool>{false});

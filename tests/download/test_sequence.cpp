@@ -136,6 +136,7 @@ protected:
         running_ = true;
         const bool ok = seq.Execute();
         interrupted_ = seq.InterruptedDownload();
+        outcome_ = seq.Outcome();
         transcript_ = ReadBytes(N(seq.TranscriptPath()));
         return ok;
     }
@@ -168,6 +169,7 @@ protected:
     CBootPort* port_ = nullptr;
     std::atomic<bool> running_{false};
     int interrupted_ = -1;
+    DownloadOutcome outcome_;
     std::string transcript_;
     std::mutex logMu_;
     std::vector<std::string> simLog_;
@@ -230,8 +232,8 @@ TEST_F(Sequence, FullRunWithBothOptionsWritesTheSamplePackage)
     EXPECT_TRUE(prompts_.questions.empty());
     EXPECT_TRUE(prompts_.succeeded);
     EXPECT_FALSE(running_.load());
-    EXPECT_GE(prompts_.disables, 1);
-    EXPECT_EQ(prompts_.buttonUpdates, 2);
+    EXPECT_TRUE(outcome_.packageRemoved);
+    EXPECT_EQ(outcome_.result, DownloadOutcome::Result::Succeeded);
     EXPECT_FALSE(fs::exists(programFolder_ + "ProgramFile"));
     // 14 lines: k = 2, progress on lines 0, 2, ... 12.
     EXPECT_EQ(StepsBetween(L"Program downloading...Calibration", L"Program downloading...Download Calibration file :14-13"),
@@ -330,7 +332,8 @@ TEST_F(Sequence, ANakIsResentAndThreeNaksEndTheRunWithThatImagesMessage)
     // "No" to the question removes the extracted package.
     EXPECT_EQ(prompts_.questions, std::vector<std::wstring>{CDownloadSequence::kQuestion});
     EXPECT_FALSE(fs::exists(programFolder_ + "ProgramFile"));
-    EXPECT_GE(prompts_.disables, 1);
+    EXPECT_TRUE(outcome_.packageRemoved);
+    EXPECT_EQ(outcome_.result, DownloadOutcome::Result::Failed);
     EXPECT_FALSE(prompts_.succeeded);
     EXPECT_FALSE(running_.load());
     EXPECT_NE(transcript_.find("outcome: failed: Failed to download PU_EE_POWER file"), std::string::npos);
@@ -359,6 +362,56 @@ TEST_F(Sequence, AnUnconfirmedDownloadMarkStopsTheRunBeforeTheErase)
     EXPECT_EQ(sim().modeWord(), 0x0065);
     // Nothing was erased: config.ini does not ask for a resume.
     EXPECT_EQ(DownloadKey(), "0");
+}
+
+TEST_F(Sequence, AConfigIniThatCannotBeWrittenStopsTheRunBeforeTheErase)
+{
+    StartDrive();
+    // A folder where config.ini should be: no write reaches it.
+    fs::create_directories(folder_ + "config.ini");
+    EXPECT_FALSE(Execute(Job("", "", drivesim::flash::withLengthStamp(Image(1000, 4)), Image(128, 3), false, true)));
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kConfigWriteFailed});
+    EXPECT_EQ(Served("0081"), 0);
+    EXPECT_EQ(Served("flash_block_erase"), 0);
+    EXPECT_TRUE(sim().applicationValid());
+}
+
+// The rules of the state class, without a drive.
+TEST(DownloadState, AnIncompleteProgramRequiresTheProgramFileUntilARunCompletes)
+{
+    const std::string folder = linktest::NewFolder("state");
+    CDownloadState state(W(folder + "config.ini"));
+    state.ReadSaved();
+    EXPECT_FALSE(state.ProgramRequired());
+    EXPECT_TRUE(state.DownloadRefusal(true, false).empty());
+
+    DownloadOutcome failed;
+    failed.result = DownloadOutcome::Result::Failed;
+    failed.downloadMarked = true;
+    state.RunEnded(failed);
+    EXPECT_TRUE(state.ProgramRequired());
+    EXPECT_TRUE(state.LeftIncomplete());
+    EXPECT_EQ(state.DownloadRefusal(true, false), CDownloadState::kProgramRequired);
+    EXPECT_TRUE(state.DownloadRefusal(false, true).empty());
+
+    DownloadOutcome done;
+    done.result = DownloadOutcome::Result::Succeeded;
+    state.RunEnded(done);
+    EXPECT_FALSE(state.ProgramRequired());
+    EXPECT_FALSE(state.LeftIncomplete());
+
+    // config.ini "Download" = "1" from an earlier start requires it as well.
+    ASSERT_TRUE(state.WriteDownloadMark(true));
+    CDownloadState next(W(folder + "config.ini"));
+    next.ReadSaved();
+    EXPECT_TRUE(next.ProgramRequired());
+    EXPECT_FALSE(next.LeftIncomplete());  // this session has not seen the drive
+
+    // A new package voids every check.
+    next.SetModelChecked(L"TV380", L"38000075", L"0.75kW", PackageFilePaths());
+    next.PackageOpened(L"other.vkr", true);
+    EXPECT_FALSE(next.ModelChecked());
+    EXPECT_EQ(next.PackagePath(), L"other.vkr");
 }
 
 TEST_F(Sequence, EmptyOrOversizedImagesAreRefusedBeforeTheFirstCommand)
@@ -460,6 +513,9 @@ TEST_F(Sequence, CancelDuringTheFlashImageLeavesTheDownloadMarked)
                                         L"press Download to resume it."});
     EXPECT_EQ(prompts_.questions.size(), 1u);
     EXPECT_NE(transcript_.find("outcome: cancelled after flash block 4 of 40"), std::string::npos) << transcript_;
+    EXPECT_EQ(outcome_.result, DownloadOutcome::Result::Cancelled);
+    EXPECT_TRUE(outcome_.flashErased);
+    EXPECT_EQ(outcome_.flashBlocksWritten, 4);
 }
 
 TEST_F(Sequence, UnreadableOrUnfittingFilesStopBeforeAnythingOfThemIsSent)

@@ -77,21 +77,6 @@ private:
     CDlgProgram& view_;
 };
 
-// The direct download's connection runs on the GUI thread: its messages are
-// shown at once.
-class CDlgProgram::CModeSwitchPromptsOnGui : public CModeSwitchPrompts {
-public:
-    explicit CModeSwitchPromptsOnGui(CDlgProgram& view) : view_(view) {}
-    void ShowMessage(const std::wstring& text) override { view_.Message(Q(text)); }
-    bool AskDefaultNo(const std::wstring& text) override
-    {
-        return view_.Prompts().AskYesNo(&view_, Q(text), false);
-    }
-
-private:
-    CDlgProgram& view_;
-};
-
 CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
 {
     SetCtrlId(this, IDD);
@@ -446,7 +431,7 @@ void CDlgProgram::OnPackageChanged(const QString& text)
     if (!StartJob(Job::OpenPackage, 1)) Message(Q(package::kDecompressionFailedText));
 }
 
-void CDlgProgram::PackageArrived(bool extracted, const PackageOpenReport& report)
+void CDlgProgram::PackageArrived(bool extracted, const PackageOpenReport& report, const ResumeProbe& probe)
 {
     if (!report.copyFailedText.empty()) Message(Q(report.copyFailedText));
     state_.PackageOpened(jobPackage_, extracted);
@@ -455,11 +440,11 @@ void CDlgProgram::PackageArrived(bool extracted, const PackageOpenReport& report
     // Nothing of a package that failed is kept: there is nothing to check.
     SetEnabledState(IDC_MODEL_CHECK, extracted);
     SetEnabledState(IDC_SIMPLE_CHECK, extracted);
-    if (extracted && state_.InterruptedDownload()) RestoreInterruptedDownload();
+    if (extracted && state_.InterruptedDownload()) RestoreInterruptedDownload(probe);
     ShowFieldValues();
 }
 
-void CDlgProgram::RestoreInterruptedDownload()
+void CDlgProgram::RestoreInterruptedDownload(const ResumeProbe& probe)
 {
     const std::wstring savedSeries = state_.SavedSeries();
     const std::wstring savedPartNumber = state_.SavedPartNumber();
@@ -480,20 +465,15 @@ void CDlgProgram::RestoreInterruptedDownload()
         enabled_[IDC_DATA_FILES] = enabled_[IDC_PROGRAM_FILE] = false;
         SetEnabledState(IDC_DOWNLOAD, false);
     };
-    if (!TheApp() || !TheApp()->ConnectBoot()) Message(Q(modeswitch::text::kConnectBootFailed));
-    if (TheApp() && TheApp()->IsBootConnected()) {
+    if (!probe.connected) Message(Q(modeswitch::text::kConnectBootFailed));
+    if (!probe.partNumber.empty()) {
         // The images of the saved model go only to the drive they were meant for.
-        CModeSwitchPromptsOnGui prompts(*this);
-        CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
-        std::string pn;
-        if (sw.ReadPartNumber(&pn)) {
-            state_.SetDrive(CDownloadState::Drive::IncompleteProgram, wtext::FromUtf8(pn));
-            if (wtext::FromUtf8(pn) != savedPartNumber) {
-                Message(Q(modeswitch::Format(modeswitch::text::kOtherDriveFormat,
-                                             {wtext::FromUtf8(pn), savedPartNumber})));
-                refuse();
-                return;
-            }
+        const std::wstring pn = wtext::FromUtf8(probe.partNumber);
+        state_.SetDrive(CDownloadState::Drive::IncompleteProgram, pn);
+        if (pn != savedPartNumber) {
+            Message(Q(modeswitch::Format(modeswitch::text::kOtherDriveFormat, {pn, savedPartNumber})));
+            refuse();
+            return;
         }
     }
     ModelFiles files;
@@ -591,7 +571,20 @@ void CDlgProgram::AuxWorker()
     if (job_ == Job::OpenPackage) {
         auto report = std::make_shared<PackageOpenReport>();
         const bool ok = OpenPackage(jobPackage_, programFolder_, report.get(), &TheModelCatalogue());
-        FinishJob([this, ok, report] { PackageArrived(ok, *report); });
+        ResumeProbe probe;
+        CDownloadState saved(ConfigPath());
+        saved.ReadSaved();
+        if (ok && saved.InterruptedDownload()) {
+            // A flash download is to be resumed: which drive is there?
+            probe.asked = true;
+            probe.connected = TheApp() && TheApp()->ConnectBoot();
+            if (probe.connected) {
+                WorkerPrompts prompts(*this);
+                CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
+                sw.ReadPartNumber(&probe.partNumber);
+            }
+        }
+        FinishJob([this, ok, report, probe] { PackageArrived(ok, *report, probe); });
         return;
     }
     if (!TheApp()) {
@@ -646,6 +639,44 @@ void CDlgProgram::AuxWorker()
             UpdateButtons(NormalConnected());
         });
         break;
+    case Job::BootForDownload: {
+        const bool connected = TheApp()->ConnectBoot();
+        FinishJob([this, connected] {
+            UpdateButtons(NormalConnected());
+            if (!connected) {
+                Message(Q(modeswitch::text::kDeviceConnectBootFailed));
+                return;
+            }
+            StartDownload();
+        });
+        break;
+    }
+    case Job::DirectDownload: {
+        const bool connected = sw.ConnectForDirectDownload();
+        bool go = false;
+        std::wstring partNumber;
+        if (connected && jobBothOptions_) {
+            // The recovery route may flash another model's images, but not unasked.
+            go = sw.ConfirmDirectModel(jobSeries_, jobPower_);
+            partNumber = sw.PartNumberOf(jobSeries_, jobPower_);
+        }
+        FinishJob([this, connected, go, partNumber] {
+            UpdateButtons(NormalConnected());
+            if (!connected) return;
+            ModelFiles files;
+            TheModelCatalogue().FindModelFilesByPower(series_, power_, files);
+            state_.SetPaths(PackagePaths(programFolder_, files));
+            ShowFieldValues();
+            if (!(dataOption_ && programOption_)) {
+                Message(Q(modeswitch::text::kNotAllFiles));
+                return;
+            }
+            if (!go) return;
+            devicePartNumber_ = wtext::ToUtf8(partNumber);
+            StartDownload();
+        });
+        break;
+    }
     case Job::OpenPackage:
     case Job::None: FinishJob([] {}); break;
     }
@@ -714,33 +745,19 @@ void CDlgProgram::OnDownload()
         Message(Q(refusal));
         return;
     }
-    if (!BootConnected() && !TheApp()->ConnectBoot()) {
-        Message(Q(modeswitch::text::kDeviceConnectBootFailed));
+    if (BootConnected()) {
+        StartDownload();
         return;
     }
-    StartDownload();
+    // Connections wait for replies: on the worker, the window stays live.
+    StartJob(Job::BootForDownload, 1);
 }
 
 void CDlgProgram::OnDownloadDirect()
 {
     if (Busy() || !TheApp()) return;
-    CModeSwitchPromptsOnGui prompts(*this);
-    CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
-    const bool connected = sw.ConnectForDirectDownload();
-    UpdateButtons(NormalConnected());
-    if (!connected) return;
-    ModelFiles files;
-    TheModelCatalogue().FindModelFilesByPower(series_, power_, files);
-    state_.SetPaths(PackagePaths(programFolder_, files));
-    ShowFieldValues();
-    if (!(dataOption_ && programOption_)) {
-        Message(Q(modeswitch::text::kNotAllFiles));
-        return;
-    }
-    // The recovery route may flash another model's images, but not unasked.
-    if (!sw.ConfirmDirectModel(series_, power_)) return;
-    devicePartNumber_ = wtext::ToUtf8(sw.PartNumberOf(series_, power_));
-    StartDownload();
+    jobBothOptions_ = dataOption_ && programOption_;
+    StartJob(Job::DirectDownload, 1);
 }
 
 bool CDlgProgram::StartDownload()
@@ -782,6 +799,11 @@ void CDlgProgram::AfterRun(const DownloadOutcome& outcome)
     // The run has set or cleared "Download" in config.ini.
     ReadSavedSelection();
     state_.RunEnded(outcome);
+    if (outcome.packageRemoved) {
+        // The extracted package is gone: checks wait for the next package.
+        state_.PackageRemoved();
+        enabled_[IDC_MODEL_CHECK] = enabled_[IDC_SIMPLE_CHECK] = enabled_[IDC_DOWNLOAD] = false;
+    }
     ClearOptions();
     if (outcome.result != DownloadOutcome::Result::Succeeded && state_.ProgramRequired() &&
         state_.PackageUsable()) {
@@ -815,21 +837,6 @@ public:
     void SetCaption(const std::wstring& caption) override { view_.PostProgressCaption(Q(caption)); }
     void StepProgress(int n) override { view_.PostProgressStep(n); }
     void CloseProgress() override { view_.PostProgressClose(); }
-    void DisableCheckButtons() override
-    {
-        CDlgProgram* v = &view_;
-        view_.PostToGui([v] {
-            // The extracted package is gone: checks wait for the next package.
-            v->state_.PackageRemoved();
-            v->enabled_[IDC_MODEL_CHECK] = v->enabled_[IDC_SIMPLE_CHECK] = v->enabled_[IDC_DOWNLOAD] = false;
-            v->ApplyEnables();
-        });
-    }
-    void UpdateButtons() override
-    {
-        CDlgProgram* v = &view_;
-        view_.PostToGui([v] { v->UpdateButtons(NormalConnected()); });
-    }
     // The worker hands the outcome over once the sequence has returned.
     void RunEnded(bool) override {}
 

@@ -118,9 +118,8 @@ protected:
 
 private:
     enum class Run { None, Check, Download };
-    enum class Job { None, OpenPackage, ModelCheck, SimpleCheck, SwitchBoot, SwitchNormal };
+    enum class Job { None, OpenPackage, ModelCheck, SimpleCheck, SwitchBoot, SwitchNormal, BootForDownload, DirectDownload };
     class WorkerPrompts;
-    class CModeSwitchPromptsOnGui;
     class DownloadPrompts;
 
     CProgramPrompts& Prompts() const;
@@ -145,14 +144,21 @@ private:
     // open). False when it did not start.
     bool StartDownload();
     void ReadSavedSelection();
-    void RestoreInterruptedDownload();
     // The download worker has ended: the state takes the outcome, and a
     // drive left with an incomplete program gets the options back that the
     // retry needs.
     void AfterRun(const DownloadOutcome& outcome);
     // The package named by the chooser was extracted on the worker (or not):
     // the lists, the checks and an interrupted download follow from it.
-    void PackageArrived(bool extracted, const PackageOpenReport& report);
+    // What the worker found when a package opened while a flash download
+    // is to be resumed: the boot connection and the drive's part number.
+    struct ResumeProbe {
+        bool asked = false;
+        bool connected = false;
+        std::string partNumber;  // empty: not read
+    };
+    void PackageArrived(bool extracted, const PackageOpenReport& report, const ResumeProbe& probe);
+    void RestoreInterruptedDownload(const ResumeProbe& probe);
     std::wstring ConfigPath() const;
 
     CProgramPrompts* prompts_ = nullptr;
@@ -183,6 +189,7 @@ private:
     std::wstring jobSeries_;
     std::wstring jobPower_;
     std::wstring jobPackage_;
+    bool jobBothOptions_ = false;
     // Set when the view goes or the program closes: a worker no longer
     // waits for the GUI thread.
     std::atomic<bool> abandon_{false};

@@ -557,9 +557,8 @@ bool CDownloadSequence::Run()
     outcome_.result = DownloadOutcome::Result::Succeeded;
 
     RemoveExtracted(job_.programFolder);
+    outcome_.packageRemoved = true;
     Note("extracted package", "removed");
-    prompts_.DisableCheckButtons();
-    prompts_.UpdateButtons();
 
     if (!connection_.normalConnected())
         Note("normal connection", connection_.ConnectNormalFromWorker(settings_) ? "ok" : "FAILED");
@@ -571,7 +570,6 @@ bool CDownloadSequence::Run()
         Note("fault reset (register 9999 = 7)", "FAILED");
         ShowFailure(kFaultResetFailed);
     }
-    prompts_.UpdateButtons();
     Note("outcome", "completed");
     ShowFailure(kSucceeded);
     return true;
@@ -586,7 +584,7 @@ bool CDownloadSequence::Execute()
         Note("question \"The program downloads direct.\"", keep ? "Yes: package kept" : "No: package removed");
         if (!keep) {
             RemoveExtracted(job_.programFolder);
-            prompts_.DisableCheckButtons();
+            outcome_.packageRemoved = true;
         }
     }
     running_ = false;

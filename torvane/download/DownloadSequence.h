@@ -9,9 +9,9 @@
 // or stops the run with a message naming the step.
 //
 // The sequence runs on the download view's worker thread and never touches
-// a widget: messages, the closing question, the progress dialog and the
-// view's buttons go through CDownloadPrompts, which the view implements by
-// handing the work to the GUI thread. The view opens the boot link before it
+// a widget: messages, the closing question and the progress dialog go
+// through CDownloadPrompts, which the view implements by handing the work to
+// the GUI thread; the view sets its buttons from the run's DownloadOutcome. The view opens the boot link before it
 // starts the worker, keeps every other command away from the links while
 // the worker runs, and owns the running flag that its progress dialog's
 // cancel clears; the sequence polls it between steps and never interrupts an
@@ -51,11 +51,6 @@ public:
     virtual void SetCaption(const std::wstring& caption) = 0;
     virtual void StepProgress(int n) = 0;
     virtual void CloseProgress() = 0;
-    // Disable the view's Model Check, Simple Check and Download buttons (the
-    // extracted package is gone). Never waited for.
-    virtual void DisableCheckButtons() = 0;
-    // Set the view's buttons from the connection flags. Never waited for.
-    virtual void UpdateButtons() = 0;
     // The run is over (the running flag is already cleared): clear both
     // options and disable their check boxes. Never waited for.
     virtual void RunEnded(bool succeeded) = 0;
@@ -175,7 +170,7 @@ public:
     // failure or cancel the question kQuestion, "No" removing the extracted
     // package (RemoveExtracted) and disabling the check buttons; then the
     // running flag is cleared, the progress dialog closed and RunEnded
-    // called. Returns Run()'s result.
+    // called. Returns Run()'s result; Outcome() tells the rest.
     bool Execute();
 
     // The sequence alone: true when it completed (the success message shown).

@@ -33,6 +33,9 @@ struct DownloadOutcome {
     bool eePartial = false;
     // What the user was told (the failure message), for the transcript.
     std::wstring message;
+    // The extracted package was removed (a completed run, or "No" to the
+    // question after a failed one): the checks wait for the next package.
+    bool packageRemoved = false;
 };
 
 class CDownloadState {
