@@ -166,8 +166,8 @@ public:
     // config.ini "Download" = "1": a flash download of this program did not
     // finish, whatever the drive answers.
     bool DownloadMarked() const;
-    // The part number and, when the package knows it, the power of the
-    // selected series' model that carries it.
+    // The power of the series' model with that part number; empty when the
+    // package has no such model.
     std::wstring PowerOfPartNumber(const std::wstring& series, const std::wstring& partNumber) const;
     // The part number of the first model with that series and power.
     std::wstring PartNumberOf(const std::wstring& series, const std::wstring& power) const;
