@@ -72,8 +72,6 @@ struct Prompts : CDownloadPrompts {
     void SetCaption(const std::wstring&) override {}
     void StepProgress(int) override {}
     void CloseProgress() override {}
-    void DisableCheckButtons() override {}
-    void UpdateButtons() override {}
     void RunEnded(bool) override {}
 };
 

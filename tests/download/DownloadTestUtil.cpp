@@ -65,7 +65,8 @@ bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries)
             info.external_fa = 0120777ul << 16;
             madeBy = (3u << 8) | 20u;  // made on Unix: the mode counts
         }
-        int rc = zipOpenNewFileInZip4_64(zf, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0,
+        int rc = zipOpenNewFileInZip4_64(zf, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                         e.deflate ? Z_DEFLATED : 0, e.deflate ? 9 : 0, 0,
                                          -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, 0, 0);
         if (rc == ZIP_OK && !e.data.empty())
             rc = zipWriteInFileInZip(zf, e.data.data(), static_cast<unsigned>(e.data.size()));
@@ -105,8 +106,6 @@ void RecordingPrompts::StepProgress(int n)
 }
 
 void RecordingPrompts::CloseProgress() { ++closes; }
-void RecordingPrompts::DisableCheckButtons() { ++disables; }
-void RecordingPrompts::UpdateButtons() { ++buttonUpdates; }
 void RecordingPrompts::RunEnded(bool ok)
 {
     ++runEnded;
@@ -127,7 +126,7 @@ void RecordingPrompts::Reset()
     steps_.clear();
     events_.clear();
     questions.clear();
-    closes = disables = buttonUpdates = runEnded = 0;
+    closes = runEnded = 0;
     succeeded = false;
 }
 

@@ -31,6 +31,7 @@ struct ZipEntry {
     std::string name;
     std::string data;
     bool symlink = false;  // a Unix symbolic link whose target is `data`
+    bool deflate = false;  // deflated at level 9 (stored otherwise)
 };
 // Writes a plain zip archive with the entries in order.
 bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
@@ -45,8 +46,6 @@ public:
     void SetCaption(const std::wstring& caption) override;
     void StepProgress(int n) override;
     void CloseProgress() override;
-    void DisableCheckButtons() override;
-    void UpdateButtons() override;
     void RunEnded(bool succeeded) override;
 
     // Forgets everything recorded (the answer and the hook stay).
@@ -63,8 +62,6 @@ public:
 
     std::vector<std::wstring> questions;
     int closes = 0;
-    int disables = 0;
-    int buttonUpdates = 0;
     int runEnded = 0;
     bool succeeded = false;
 

@@ -41,13 +41,15 @@ inline std::string SampleImages() { return std::string(TORVANE_SAMPLEDATA_DIR) +
 class RecordingProgramPrompts : public CProgramPrompts {
 public:
     void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text.toStdWString()); }
-    bool AskYesNo(QWidget*, const QString& text) override
+    bool AskYesNo(QWidget*, const QString& text, bool defaultYes) override
     {
         questions.push_back(text.toStdWString());
+        defaults.push_back(defaultYes);
         return answer;
     }
     std::vector<std::wstring> messages;
     std::vector<std::wstring> questions;
+    std::vector<bool> defaults;  // the default button of each question: true for Yes
     bool answer = true;
 };
 
@@ -112,9 +114,12 @@ protected:
         return view_;
     }
     // Opens the sample package through the chooser, as the user picks it.
-    void OpenSamplePackage()
+    void OpenSamplePackage() { OpenPackageFile(SamplePackage()); }
+    // Opens a package through the chooser and waits for its extraction.
+    void OpenPackageFile(const std::string& path)
     {
-        view_->PackageChooser()->SetText(QString::fromStdString(SamplePackage()));
+        view_->PackageChooser()->SetText(QString::fromStdString(path));
+        ASSERT_TRUE(WaitIdle());
     }
     bool WaitIdle(int ms = 60000)
     {

@@ -166,6 +166,7 @@ TEST_F(SessionTest, MainWindowKeepsAwayWhileTheDownloadRuns)
     auto* view = dynamic_cast<CDlgProgram*>(frame->CurrentView());
     ASSERT_NE(view, nullptr);
     view->PackageChooser()->SetText(QString::fromStdString(SamplePackage()));
+    ASSERT_TRUE(uitest::PumpUntil([&] { return !view->Busy(); }, 60000));
     ASSERT_TRUE(view->OnModelCheck());
     ASSERT_TRUE(uitest::PumpUntil([&] { return !view->Busy(); }, 60000));
     ASSERT_TRUE(view->ModelChecked()) << Messages();
@@ -184,6 +185,7 @@ TEST_F(SessionTest, MainWindowKeepsAwayWhileTheDownloadRuns)
     prompts_.answer = false;
     EXPECT_FALSE(frame->close());
     EXPECT_EQ(prompts_.questions, std::vector<std::wstring>{CDlgProgram::kCancelQuestion});
+    EXPECT_EQ(prompts_.defaults, std::vector<bool>{false});
     EXPECT_TRUE(view->Busy());
     // Yes cancels it; the window closes once the run has stopped.
     ASSERT_TRUE(uitest::PumpUntil([&] { return drive.sim().modeWord() == 0x0081; }, 60000));

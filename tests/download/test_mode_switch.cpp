@@ -2,7 +2,6 @@
 // download view, against the simulated drive, without the view.
 #include "ProgramViewTestUtil.h"
 
-#include "BootRequestDefaults.h"
 #include "ModeSwitch.h"
 #ifdef TORVANE_TEST_MODBUS_GATEWAY
 #include "ModbusGateway.h"
@@ -67,13 +66,13 @@ TEST(ModeSwitchText, FormatAndBootRequestValues)
     const std::string folder = linktest::NewFolder("bootrequest");
     const std::wstring ini = wtext::FromUtf8(folder) + L"config.ini";
     modeswitch::BootRequestValues v = modeswitch::LoadBootRequest(ini);
-    EXPECT_EQ(v.code, torvane::bootrequest::kDefaultCode);
-    EXPECT_EQ(v.key, torvane::bootrequest::kDefaultKey);
+    EXPECT_EQ(v.code, 0x5AA5);
+    EXPECT_EQ(v.key, modeswitch::bootrequest::kDefaultKey);
     PrivateProfileWriteString(L"BootRequest", L"Code", L"0x1234", ini);
     PrivateProfileWriteString(L"BootRequest", L"Key", L"0x12345", ini);  // too big: the default
     v = modeswitch::LoadBootRequest(ini);
     EXPECT_EQ(v.code, 0x1234);
-    EXPECT_EQ(v.key, torvane::bootrequest::kDefaultKey);
+    EXPECT_EQ(v.key, modeswitch::bootrequest::kDefaultKey);
 }
 
 TEST_F(ModeSwitchTest, ReadsSeriesRegistersAndPartNumber)
@@ -97,7 +96,7 @@ TEST_F(ModeSwitchTest, ReadsSeriesRegistersAndPartNumber)
     EXPECT_EQ(drive.sim().stats().bootRequests, 1);
     ASSERT_TRUE(sw.ReadPartNumber(&pn));
     EXPECT_EQ(pn, "12345678");
-    EXPECT_FALSE(sw.DriveDownloading());
+    EXPECT_EQ(sw.ReadModeWord(), modeswitch::ModeWord::NotDownloading);
     EXPECT_TRUE(recorder_.messages.empty());
 }
 
@@ -129,6 +128,8 @@ TEST_F(ModeSwitchTest, SwitchToNormalRefusedWhileDownloading)
     o.faults.push_back({drivesim::FaultKind::ModeWord0081, drivesim::defaultFaultSetting(drivesim::FaultKind::ModeWord0081)});
     linktest::SimDrive drive(1, o);
     ASSERT_TRUE(drive.ok()) << drive.error();
+    // The word stays 0081 but is no longer pinned: a "0065" would change it.
+    drive.sim().clearFault(drivesim::FaultKind::ModeWord0081);
     StartApp();
     const long resetsBefore = drive.sim().stats().resets;
     CModeSwitch sw = Switch();
@@ -170,3 +171,49 @@ TEST_F(ModeSwitchTest, ModelCheckThroughAModbusGatewayIsRefusedBeforeTheBootRequ
     EXPECT_FALSE(app_->IsBootConnected());
 }
 #endif
+
+TEST(ModeSwitchText, ModeWordNeedsFourHexDigits)
+{
+    using modeswitch::ModeWord;
+    EXPECT_EQ(modeswitch::ModeWordFromReply("0081\r\nRedBoot> "), ModeWord::Downloading);
+    EXPECT_EQ(modeswitch::ModeWordFromReply("0065\r\nRedBoot> "), ModeWord::NotDownloading);
+    EXPECT_EQ(modeswitch::ModeWordFromReply(""), ModeWord::Unknown);
+    EXPECT_EQ(modeswitch::ModeWordFromReply("RedBoot> "), ModeWord::Unknown);
+    EXPECT_EQ(modeswitch::ModeWordFromReply("** Error: EE is locked\r\nRedBoot> "), ModeWord::Unknown);
+}
+
+// An unanswered mode-word read is no "not downloading": the drive stays in
+// its bootloader, and the user is told why.
+TEST_F(ModeSwitchTest, SwitchToNormalRefusedWhenTheModeWordIsUnanswered)
+{
+    drivesim::SimOptions o = SampleDrive();
+    o.startMode = drivesim::Mode::Boot;
+    linktest::SimDrive drive(1, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    StartApp();
+    ASSERT_TRUE(app_->ConnectBoot());
+    // Both tries of the read go unanswered (each line "...\n\n" gets two replies).
+    ASSERT_TRUE(drive.sim().setFault("silence#4"));
+    CModeSwitch sw = Switch();
+    sw.SwitchToNormal();
+    EXPECT_EQ(recorder_.messages, std::vector<std::wstring>{modeswitch::text::kModeWordUnknown});
+    EXPECT_EQ(drive.sim().mode(), drivesim::Mode::Boot);
+    EXPECT_EQ(drive.sim().stats().resets, 0);
+}
+
+// config.ini "Download" = "1" keeps the drive in its bootloader even when
+// its mode word says otherwise (the mark was lost on the way).
+TEST_F(ModeSwitchTest, SwitchToNormalRefusedWhileConfigSaysDownloading)
+{
+    WriteConfig(L"COM", L"Download", L"1");
+    drivesim::SimOptions o = SampleDrive();
+    o.startMode = drivesim::Mode::Boot;
+    linktest::SimDrive drive(1, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    StartApp();
+    CModeSwitch sw = Switch();
+    sw.SwitchToNormal();
+    EXPECT_EQ(recorder_.messages, std::vector<std::wstring>{modeswitch::text::kDeviceDownloading});
+    EXPECT_EQ(drive.sim().mode(), drivesim::Mode::Boot);
+    EXPECT_EQ(drive.sim().stats().resets, 0);
+}

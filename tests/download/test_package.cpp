@@ -150,6 +150,58 @@ TEST(Package, BrokenAndMissingPackagesFail)
     bytes[at] = static_cast<char>(~'j');
     ASSERT_TRUE(WriteBytes(path, bytes));
     EXPECT_FALSE(OpenPackage(W(path), W(base + "Program2/"), &report, &models));
+    // Nothing of it stays, not even under a temporary name.
+    EXPECT_TRUE(Tree(base + "Program2/").empty());
+}
+
+TEST(Package, AFailedPackageLeavesNothingOfItselfOrOfThePreviousOne)
+{
+    const std::string base = linktest::NewFolder("partial");
+    const std::string folder = base + "Program/";
+    ModelCatalogue models;
+    ASSERT_TRUE(OpenPackage(W(dltest::SamplePackagePath()), W(folder), nullptr, &models));
+    ASSERT_GT(models.modelCount(), 0);
+    // Two good entries, then one that leaves the folder.
+    fs::create_directories(base + "pkg");
+    const std::string package = PackageFrom(
+        base + "pkg/", {{"ProgramFile/", ""}, {"ProgramFile/code/a.bin", "a"}, {"../escape.bin", "x"}});
+    PackageOpenReport report;
+    EXPECT_FALSE(OpenPackage(W(package), W(folder), &report, &models));
+    EXPECT_EQ(report.filesWritten, 0);
+    EXPECT_TRUE(Tree(folder).empty());
+    EXPECT_EQ(models.modelCount(), 0);
+}
+
+TEST(Package, ADeflateBombIsRefusedAndLeavesNothing)
+{
+    const std::string base = linktest::NewFolder("bomb");
+    const std::string folder = base + "Program/";
+    fs::create_directories(base + "pkg");
+    const std::string package =
+        PackageFrom(base + "pkg/", {{"ProgramFile/", ""},
+                                    {"ProgramFile/init/a.bin", std::string(300, 'a')},
+                                    {"ProgramFile/code/bomb.bin", std::string(package::kMaxEntryBytes + 1, '\0'), false, true}});
+    EXPECT_LT(fs::file_size(package), 100000u);
+    PackageOpenReport report;
+    ModelCatalogue models;
+    EXPECT_FALSE(OpenPackage(W(package), W(folder), &report, &models));
+    EXPECT_NE(report.failure.find(L"larger than"), std::wstring::npos) << N(report.failure);
+    EXPECT_TRUE(Tree(folder).empty());
+
+    // Below the size cap, a ratio no real image has is refused as well.
+    const std::string dense = PackageFrom(
+        base + "pkg/", {{"ProgramFile/code/zeros.bin", std::string(2u << 20, '\0'), false, true}});
+    EXPECT_FALSE(OpenPackage(W(dense), W(folder), &report, &models));
+    EXPECT_NE(report.failure.find(L"compressed more than 100 to 1"), std::wstring::npos) << N(report.failure);
+    EXPECT_TRUE(Tree(folder).empty());
+
+    // A moderately compressed entry over the size cap is caught by its bytes.
+    std::string big(package::kMaxEntryBytes + 1, '\0');
+    for (size_t i = 0; i < big.size(); i += 64) big[i] = static_cast<char>(i / 64);
+    const std::string over = PackageFrom(base + "pkg/", {{"ProgramFile/code/big.bin", big, false, true}});
+    EXPECT_FALSE(OpenPackage(W(over), W(folder), &report, &models));
+    EXPECT_NE(report.failure.find(L"larger than"), std::wstring::npos) << N(report.failure);
+    EXPECT_TRUE(Tree(folder).empty());
 }
 
 TEST(Package, HostileEntriesWriteNothingOutsideTheFolder)
@@ -197,8 +249,13 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheFolder)
         PackageFrom(base + "pkg/", {{"ProgramFile/", ""}, {"ProgramFile/data/x.bin", "payload"}});
     PackageOpenReport report;
     ModelCatalogue models;
-    EXPECT_FALSE(OpenPackage(W(package), W(base + "app/Program/"), &report, &models));
+    // The old content goes first, the link with it; nothing lands outside.
+    EXPECT_TRUE(OpenPackage(W(package), W(base + "app/Program/"), &report, &models)) << N(report.failure);
     EXPECT_TRUE(Tree(outside).empty());
+    EXPECT_EQ(ReadBytes(base + "app/Program/ProgramFile/data/x.bin"), "payload");
+    fs::remove_all(base + "app/Program/ProgramFile");
+    fs::create_directories(base + "app/Program/ProgramFile");
+    fs::create_directory_symlink(outside, base + "app/Program/ProgramFile/data");
     // Removal deletes the link, not what it points to.
     ASSERT_TRUE(WriteBytes(outside + "keep.txt", "keep"));
     EXPECT_TRUE(RemoveExtracted(W(base + "app/Program/")));

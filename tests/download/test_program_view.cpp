@@ -252,9 +252,12 @@ TEST_F(ViewTest, InterruptedDownloadRestoresTheSelectionWithoutACheck)
     WriteConfig(L"COM", L"Power", L"1.5kW");
     drivesim::SimOptions o = SampleDrive();
     o.startMode = drivesim::Mode::Boot;
+    o.partNumber = "38000150";  // the drive the download was for
     o.faults.push_back({drivesim::FaultKind::ModeWord0081, drivesim::defaultFaultSetting(drivesim::FaultKind::ModeWord0081)});
     linktest::SimDrive drive(1, o);
     ASSERT_TRUE(drive.ok()) << drive.error();
+    // 0081 stays, but no longer pinned: a "0065" sent to it would change it.
+    drive.sim().clearFault(drivesim::FaultKind::ModeWord0081);
     StartApp();
     OpenView();
     OpenSamplePackage();
@@ -284,6 +287,7 @@ TEST_F(ViewTest, InterruptedDownloadOfAnUnknownModel)
     WriteConfig(L"COM", L"Power", L"1.5kW");
     drivesim::SimOptions o = SampleDrive();
     o.startMode = drivesim::Mode::Boot;
+    o.partNumber = "99999999";
     linktest::SimDrive drive(1, o);
     ASSERT_TRUE(drive.ok()) << drive.error();
     StartApp();

@@ -8,6 +8,7 @@
 #include "DownloadTestUtil.h"
 #include "LinkTestUtil.h"
 #include "NetTestUtil.h"
+#include "Memory.h"
 #include "ModelCatalogue.h"
 #include "PrivateProfile.h"
 #include "ProgramPackage.h"
@@ -96,6 +97,13 @@ protected:
         }));
     }
 
+    // Command lines of the run that change the drive (any at all).
+    int Sent()
+    {
+        return Served("lock -o") + Served("load pu") + Served("write_ee") + Served("flash_block_erase") +
+               Served("reset");
+    }
+
     // Writes the four files of a model into the extracted package folder.
     DownloadJob Job(const std::string& data, const std::string& calibration, const std::string& code,
                     const std::string& init, bool dataFiles, bool program)
@@ -129,6 +137,7 @@ protected:
         running_ = true;
         const bool ok = seq.Execute();
         interrupted_ = seq.InterruptedDownload();
+        outcome_ = seq.Outcome();
         transcript_ = ReadBytes(N(seq.TranscriptPath()));
         return ok;
     }
@@ -161,6 +170,7 @@ protected:
     CBootPort* port_ = nullptr;
     std::atomic<bool> running_{false};
     int interrupted_ = -1;
+    DownloadOutcome outcome_;
     std::string transcript_;
     std::mutex logMu_;
     std::vector<std::string> simLog_;
@@ -223,8 +233,8 @@ TEST_F(Sequence, FullRunWithBothOptionsWritesTheSamplePackage)
     EXPECT_TRUE(prompts_.questions.empty());
     EXPECT_TRUE(prompts_.succeeded);
     EXPECT_FALSE(running_.load());
-    EXPECT_GE(prompts_.disables, 1);
-    EXPECT_EQ(prompts_.buttonUpdates, 2);
+    EXPECT_TRUE(outcome_.packageRemoved);
+    EXPECT_EQ(outcome_.result, DownloadOutcome::Result::Succeeded);
     EXPECT_FALSE(fs::exists(programFolder_ + "ProgramFile"));
     // 14 lines: k = 2, progress on lines 0, 2, ... 12.
     EXPECT_EQ(StepsBetween(L"Program downloading...Calibration", L"Program downloading...Download Calibration file :14-13"),
@@ -338,35 +348,158 @@ TEST_F(Sequence, OnlyTheDataFilesOptionNeverMarksADownload)
               3);
 }
 
-TEST_F(Sequence, ANakEndsTheRunAtOnceWithThatImagesMessage)
+TEST_F(Sequence, ANakIsResentAndThreeNaksEndTheRunWithThatImagesMessage)
 {
     StartDrive();
-    ASSERT_TRUE(sim().setFault("nak-block=2#1"));
+    // One NAK at a flash block of a healthy drive: the block goes again and
+    // the run completes with the whole image in the flash.
+    const std::string code = drivesim::flash::withLengthStamp(Image(128 * 60 + 50, 3));
+    ASSERT_TRUE(sim().setFault("nak-block=40#1"));
+    ASSERT_TRUE(Execute(Job("", "", code, Image(300, 2), false, true)));
+    EXPECT_EQ(sim().flash(0x08008000, 128 * 61), drivesim::xmodemWireImage(ToBytes(code)));
+    EXPECT_EQ(Served("block 40"), 2);
+    EXPECT_TRUE(sim().waitForMode(drivesim::Mode::Normal, 2000));
+
+    // A block refused on every try ends the run after its third send.
+    Reboot();
+    prompts_.Reset();
     prompts_.answerYes = false;
+    ASSERT_TRUE(sim().setFault("nak-block=2"));
     EXPECT_FALSE(Execute(Job(Image(512, 1), "VKR pm write_ee -a 64 -d 0001\n", "", Image(300, 2), true, false)));
+    sim().clearFaults();
     EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kPowerBlockFailed});
-    // Block 1 accepted, block 2 refused once and never sent again.
-    EXPECT_EQ(sim().stats().blocksAcked, 1);
-    EXPECT_EQ(sim().stats().blocksNaked, 1);
-    EXPECT_EQ(Served("block 2"), 1);
+    EXPECT_EQ(Served("block 2"), 3);
     EXPECT_EQ(Served("write_ee"), 0);
     // "No" to the question removes the extracted package.
     EXPECT_EQ(prompts_.questions, std::vector<std::wstring>{CDownloadSequence::kQuestion});
     EXPECT_FALSE(fs::exists(programFolder_ + "ProgramFile"));
-    EXPECT_GE(prompts_.disables, 1);
+    EXPECT_TRUE(outcome_.packageRemoved);
+    EXPECT_EQ(outcome_.result, DownloadOutcome::Result::Failed);
     EXPECT_FALSE(prompts_.succeeded);
     EXPECT_FALSE(running_.load());
     EXPECT_NE(transcript_.find("outcome: failed: Failed to download PU_EE_POWER file"), std::string::npos);
+}
 
-    // The init image the same way, on its third block; "Yes" keeps the package.
-    Reboot();
+TEST_F(Sequence, ACalibrationLineTheBootloaderRefusesStopsTheRun)
+{
+    StartDrive();
+    ASSERT_TRUE(sim().setFault("ee-write-error=66"));
+    const std::string ttl = "VKR pm write_ee -a 64 -d 1234\nVKR pm write_ee -a 66 -d 5678\nVKR pm write_ee -a 68 -d 9A\n";
+    EXPECT_FALSE(Execute(Job(Image(256, 5), ttl, "", Image(128, 3), true, false)));
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kCalibrationFailed});
+    EXPECT_EQ(Served("-a 68"), 0);
+    EXPECT_EQ(Served("lock -o y"), 0);
+    EXPECT_EQ(Served("0065"), 0);
+}
+
+TEST_F(Sequence, AnUnconfirmedDownloadMarkStopsTheRunBeforeTheErase)
+{
+    StartDrive();
+    ASSERT_TRUE(sim().setFault("ee-write-error=0x600"));
+    EXPECT_FALSE(Execute(Job("", "", drivesim::flash::withLengthStamp(Image(1000, 4)), Image(128, 3), false, true)));
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kMarkDownloadingFailed});
+    EXPECT_EQ(Served("flash_block_erase"), 0);
+    EXPECT_TRUE(sim().applicationValid());
+    EXPECT_EQ(sim().modeWord(), 0x0065);
+    // Nothing was erased: config.ini does not ask for a resume.
+    EXPECT_EQ(DownloadKey(), "0");
+}
+
+TEST_F(Sequence, AConfigIniThatCannotBeWrittenStopsTheRunBeforeTheErase)
+{
+    StartDrive();
+    // A folder where config.ini should be: no write reaches it.
+    fs::create_directories(folder_ + "config.ini");
+    EXPECT_FALSE(Execute(Job("", "", drivesim::flash::withLengthStamp(Image(1000, 4)), Image(128, 3), false, true)));
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kConfigWriteFailed});
+    EXPECT_EQ(Served("0081"), 0);
+    EXPECT_EQ(Served("flash_block_erase"), 0);
+    EXPECT_TRUE(sim().applicationValid());
+}
+
+// The rules of the state class, without a drive.
+TEST(DownloadState, AnIncompleteProgramRequiresTheProgramFileUntilARunCompletes)
+{
+    const std::string folder = linktest::NewFolder("state");
+    CDownloadState state(W(folder + "config.ini"));
+    state.ReadSaved();
+    EXPECT_FALSE(state.ProgramRequired());
+    EXPECT_TRUE(state.DownloadRefusal(true, false).empty());
+
+    DownloadOutcome failed;
+    failed.result = DownloadOutcome::Result::Failed;
+    failed.downloadMarked = true;
+    state.RunEnded(failed);
+    EXPECT_TRUE(state.ProgramRequired());
+    EXPECT_TRUE(state.LeftIncomplete());
+    EXPECT_EQ(state.DownloadRefusal(true, false), CDownloadState::kProgramRequired);
+    EXPECT_TRUE(state.DownloadRefusal(false, true).empty());
+
+    DownloadOutcome done;
+    done.result = DownloadOutcome::Result::Succeeded;
+    state.RunEnded(done);
+    EXPECT_FALSE(state.ProgramRequired());
+    EXPECT_FALSE(state.LeftIncomplete());
+
+    // config.ini "Download" = "1" from an earlier start requires it as well.
+    ASSERT_TRUE(state.WriteDownloadMark(true));
+    CDownloadState next(W(folder + "config.ini"));
+    next.ReadSaved();
+    EXPECT_TRUE(next.ProgramRequired());
+    EXPECT_FALSE(next.LeftIncomplete());  // this session has not seen the drive
+
+    // A new package voids every check.
+    next.SetModelChecked(L"TV380", L"38000075", L"0.75kW", PackageFilePaths());
+    next.PackageOpened(L"other.vkr", true);
+    EXPECT_FALSE(next.ModelChecked());
+    EXPECT_EQ(next.PackagePath(), L"other.vkr");
+}
+
+TEST_F(Sequence, EmptyOrOversizedImagesAreRefusedBeforeTheFirstCommand)
+{
+    StartDrive();
+    const std::string init = Image(128, 3);
+    DownloadJob empty = Job("", "", "", init, false, true);
+    EXPECT_FALSE(Execute(empty));
+    std::wstring said = CDownloadSequence::kImageEmptyFormat;
+    said.replace(said.find(L"%s"), 2, empty.codeFile);
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{said});
+
     prompts_.Reset();
-    prompts_.answerYes = true;
-    ASSERT_TRUE(sim().setFault("nak-block=3#1"));
-    EXPECT_FALSE(Execute(Job("", "", "", Image(300, 2), false, false)));
-    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadSequence::kInitFailed});
-    EXPECT_TRUE(fs::exists(programFolder_ + "ProgramFile/init/I.bin"));
-    EXPECT_EQ(prompts_.disables, 0);
+    DownloadJob huge = Job("", "", std::string(CDownloadSequence::kFlashMax + 1, '\x5A'), init, false, true);
+    EXPECT_FALSE(Execute(huge));
+    said = CDownloadSequence::kImageTooLargeFormat;
+    said.replace(said.find(L"%d"), 2, std::to_wstring(CDownloadSequence::kFlashMax));
+    said.replace(said.find(L"%s"), 2, huge.codeFile);
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{said});
+
+    // An init image reaching the mode word is refused the same way.
+    prompts_.Reset();
+    EXPECT_FALSE(Execute(Job("", "", "", Image(CDownloadSequence::kInitMax + 1, 3), false, false)));
+    EXPECT_EQ(prompts_.Messages().size(), 1u);
+
+    EXPECT_EQ(Sent(), 0);
+    EXPECT_TRUE(sim().applicationValid());
+    EXPECT_EQ(sim().modeWord(), 0x0065);
+}
+
+TEST_F(Sequence, AnInterruptedDownloadIsNeverCompletedWithoutTheProgramFile)
+{
+    StartDrive();
+    PrivateProfileWriteString(L"COM", L"Download", L"1", W(folder_ + "config.ini"));
+    EXPECT_FALSE(Execute(Job("", "", "", Image(128, 3), false, false)));
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadState::kProgramRequired});
+    EXPECT_EQ(Sent(), 0);
+    EXPECT_EQ(DownloadKey(), "1");
+
+    // The same when the view knows the drive holds an incomplete program.
+    PrivateProfileWriteString(L"COM", L"Download", L"0", W(folder_ + "config.ini"));
+    prompts_.Reset();
+    DownloadJob job = Job("", "", "", Image(128, 3), false, false);
+    job.programRequired = true;
+    EXPECT_FALSE(Execute(job));
+    EXPECT_EQ(prompts_.Messages(), std::vector<std::wstring>{CDownloadState::kProgramRequired});
+    EXPECT_EQ(Sent(), 0);
 }
 
 TEST_F(Sequence, ThreeBlockTriesWithoutAnswerEndTheRun)
@@ -413,9 +546,17 @@ TEST_F(Sequence, CancelDuringTheFlashImageLeavesTheDownloadMarked)
     EXPECT_EQ(DownloadKey(), "1");
     EXPECT_EQ(sim().modeWord(), 0x0081);
     EXPECT_EQ(interrupted_, 1);
-    EXPECT_TRUE(prompts_.Messages().empty());
+    EXPECT_FALSE(sim().applicationValid());
+    // The user is told what the drive holds and what to do.
+    EXPECT_EQ(prompts_.Messages(),
+              std::vector<std::wstring>{L"The download was cancelled. The flash was erased and 4 of 40 program blocks "
+                                        L"were written. The drive stays in its bootloader until a download completes; "
+                                        L"press Download to resume it."});
     EXPECT_EQ(prompts_.questions.size(), 1u);
-    EXPECT_NE(transcript_.find("outcome: cancelled before a flash block"), std::string::npos) << transcript_;
+    EXPECT_NE(transcript_.find("outcome: cancelled after flash block 4 of 40"), std::string::npos) << transcript_;
+    EXPECT_EQ(outcome_.result, DownloadOutcome::Result::Cancelled);
+    EXPECT_TRUE(outcome_.flashErased);
+    EXPECT_EQ(outcome_.flashBlocksWritten, 4);
 }
 
 TEST_F(Sequence, UnreadableOrUnfittingFilesStopBeforeAnythingOfThemIsSent)

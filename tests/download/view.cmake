@@ -8,6 +8,7 @@ if(TARGET TorvaneDownloadView AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/ProgramViewTestUtil.h
     ${CMAKE_CURRENT_LIST_DIR}/test_mode_switch.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_program_view.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_download_faults.cpp
   )
   target_link_libraries(test_program_view PRIVATE TorvaneDownloadView TorvaneLinkTestUtil TorvaneWorkbook Qt6::Test)
   # The Modbus TCP gateway of the mode-switch test.

@@ -56,7 +56,7 @@ void PrintTo(LineFault f, std::ostream* os) { *os << FaultName(f); }
 const std::vector<Operation>& AllOperations()
 {
     static const std::vector<Operation> all = {Operation::ParamRead, Operation::ParamWrite, Operation::MonitorLog,
-                                               Operation::Download};
+                                               Operation::Download, Operation::FlashDownload};
     return all;
 }
 
@@ -67,6 +67,7 @@ std::string OperationName(Operation op)
     case Operation::ParamWrite: return "parameter write + check";
     case Operation::MonitorLog: return "monitor log";
     case Operation::Download: return "download";
+    case Operation::FlashDownload: return "flash download + resume";
     }
     return "?";
 }
@@ -78,6 +79,7 @@ std::string OperationIdent(Operation op)
     case Operation::ParamWrite: return "ParamWrite";
     case Operation::MonitorLog: return "MonitorLog";
     case Operation::Download: return "Download";
+    case Operation::FlashDownload: return "FlashDownload";
     }
     return "?";
 }

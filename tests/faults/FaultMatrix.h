@@ -30,7 +30,7 @@ std::string FaultIdent(LineFault f);
 // The fault by name in test output.
 void PrintTo(LineFault f, std::ostream* os);
 
-enum class Operation { ParamRead, ParamWrite, MonitorLog, Download };
+enum class Operation { ParamRead, ParamWrite, MonitorLog, Download, FlashDownload };
 const std::vector<Operation>& AllOperations();
 std::string OperationName(Operation op);  // column caption
 std::string OperationIdent(Operation op);  // file name part

@@ -20,11 +20,13 @@
 #include "DownloadSequence.h"
 #include "DownloadTestUtil.h"
 #include "LinkTestUtil.h"
+#include "Memory.h"
 #include "MonitorBuffer.h"
 #include "MonitorIntervals.h"
 #include "ParamTable.h"
 #include "ParamTransfer.h"
 #include "ParamViewLogic.h"
+#include "PrivateProfile.h"
 #include "RealTimeSampler.h"
 
 #include <gtest/gtest.h>
@@ -80,12 +82,12 @@ Expected ExpectedOutcome(LineFault f, Operation op)
         // behind them (by its CRC, by the bootloader's text and ACK).
         return Expected::Succeeds;
     case LineFault::NakBlock:
-        return op == Operation::Download ? Expected::Fails : Expected::Succeeds;
+        return op == Operation::Download || op == Operation::FlashDownload ? Expected::Fails : Expected::Succeeds;
     case LineFault::BadCrc:
     case LineFault::Exception:
         // The download's images go to the bootloader; only its last step,
         // the fault reset over Modbus, meets the fault, and reports it.
-        return op == Operation::Download ? Expected::Succeeds : Expected::Fails;
+        return op == Operation::Download || op == Operation::FlashDownload ? Expected::Succeeds : Expected::Fails;
     default:
         return Expected::Fails;
     }
@@ -458,16 +460,32 @@ std::string InitImage()
     return out;
 }
 
+// An application image of five blocks and a short one, naming its length.
+std::string CodeImage()
+{
+    std::string out(5 * 128 + 40, '\0');
+    uint32_t seed = 815;
+    for (size_t i = 0; i < out.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        out[i] = static_cast<char>(seed >> 16);
+    }
+    return drivesim::flash::withLengthStamp(out);
+}
+
 class DownloadCell : public FaultCell {
 protected:
     // Writes the init image into a fresh extracted package; the job writes
-    // neither option's files.
-    DownloadJob Job()
+    // neither option's files, or (flash) the application image as well.
+    DownloadJob Job(bool flash = false)
     {
         const std::string programFolder = folder_ + "Program/";
         const std::string init = programFolder + "ProgramFile/init/I.bin";
         fs::create_directories(programFolder + "ProgramFile/init");
         EXPECT_TRUE(dltest::WriteBytes(init, InitImage()));
+        if (flash) {
+            fs::create_directories(programFolder + "ProgramFile/code");
+            EXPECT_TRUE(dltest::WriteBytes(programFolder + "ProgramFile/code/P.bin", CodeImage()));
+        }
         DownloadJob job;
         job.initFile = W(init);
         job.dataFile = W(programFolder + "ProgramFile/data/D.bin");
@@ -478,6 +496,7 @@ protected:
         job.series = L"TV380";
         job.partNumber = L"38000075";
         job.power = L"0.75kW";
+        job.programFileOption = flash;
         return job;
     }
 
@@ -488,13 +507,13 @@ protected:
         std::string transcript;
     };
 
-    Run Execute(CBootPort* port)
+    Run Execute(CBootPort* port, bool flash = false)
     {
         Run r;
         dltest::RecordingPrompts prompts;
         prompts.answerYes = true;  // keep the package: the run is made again
         std::atomic<bool> running{true};
-        CDownloadSequence seq(Job(), link_->settings(), *link_, running, prompts);
+        CDownloadSequence seq(Job(flash), link_->settings(), *link_, running, prompts);
         seq.SetBootPort(port);
         seq.SetSettleMs(50);
         const std::string transcript = folder_ + "download_log.txt";
@@ -603,6 +622,62 @@ TEST_P(DownloadCell, Download)
     uint8_t err = 0;
     ASSERT_TRUE(ModbusPort().ProcRead(kStation, 0x0100, value, &err)) << "err " << int(err);
     EXPECT_EQ(static_cast<uint16_t>(value[0] | (value[1] << 8)), truth);
+}
+
+// The flash path: the mark, the erase and the flash image, with the fault
+// arriving at the second flash block; then the resume.
+TEST_P(DownloadCell, FlashDownload)
+{
+    ASSERT_NO_FATAL_FAILURE(StartDrive(linktest::BootDrive(9600)));
+    ASSERT_TRUE(link_->ConnectBoot());
+    const std::string image = CodeImage();
+    const Bytes wire = drivesim::xmodemWireImage(Bytes(image.begin(), image.end()));
+
+    dltest::HookedBootPort port;
+    std::vector<std::string> commands;
+    port.beforeCommand = [&](const std::string& line) { commands.push_back(line); };
+    bool armed = false;
+    port.beforeBlock = [&](int block) {
+        if (block == 2 && !armed) {
+            armed = true;
+            Arm();
+        }
+    };
+    const Run run = Execute(&port, true);
+    EXPECT_TRUE(armed);
+
+    std::string outcome;
+    if (run.returned) {
+        EXPECT_TRUE(run.succeededShown);
+        EXPECT_EQ(sim().flash(0x08008000, wire.size()), wire);
+        EXPECT_EQ(sim().modeWord(), 0x0065);
+        outcome = "ok";
+    } else {
+        // Never normal start-up over a half-written flash: the drive stays
+        // in its bootloader, marked, and config.ini asks for the resume.
+        EXPECT_FALSE(run.succeededShown);
+        for (const std::string& c : commands) {
+            EXPECT_NE(c, CDownloadSequence::kMarkNormal) << "normal start-up marked after a failed step";
+            EXPECT_NE(c, CDownloadSequence::kReset) << "drive reset after a failed step";
+        }
+        EXPECT_EQ(sim().modeWord(), 0x0081);
+        EXPECT_FALSE(sim().applicationValid());
+        EXPECT_EQ(N(PrivateProfileGetString(L"COM", L"Download", L"", W(folder_ + "config.ini"))), "1");
+        outcome = "fails cleanly: \"" + (run.messages.empty() ? std::string() : N(run.messages.front())) +
+                  "\"; drive kept in its bootloader (0081), resumed";
+    }
+    Check(Operation::FlashDownload, run.returned, outcome);
+
+    ASSERT_TRUE(Clear(fault(), sim(), kPort, kWaitMs)) << "the line did not come back";
+    if (!run.returned) {
+        ASSERT_EQ(sim().mode(), drivesim::Mode::Boot);
+        ASSERT_TRUE(link_->ConnectBoot()) << "no boot connection after " << FaultName(fault());
+        const Run again = Execute(nullptr, true);
+        EXPECT_TRUE(again.returned) << (again.messages.empty() ? "" : N(again.messages.front()));
+        EXPECT_EQ(sim().flash(0x08008000, wire.size()), wire);
+    }
+    EXPECT_TRUE(sim().applicationValid());
+    ASSERT_TRUE(sim().waitForMode(drivesim::Mode::Normal, kWaitMs));
 }
 
 }  // namespace

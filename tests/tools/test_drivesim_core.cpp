@@ -769,3 +769,51 @@ TEST(DriveSimBootloader, CalibrationLineWithClosingQuote) {
     EXPECT_EQ(b.mem.ee()[64], 0x04);
     EXPECT_EQ(b.mem.ee()[65], 0x00);
 }
+
+// The application starts only when it is whole: its image names its length,
+// and no block within it is still erased.
+TEST(DriveSimBootloader, ApplicationValidOnlyWhenWhole) {
+    BootOptions o;
+    o.eraseSeconds = 0;
+    o.xmodemPoll = 0;
+    BootFixture b(o);
+    EXPECT_TRUE(b.mem.applicationValid());  // the factory application
+    b.send("VKR pm flash_block_erase -s 2 -e 7\n");
+    b.tick(0.1);
+    EXPECT_EQ(b.take(), "OK\r\nRedBoot> ");
+    std::string why;
+    EXPECT_FALSE(b.mem.applicationValid(&why));
+    EXPECT_NE(why.find("no application length"), std::string::npos) << why;
+
+    std::string image(3 * 128 + 10, '\x11');
+    image = flash::withLengthStamp(image);
+    EXPECT_EQ(image.substr(flash::kLengthField, 4), std::string("394\0", 4));
+    b.send("VKR pm load pu -m xMODEM -b 0x08008000\n");
+    EXPECT_EQ(b.take(), "flash loading...\r\n");
+    for (int i = 0; i < 3; ++i) {
+        b.send(frame(i + 1, std::vector<std::uint8_t>(image.begin() + 128 * i, image.begin() + 128 * (i + 1))));
+        EXPECT_EQ(b.take(), "\x06");
+        EXPECT_FALSE(b.mem.applicationValid(&why)) << "after block " << i + 1;
+    }
+    EXPECT_NE(why.find("block 4 of 4 is erased"), std::string::npos) << why;
+    b.send(frame(4, std::vector<std::uint8_t>(image.begin() + 384, image.end())));
+    EXPECT_EQ(b.take(), "\x06");
+    EXPECT_TRUE(b.mem.applicationValid(&why)) << why;
+}
+
+TEST(DriveSimBootloader, RefusedWriteAnswersAnErrorWithoutOk) {
+    BootFixture b;
+    FaultSetting s = defaultFaultSetting(FaultKind::EeWriteError);
+    b.faults.set(FaultKind::EeWriteError, s);
+    b.send("VKR pm write_ee -a 0x600 -d 0081\n");
+    const std::string reply = b.take();
+    EXPECT_EQ(reply.find("OK"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("** Error"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("RedBoot> "), std::string::npos) << reply;
+    EXPECT_EQ(b.mem.modeWord(), ee::kModeApplication);
+    // Other addresses are written as before.
+    b.send("VKR pm lock -o n -t ee\n");
+    b.take();
+    b.send("VKR pm write_ee -a 64 -d 0400\n");
+    EXPECT_EQ(b.take(), "OK\r\nRedBoot> ");
+}

@@ -368,6 +368,11 @@ TEST_F(SimTest, BootSession) {
     ASSERT_TRUE(port_.write("VKR pm load pu -m xMODEM -b 0x08008000\n"));
     EXPECT_NE(port_.readText("flash loading...", 1500).find("flash loading..."), std::string::npos);
     Bytes code = pattern(256, 99);
+    {
+        // An application image names its own length; the drive starts it only whole.
+        const std::string stamped = flash::withLengthStamp(std::string(code.begin(), code.end()));
+        code.assign(stamped.begin(), stamped.end());
+    }
     EXPECT_EQ(sendBlock(port_, block(1, Bytes(code.begin(), code.begin() + 128))), 0x15);
     // Erase takes its time, then "OK".
     auto t0 = Clock::now();
@@ -409,7 +414,8 @@ TEST_F(SimTest, BootSession) {
     r = command(port_, "VKR pm frobnicate\n");
     EXPECT_NE(r.find("Error"), std::string::npos);
 
-    // Reset with 0065: the application starts at 9600 baud.
+    // Reset with 0065 and a whole application: it starts at 9600 baud.
+    EXPECT_TRUE(sim_->applicationValid());
     EXPECT_NE(command(port_, "VKR pm write_ee -a 0x600 -d 0065\n").find("OK"), std::string::npos);
     ASSERT_TRUE(port_.write("VKR pm reset\n"));
     port_.readText("Resetting", 1000);

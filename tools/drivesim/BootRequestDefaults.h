@@ -2,13 +2,11 @@
 // register 0x0605 and then the boot request key twice to register 0x4E1F to
 // make the drive restart in its bootloader.
 //
-// Both values are configuration of the implementation. The program and the
-// drive simulator read them from the same place: the program's own
-// "config.ini" (beside the program), section "BootRequest", keys "Code" and
-// "Key", each a 16-bit value written as C-style text ("0x5AA5" or decimal).
-// These are the values used when the file, the section or a key is missing.
-//
-// Plain C++17, no dependencies: included by the program and by tools/drivesim.
+// The drive defines both values; the simulator reads them from a config.ini
+// given with --config (section "BootRequest", keys "Code" and "Key", each a
+// 16-bit value written as C-style text such as "0x5AA5" or decimal), so that
+// it can share the program's own file. These are the values used when the
+// file, the section or a key is missing. The program keeps its own defaults.
 #pragma once
 
 #include <cstdint>

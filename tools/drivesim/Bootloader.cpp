@@ -380,6 +380,13 @@ void Bootloader::executeLine(const std::string& line, double now, BootActions* a
             error("EE is locked");
             return;
         }
+        const FaultSetting& failing = faults_.get(FaultKind::EeWriteError);
+        if (faults_.active(FaultKind::EeWriteError) && failing.arg >= 0 &&
+            static_cast<unsigned long>(failing.arg) >= address &&
+            static_cast<unsigned long>(failing.arg) < address + data.size() && faults_.use(FaultKind::EeWriteError)) {
+            error("EE write failed");
+            return;
+        }
         mem_.writeEe(static_cast<std::uint32_t>(address), data.data(), data.size());
         keepModeWordFault();
         answer(std::string("OK\r\n") + kPrompt, "OK");

@@ -37,6 +37,9 @@ const FaultInfo kFaults[] = {
     {FaultKind::DriveFault, "drive-fault", 0, 0, -1,
      "the drive trips (status fault bit, motor coasts); fault reset (code 7 to 9999) clears it"},
     {FaultKind::DriveWarning, "drive-warning", 0, 0, -1, "the drive's status warning bit is set"},
+    {FaultKind::EeWriteError, "ee-write-error", 0x600, 0, -1,
+     "=ADDR  a write_ee command line that touches EE address ADDR (default 0x600, the mode word) "
+     "fails: error text, no OK, nothing written"},
 };
 
 const FaultInfo& info(FaultKind kind) { return kFaults[static_cast<int>(kind)]; }

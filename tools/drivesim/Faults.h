@@ -27,6 +27,7 @@ enum class FaultKind {
     Hangup,        // the next request hangs up the line; it comes back after ARG ms (default 1000)
     DriveFault,    // the drive trips: fault bit set, motor coasts; fault reset (7) clears it
     DriveWarning,  // the drive's warning bit is set
+    EeWriteError,  // a write_ee command line touching EE address ARG is refused with an error
     Count
 };
 

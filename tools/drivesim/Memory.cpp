@@ -1,5 +1,6 @@
 #include "Memory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -20,6 +21,15 @@ std::uint32_t sectorSize(int i) {
     return 0x20000u;
 }
 
+std::string withLengthStamp(std::string image) {
+    if (image.size() < kMinApplication) return image;
+    std::string digits = std::to_string(image.size());
+    if (kLengthField + digits.size() + 1 > image.size()) return image;
+    std::copy(digits.begin(), digits.end(), image.begin() + kLengthField);
+    image[kLengthField + digits.size()] = '\0';
+    return image;
+}
+
 }  // namespace flash
 
 Memory::Memory() : ee_(ee::kSize, 0xFF), flash_(flash::kSize, 0xFF) { factoryReset("38000075"); }
@@ -32,6 +42,34 @@ void Memory::factoryReset(const std::string& partNumber) {
     // no 0xFF byte so that programming without an erase fails.
     for (std::size_t i = 0; i < flash_.size(); ++i)
         flash_[i] = static_cast<std::uint8_t>((i * 7 + (i >> 9)) % 255);
+    // The old application is whole: 64 KiB by its own length field.
+    const std::string length = "65536";
+    std::size_t at = flash::kApplicationBase - flash::kBase + flash::kLengthField;
+    std::copy(length.begin(), length.end(), flash_.begin() + static_cast<long>(at));
+    flash_[at + length.size()] = 0;
+}
+
+bool Memory::applicationValid(std::string* why) const {
+    auto no = [&](const std::string& reason) {
+        if (why) *why = reason;
+        return false;
+    };
+    const std::size_t base = flash::kApplicationBase - flash::kBase;
+    std::size_t length = 0;
+    std::size_t i = base + flash::kLengthField;
+    for (; i < base + flash::kLengthField + 8 && flash_[i] >= '0' && flash_[i] <= '9'; ++i)
+        length = length * 10 + (flash_[i] - '0');
+    if (i == base + flash::kLengthField || flash_[i] != 0) return no("no application length (erased?)");
+    if (length < flash::kMinApplication || length > flash_.size() - base)
+        return no("application length " + std::to_string(length) + " out of range");
+    for (std::size_t b = 0; b < length; b += 128) {
+        const std::size_t n = std::min<std::size_t>(128, length - b);
+        bool erased = true;
+        for (std::size_t k = 0; k < n && erased; ++k) erased = flash_[base + b + k] == 0xFF;
+        if (erased) return no("application block " + std::to_string(b / 128 + 1) + " of " +
+                              std::to_string((length + 127) / 128) + " is erased");
+    }
+    return true;
 }
 
 std::uint16_t Memory::modeWord() const {

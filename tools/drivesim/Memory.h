@@ -24,6 +24,17 @@ constexpr int kSectors = 12;
 // First address of sector i (0..11) and its size: 4 x 16 KiB, 64 KiB, 7 x 128 KiB.
 std::uint32_t sectorStart(int i);
 std::uint32_t sectorSize(int i);
+// The application starts at sector 2. Its image carries its own length as
+// decimal ASCII digits ending in a NUL at offset kLengthField; the bootloader
+// starts it only when that length is plausible and no 128-byte block of the
+// image is still erased, so an erased or partly written application keeps
+// the drive in its bootloader whatever the mode word says.
+constexpr std::uint32_t kApplicationBase = 0x08008000;
+constexpr std::uint32_t kLengthField = 0x20;
+constexpr std::uint32_t kMinApplication = kLengthField + 2;
+// `image` with its length written into its length field (images shorter
+// than kMinApplication are returned unchanged: no drive would start them).
+std::string withLengthStamp(std::string image);
 }  // namespace flash
 
 class Memory {
@@ -51,6 +62,9 @@ public:
     bool programFlash(std::uint32_t address, const std::uint8_t* data, std::size_t n);
     // Erases sectors first..last (inclusive); false for a bad range.
     bool eraseSectors(int first, int last);
+    // The application in flash is whole (see flash::kLengthField); `why`
+    // gets the reason when it is not.
+    bool applicationValid(std::string* why = nullptr) const;
 
     // Raw image files: the EE file is the EE from address 0 (a shorter file
     // fills the start, the rest stays as it is); the flash file is the flash

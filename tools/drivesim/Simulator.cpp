@@ -196,8 +196,7 @@ bool Simulator::start(std::string* error) {
     if (faults_.active(FaultKind::DriveFault)) app_->setTrip(true, 0);
     if (faults_.active(FaultKind::DriveWarning)) app_->setWarning(true);
 
-    Mode m = options_.startMode ? *options_.startMode
-                                : (memory_.modeWord() == ee::kModeApplication ? Mode::Normal : Mode::Boot);
+    Mode m = options_.startMode ? *options_.startMode : (startsApplicationLocked(nullptr) ? Mode::Normal : Mode::Boot);
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         if (error) *error = std::string("pipe: ") + std::strerror(errno);
         return false;
@@ -524,12 +523,13 @@ void Simulator::handleBootLocked(BootActions& act, double t) {
     stats_.blocksNaked = boot_->blocksNaked();
     for (auto& r : act.replies) sendLocked(std::move(r), false, t);
     if (act.reset && phase_ == Phase::Running) {
-        Mode target = memory_.modeWord() == ee::kModeApplication ? Mode::Normal : Mode::Boot;
+        std::string why;
+        Mode target = startsApplicationLocked(&why) ? Mode::Normal : Mode::Boot;
         ++stats_.resets;
         char m[96];
         std::snprintf(m, sizeof m, "reset: mode word %04X, restarting into %s mode", memory_.modeWord(),
                       modeName(target));
-        logLocked(0, m);
+        logLocked(0, m + (why.empty() ? std::string() : " (" + why + ")"));
         saveFilesLocked();
         restartLocked(target, t, options_.bootSeconds);
     }
@@ -611,6 +611,19 @@ void Simulator::flushOutputLocked(double t) {
         if (options_.pace) nextOutByte_ = std::max(due, t - cs) + cs * static_cast<double>(w);
         if (it.pos >= it.bytes.size()) output_.pop_front();
     }
+}
+
+bool Simulator::startsApplicationLocked(std::string* why) const {
+    if (memory_.modeWord() != ee::kModeApplication) return false;
+    std::string reason;
+    if (memory_.applicationValid(&reason)) return true;
+    if (why) *why = "mode word 0065 but " + reason;
+    return false;
+}
+
+bool Simulator::applicationValid() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return memory_.applicationValid();
 }
 
 void Simulator::restartLocked(Mode target, double t, double delay) {

@@ -72,7 +72,8 @@ struct SimOptions {
     bool pace = false;       // pace every byte by its wire time at the set baud rate
 
     // Mode at start. Unset: as a real drive powers up, by the EE mode word
-    // (0065 starts the application, anything else stays in the bootloader).
+    // and the flash (0065 and a whole application start it, anything else
+    // stays in the bootloader).
     std::optional<Mode> startMode;
 
     // Normal mode.
@@ -162,6 +163,8 @@ public:
     std::vector<std::uint8_t> ee(std::uint32_t address, std::size_t length) const;
     std::vector<std::uint8_t> flash(std::uint32_t address, std::size_t length) const;
     std::uint16_t modeWord() const;
+    // The flash holds a whole application (Memory::applicationValid).
+    bool applicationValid() const;
     bool eeLocked() const;
     bool loadEe(const std::string& path, std::string* error);
     bool saveEe(const std::string& path, std::string* error) const;
@@ -199,6 +202,9 @@ private:
     void handleBootLocked(BootActions& act, double t);
     void sendLocked(std::vector<std::uint8_t> bytes, bool modbus, double t);
     void flushOutputLocked(double t);
+    // A power-up or reset starts the application: mode word 0065 and a
+    // whole application in flash.
+    bool startsApplicationLocked(std::string* why) const;
     void restartLocked(Mode target, double t, double delay);
     void enterModeLocked(Mode m, double t);
     void hangUpLocked(double downSeconds, double t);

@@ -66,18 +66,16 @@ public:
         CDlgProgram* v = &view_;
         view_.RunOnGui([v, text] { v->Prompts().ShowMessage(v, Q(text)); });
     }
+    bool AskDefaultNo(const std::wstring& text) override
+    {
+        auto answer = std::make_shared<bool>(false);
+        CDlgProgram* v = &view_;
+        view_.RunOnGui([v, text, answer] { *answer = v->Prompts().AskYesNo(v, Q(text), false); });
+        return *answer;
+    }
     void Step(int n) override { view_.PostProgressStep(n); }
-
-private:
-    CDlgProgram& view_;
-};
-
-// The direct download's connection runs on the GUI thread: its messages are
-// shown at once.
-class CDlgProgram::CModeSwitchPromptsOnGui : public CModeSwitchPrompts {
-public:
-    explicit CModeSwitchPromptsOnGui(CDlgProgram& view) : view_(view) {}
-    void ShowMessage(const std::wstring& text) override { view_.Message(Q(text)); }
+    // The progress dialog's cancel clears the running flag.
+    bool Cancelled() const override { return !view_.IsRunning(); }
 
 private:
     CDlgProgram& view_;
@@ -308,7 +306,7 @@ void CDlgProgram::UpdateButtons(bool)
     const bool boot = BootConnected();
     bool on[6];  // 2020, 2021, 2022, 2023, 2025, 2031
     if (boot) {
-        const bool table[6] = {true, false, false, true, modelChecked_, filesChecked_};
+        const bool table[6] = {true, false, false, true, state_.ModelChecked(), state_.FilesChecked()};
         std::copy(table, table + 6, on);
     } else if (normal) {
         const bool table[6] = {false, true, true, false, false, false};
@@ -353,9 +351,9 @@ void CDlgProgram::ShowFieldValues()
         const QSignalBlocker block(checks_[id]);
         checks_[id]->setChecked(on);
     }
-    pathEdits_[IDC_DATA_PATH]->setText(Q(paths_.dataFile));
-    pathEdits_[IDC_CODE_PATH]->setText(Q(paths_.codeFile));
-    pathEdits_[IDC_INIT_PATH]->setText(Q(paths_.initFile));
+    pathEdits_[IDC_DATA_PATH]->setText(Q(state_.Paths().dataFile));
+    pathEdits_[IDC_CODE_PATH]->setText(Q(state_.Paths().codeFile));
+    pathEdits_[IDC_INIT_PATH]->setText(Q(state_.Paths().initFile));
 }
 
 // ---- lists ------------------------------------------------------------------------
@@ -397,7 +395,7 @@ void CDlgProgram::OnSeriesChanged(int)
     series_ = W(seriesList_->currentText());
     FillPowers(series_, false);
     ClearOptions();
-    modelChecked_ = filesChecked_ = false;
+    state_.ClearChecks();
     UpdateButtons(NormalConnected());
 }
 
@@ -406,7 +404,7 @@ void CDlgProgram::OnPowerChanged(int)
     if (filling_ || Busy()) return;
     power_ = W(powerList_->currentText());
     ClearOptions();
-    modelChecked_ = filesChecked_ = false;
+    state_.ClearChecks();
     UpdateButtons(NormalConnected());
 }
 
@@ -414,72 +412,95 @@ void CDlgProgram::OnPowerChanged(int)
 
 void CDlgProgram::ReadSavedSelection()
 {
-    const std::wstring path = ConfigPath();
-    savedSeries_ = PrivateProfileGetString(L"COM", L"Serial", L"", path);
-    savedPartNumber_ = PrivateProfileGetString(L"COM", L"ModelPN", L"", path);
-    savedPower_ = PrivateProfileGetString(L"COM", L"Power", L"", path);
-    interruptedDownload_ = PrivateProfileGetInt(L"COM", L"Download", 0, path);
+    state_.SetConfigPath(ConfigPath());
+    state_.ReadSaved();
 }
 
 void CDlgProgram::OnPackageChanged(const QString& text)
 {
     if (Busy()) return;
     packagePath_ = W(text);
+    // Whatever was checked belongs to the package the text named before:
+    // nothing of it may be flashed any more.
+    state_.ClearChecks();
+    state_.SetPaths(PackageFilePaths());
+    ClearOptions();
+    UpdateButtons(NormalConnected());
     // Every keystroke changes the text; only a file that exists is opened.
-    if (!QFileInfo(text).isFile()) return;
+    if (!QFileInfo(text).isFile()) {
+        ShowFieldValues();
+        return;
+    }
 
     filling_ = true;
     seriesList_->clear();
     powerList_->clear();
     filling_ = false;
-    if (!OpenPackageFile())
+    // A package of any size is extracted on the worker, the window stays
+    // responsive meanwhile.
+    jobPackage_ = packagePath_;
+    if (!StartJob(Job::OpenPackage, 1)) Message(Q(package::kDecompressionFailedText));
+}
+
+void CDlgProgram::PackageArrived(bool extracted, const PackageOpenReport& report, const ResumeProbe& probe)
+{
+    if (!report.copyFailedText.empty()) Message(Q(report.copyFailedText));
+    state_.PackageOpened(jobPackage_, extracted);
+    if (!extracted)
         Message(Q(package::kDecompressionFailedText));
     else
-        PrivateProfileWriteString(L"COM", kLastPackageKey, packagePath_, ConfigPath());
+        PrivateProfileWriteString(L"COM", kLastPackageKey, jobPackage_, ConfigPath());
     FillLists();
-    modelChecked_ = filesChecked_ = false;
-    SetEnabledState(IDC_MODEL_CHECK, true);
-    SetEnabledState(IDC_SIMPLE_CHECK, true);
-    if (interruptedDownload_) RestoreInterruptedDownload();
+    // Nothing of a package that failed is kept: there is nothing to check.
+    SetEnabledState(IDC_MODEL_CHECK, extracted);
+    SetEnabledState(IDC_SIMPLE_CHECK, extracted);
+    if (extracted && state_.InterruptedDownload()) RestoreInterruptedDownload(probe);
     ShowFieldValues();
 }
 
-bool CDlgProgram::OpenPackageFile()
+void CDlgProgram::RestoreInterruptedDownload(const ResumeProbe& probe)
 {
-    PackageOpenReport report;
-    const bool ok = OpenPackage(packagePath_, programFolder_, &report, &TheModelCatalogue());
-    if (!report.copyFailedText.empty()) Message(Q(report.copyFailedText));
-    return ok;
-}
-
-void CDlgProgram::RestoreInterruptedDownload()
-{
-    series_ = savedSeries_;
-    power_ = savedPower_;
+    const std::wstring savedSeries = state_.SavedSeries();
+    const std::wstring savedPartNumber = state_.SavedPartNumber();
+    const std::wstring savedPower = state_.SavedPower();
+    series_ = savedSeries;
+    power_ = savedPower;
     {
         filling_ = true;
-        const int s = seriesList_->findText(Q(savedSeries_));
+        const int s = seriesList_->findText(Q(savedSeries));
         if (s >= 0) seriesList_->setCurrentIndex(s);
         filling_ = false;
-        if (s >= 0) FillPowers(savedSeries_, false);
-        const int p = powerList_->findText(Q(savedPower_));
+        if (s >= 0) FillPowers(savedSeries, false);
+        const int p = powerList_->findText(Q(savedPower));
         if (p >= 0) powerList_->setCurrentIndex(p);
-        power_ = savedPower_;
+        power_ = savedPower;
     }
-    if (!TheApp() || !TheApp()->ConnectBoot()) Message(Q(modeswitch::text::kConnectBootFailed));
-    ModelFiles files;
-    if (!TheModelCatalogue().FindModelFiles(savedSeries_, savedPartNumber_, savedPower_, files)) {
-        Message(Q(modeswitch::Format(modeswitch::text::kDeviceInfoErrorFormat,
-                                     {savedSeries_, savedPartNumber_, savedPower_})));
+    const auto refuse = [this] {
         enabled_[IDC_DATA_FILES] = enabled_[IDC_PROGRAM_FILE] = false;
         SetEnabledState(IDC_DOWNLOAD, false);
+    };
+    if (!probe.connected) Message(Q(modeswitch::text::kConnectBootFailed));
+    if (!probe.partNumber.empty()) {
+        // The images of the saved model go only to the drive they were meant for.
+        const std::wstring pn = wtext::FromUtf8(probe.partNumber);
+        state_.SetDrive(CDownloadState::Drive::IncompleteProgram, pn);
+        if (pn != savedPartNumber) {
+            Message(Q(modeswitch::Format(modeswitch::text::kOtherDriveFormat, {pn, savedPartNumber})));
+            refuse();
+            return;
+        }
+    }
+    ModelFiles files;
+    if (!TheModelCatalogue().FindModelFiles(savedSeries, savedPartNumber, savedPower, files)) {
+        Message(Q(modeswitch::Format(modeswitch::text::kDeviceInfoErrorFormat,
+                                     {savedSeries, savedPartNumber, savedPower})));
+        refuse();
         return;
     }
-    devicePartNumber_ = wtext::ToUtf8(savedPartNumber_);
-    paths_ = PackagePaths(programFolder_, files);
-    SetOptions(modeswitch::OptionsFor(paths_));
+    devicePartNumber_ = wtext::ToUtf8(savedPartNumber);
+    state_.SetModelChecked(savedSeries, savedPartNumber, savedPower, PackagePaths(programFolder_, files));
+    SetOptions(modeswitch::OptionsFor(state_.Paths()));
     SetEnabledState(IDC_DOWNLOAD, true);
-    modelChecked_ = true;
 }
 
 // ---- checks and switches on the worker ---------------------------------------
@@ -539,13 +560,13 @@ bool CDlgProgram::RunOnGui(const std::function<void()>& fn)
 
 bool CDlgProgram::OnModelCheck()
 {
-    modelChecked_ = filesChecked_ = false;
+    state_.ClearChecks();
     return StartJob(Job::ModelCheck, 12);
 }
 
 bool CDlgProgram::OnSimpleCheck()
 {
-    modelChecked_ = filesChecked_ = false;
+    state_.ClearChecks();
     return StartJob(Job::SimpleCheck, 12);
 }
 
@@ -561,6 +582,25 @@ bool CDlgProgram::OnSwitchNormal()
 
 void CDlgProgram::AuxWorker()
 {
+    if (job_ == Job::OpenPackage) {
+        auto report = std::make_shared<PackageOpenReport>();
+        const bool ok = OpenPackage(jobPackage_, programFolder_, report.get(), &TheModelCatalogue());
+        ResumeProbe probe;
+        CDownloadState saved(ConfigPath());
+        saved.ReadSaved();
+        if (ok && saved.InterruptedDownload()) {
+            // A flash download is to be resumed: which drive is there?
+            probe.asked = true;
+            probe.connected = TheApp() && TheApp()->ConnectBoot();
+            if (probe.connected) {
+                WorkerPrompts prompts(*this);
+                CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
+                sw.ReadPartNumber(&probe.partNumber);
+            }
+        }
+        FinishJob([this, ok, report, probe] { PackageArrived(ok, *report, probe); });
+        return;
+    }
     if (!TheApp()) {
         FinishJob([] {});
         return;
@@ -573,12 +613,15 @@ void CDlgProgram::AuxWorker()
         FinishJob([this, r] {
             devicePartNumber_ = r.devicePartNumber.substr(0, 8);
             if (r.havePaths) {
-                paths_ = r.paths;
+                state_.SetPaths(r.paths);
                 SetOptions(r.options);
             } else {
                 enabled_[IDC_DATA_FILES] = enabled_[IDC_PROGRAM_FILE] = false;
             }
-            modelChecked_ = r.ok;
+            if (r.incompleteProgram)
+                state_.SetDrive(CDownloadState::Drive::IncompleteProgram, wtext::FromUtf8(devicePartNumber_));
+            if (r.ok)
+                state_.SetModelChecked(jobSeries_, wtext::FromUtf8(devicePartNumber_), jobPower_, r.paths);
             UpdateButtons(NormalConnected());
         });
         break;
@@ -587,29 +630,68 @@ void CDlgProgram::AuxWorker()
         const SimpleCheckResult r = sw.SimpleCheck(jobSeries_, jobPower_);
         FinishJob([this, r] {
             if (r.found) {
-                paths_ = r.paths;
+                state_.SetPaths(r.paths);
                 SetOptions(r.options);
             }
-            filesChecked_ = r.filesChecked;
+            if (r.filesChecked) state_.SetFilesChecked(jobSeries_, jobPower_, r.paths);
             UpdateButtons(NormalConnected());
-            enabled_[IDC_DOWNLOAD_DIRECT] = filesChecked_;
+            enabled_[IDC_DOWNLOAD_DIRECT] = state_.FilesChecked();
         });
         break;
     }
     case Job::SwitchBoot:
         sw.SwitchToBoot();
         FinishJob([this] {
-            modelChecked_ = filesChecked_ = false;
+            state_.ClearChecks();
             UpdateButtons(NormalConnected());
         });
         break;
     case Job::SwitchNormal:
         sw.SwitchToNormal();
         FinishJob([this] {
-            modelChecked_ = filesChecked_ = false;
+            state_.ClearChecks();
             UpdateButtons(NormalConnected());
         });
         break;
+    case Job::BootForDownload: {
+        const bool connected = TheApp()->ConnectBoot();
+        FinishJob([this, connected] {
+            UpdateButtons(NormalConnected());
+            if (!connected) {
+                Message(Q(modeswitch::text::kDeviceConnectBootFailed));
+                return;
+            }
+            StartDownload();
+        });
+        break;
+    }
+    case Job::DirectDownload: {
+        const bool connected = sw.ConnectForDirectDownload();
+        bool go = false;
+        std::wstring partNumber;
+        if (connected && jobBothOptions_) {
+            // The recovery route may flash another model's images, but not unasked.
+            go = sw.ConfirmDirectModel(jobSeries_, jobPower_);
+            partNumber = sw.PartNumberOf(jobSeries_, jobPower_);
+        }
+        FinishJob([this, connected, go, partNumber] {
+            UpdateButtons(NormalConnected());
+            if (!connected) return;
+            ModelFiles files;
+            TheModelCatalogue().FindModelFilesByPower(series_, power_, files);
+            state_.SetPaths(PackagePaths(programFolder_, files));
+            ShowFieldValues();
+            if (!(dataOption_ && programOption_)) {
+                Message(Q(modeswitch::text::kNotAllFiles));
+                return;
+            }
+            if (!go) return;
+            devicePartNumber_ = wtext::ToUtf8(partNumber);
+            StartDownload();
+        });
+        break;
+    }
+    case Job::OpenPackage:
     case Job::None: FinishJob([] {}); break;
     }
 }
@@ -619,7 +701,7 @@ void CDlgProgram::AuxWorker()
 void CDlgProgram::OnNormalConnect()
 {
     if (Busy() || !TheApp()) return;
-    modelChecked_ = filesChecked_ = false;
+    state_.ClearChecks();
     if (!TheApp()->ConnectNormal()) Message(Q(DeviceConnection::kConnectFailedText));
     UpdateButtons(NormalConnected());
 }
@@ -627,7 +709,7 @@ void CDlgProgram::OnNormalConnect()
 void CDlgProgram::OnBootConnect()
 {
     if (Busy() || !TheApp()) return;
-    modelChecked_ = filesChecked_ = false;
+    state_.ClearChecks();
     TheApp()->ConnectBoot();
     UpdateButtons(NormalConnected());
 }
@@ -647,7 +729,7 @@ QString CDlgProgram::BusyText() const
 bool CDlgProgram::StopForClose()
 {
     if (!Busy()) return true;
-    if (run_ == Run::Download && !Prompts().AskYesNo(this, Q(kCancelQuestion))) return false;
+    if (run_ == Run::Download && !Prompts().AskYesNo(this, Q(kCancelQuestion), false)) return false;
     // The run stops at its next step; its questions are not asked any more.
     abandon_ = true;
     SetRunning(false);
@@ -661,52 +743,59 @@ bool CDlgProgram::StopForClose()
     return true;
 }
 
+bool CDlgProgram::ConfirmClose()
+{
+    if (!state_.LeftIncomplete()) return true;
+    return Prompts().AskYesNo(this, Q(CDownloadState::kCloseWithIncompleteProgram), false);
+}
+
 // ---- downloads ------------------------------------------------------------------
 
 void CDlgProgram::OnDownload()
 {
     if (Busy() || !TheApp()) return;
-    if (!BootConnected() && !TheApp()->ConnectBoot()) {
-        Message(Q(modeswitch::text::kDeviceConnectBootFailed));
+    const std::wstring refusal = state_.DownloadRefusal(dataOption_, programOption_);
+    if (!refusal.empty()) {
+        Message(Q(refusal));
         return;
     }
-    StartDownload();
+    if (BootConnected()) {
+        StartDownload();
+        return;
+    }
+    // Connections wait for replies: on the worker, the window stays live.
+    StartJob(Job::BootForDownload, 1);
 }
 
 void CDlgProgram::OnDownloadDirect()
 {
     if (Busy() || !TheApp()) return;
-    CModeSwitchPromptsOnGui prompts(*this);
-    CModeSwitch sw(TheApp()->Connection(), prompts, TheModelCatalogue(), programFolder_, ConfigPath());
-    const bool connected = sw.ConnectForDirectDownload();
-    UpdateButtons(NormalConnected());
-    if (!connected) return;
-    ModelFiles files;
-    TheModelCatalogue().FindModelFilesByPower(series_, power_, files);
-    paths_ = PackagePaths(programFolder_, files);
-    ShowFieldValues();
-    if (!(dataOption_ && programOption_)) {
-        Message(Q(modeswitch::text::kNotAllFiles));
-        return;
-    }
-    StartDownload();
+    jobBothOptions_ = dataOption_ && programOption_;
+    StartJob(Job::DirectDownload, 1);
 }
 
 bool CDlgProgram::StartDownload()
 {
     if (Busy() || !TheApp()) return false;
+    // Saved before anything reaches the drive: a restart resumes this model.
+    if (!state_.SaveSelection(series_, wtext::FromUtf8(devicePartNumber_), power_)) {
+        Message(Q(CDownloadSequence::kConfigWriteFailed));
+        return false;
+    }
     job_ = Job::None;
-    download_.dataFile = paths_.dataFile;
-    download_.initFile = paths_.initFile;
-    download_.calibrationFile = paths_.calibrationFile;
-    download_.codeFile = paths_.codeFile;
+    const PackageFilePaths& paths = state_.Paths();
+    download_.dataFile = paths.dataFile;
+    download_.initFile = paths.initFile;
+    download_.calibrationFile = paths.calibrationFile;
+    download_.codeFile = paths.codeFile;
     download_.dataFilesOption = dataOption_;
     download_.programFileOption = programOption_;
     download_.programFolder = programFolder_;
-    download_.packagePath = packagePath_;
+    download_.packagePath = state_.PackagePath();
     download_.series = series_;
     download_.partNumber = wtext::FromUtf8(devicePartNumber_);
     download_.power = power_;
+    download_.programRequired = state_.ProgramRequired();
     downloadSettings_ = std::make_unique<ConnectionSettings>(TheApp()->Settings());
     run_ = Run::Download;
     ApplyEnables();
@@ -716,6 +805,29 @@ bool CDlgProgram::StartDownload()
         return false;
     }
     return true;
+}
+
+void CDlgProgram::AfterRun(const DownloadOutcome& outcome)
+{
+    run_ = Run::None;
+    // The run has set or cleared "Download" in config.ini.
+    ReadSavedSelection();
+    state_.RunEnded(outcome);
+    if (outcome.packageRemoved) {
+        // The extracted package is gone: checks wait for the next package.
+        state_.PackageRemoved();
+        enabled_[IDC_MODEL_CHECK] = enabled_[IDC_SIMPLE_CHECK] = enabled_[IDC_DOWNLOAD] = false;
+    }
+    ClearOptions();
+    if (outcome.result != DownloadOutcome::Result::Succeeded && state_.ProgramRequired() &&
+        state_.PackageUsable()) {
+        // The natural retry is the same button again: it has to write the
+        // program file, so the options come back as the files allow.
+        const modeswitch::PackageOptions options = modeswitch::OptionsFor(state_.Paths());
+        if (options.programFile) SetOptions(options);
+    }
+    UpdateButtons(NormalConnected());
+    ShowFieldValues();
 }
 
 // The sequence's side of the view: what it shows waits for the user on the
@@ -733,39 +845,14 @@ public:
         // A view that goes meanwhile leaves everything as it is.
         auto answer = std::make_shared<bool>(true);
         CDlgProgram* v = &view_;
-        view_.RunOnGui([v, text, answer] { *answer = v->Prompts().AskYesNo(v, Q(text)); });
+        view_.RunOnGui([v, text, answer] { *answer = v->Prompts().AskYesNo(v, Q(text), true); });
         return *answer;
     }
     void SetCaption(const std::wstring& caption) override { view_.PostProgressCaption(Q(caption)); }
     void StepProgress(int n) override { view_.PostProgressStep(n); }
     void CloseProgress() override { view_.PostProgressClose(); }
-    void DisableCheckButtons() override
-    {
-        CDlgProgram* v = &view_;
-        view_.PostToGui([v] {
-            // The extracted package is gone: checks wait for the next package.
-            v->modelChecked_ = false;
-            v->enabled_[IDC_MODEL_CHECK] = v->enabled_[IDC_SIMPLE_CHECK] = v->enabled_[IDC_DOWNLOAD] = false;
-            v->ApplyEnables();
-        });
-    }
-    void UpdateButtons() override
-    {
-        CDlgProgram* v = &view_;
-        view_.PostToGui([v] { v->UpdateButtons(NormalConnected()); });
-    }
-    void RunEnded(bool) override
-    {
-        CDlgProgram* v = &view_;
-        view_.PostToGui([v] {
-            v->run_ = Run::None;
-            // The run has set or cleared "Download" in config.ini.
-            v->ReadSavedSelection();
-            v->ClearOptions();
-            v->UpdateButtons(NormalConnected());
-            v->ShowFieldValues();
-        });
-    }
+    // The worker hands the outcome over once the sequence has returned.
+    void RunEnded(bool) override {}
 
 private:
     CDlgProgram& view_;
@@ -776,4 +863,6 @@ void CDlgProgram::WriteWorker()
     DownloadPrompts prompts(*this);
     CDownloadSequence sequence(download_, *downloadSettings_, TheApp()->Connection(), running_, prompts);
     sequence.Execute();
+    const DownloadOutcome outcome = sequence.Outcome();
+    PostToGui([this, outcome] { AfterRun(outcome); });
 }

@@ -12,6 +12,7 @@
 
 #include "DataDlg.h"
 #include "DownloadSequence.h"
+#include "DownloadState.h"
 #include "ModeSwitch.h"
 
 #include <QString>
@@ -73,6 +74,9 @@ public:
     void WriteWorker() override;  // the download
     QString BusyText() const override;
     bool StopForClose() override;
+    // A drive this session left with an incomplete program: the user is
+    // asked (default No) before the program goes.
+    bool ConfirmClose() override;
 
     // ---- Commands ----
     void OnPackageChanged(const QString& text);
@@ -91,12 +95,14 @@ public:
     const std::wstring& ProgramFolder() const { return programFolder_; }
     // A check, switch or download runs on the worker.
     bool Busy() const { return run_ != Run::None; }
-    bool ModelChecked() const { return modelChecked_; }
-    bool FilesChecked() const { return filesChecked_; }
+    bool ModelChecked() const { return state_.ModelChecked(); }
+    bool FilesChecked() const { return state_.FilesChecked(); }
+    // The package, the checks, the drive and the last run.
+    const CDownloadState& State() const { return state_; }
     const std::wstring& Series() const { return series_; }
     const std::wstring& Power() const { return power_; }
     const std::string& DevicePartNumber() const { return devicePartNumber_; }
-    const PackageFilePaths& Paths() const { return paths_; }
+    const PackageFilePaths& Paths() const { return state_.Paths(); }
     bool DataFilesOption() const { return dataOption_; }
     bool ProgramFileOption() const { return programOption_; }
 
@@ -114,9 +120,8 @@ protected:
 
 private:
     enum class Run { None, Check, Download };
-    enum class Job { None, ModelCheck, SimpleCheck, SwitchBoot, SwitchNormal };
+    enum class Job { None, OpenPackage, ModelCheck, SimpleCheck, SwitchBoot, SwitchNormal, BootForDownload, DirectDownload };
     class WorkerPrompts;
-    class CModeSwitchPromptsOnGui;
     class DownloadPrompts;
 
     CProgramPrompts& Prompts() const;
@@ -141,9 +146,21 @@ private:
     // open). False when it did not start.
     bool StartDownload();
     void ReadSavedSelection();
-    void RestoreInterruptedDownload();
-    // Extracts the package named by the chooser and loads its models.
-    bool OpenPackageFile();
+    // The download worker has ended: the state takes the outcome, and a
+    // drive left with an incomplete program gets the options back that the
+    // retry needs.
+    void AfterRun(const DownloadOutcome& outcome);
+    // The package named by the chooser was extracted on the worker (or not):
+    // the lists, the checks and an interrupted download follow from it.
+    // What the worker found when a package opened while a flash download
+    // is to be resumed: the boot connection and the drive's part number.
+    struct ResumeProbe {
+        bool asked = false;
+        bool connected = false;
+        std::string partNumber;  // empty: not read
+    };
+    void PackageArrived(bool extracted, const PackageOpenReport& report, const ResumeProbe& probe);
+    void RestoreInterruptedDownload(const ResumeProbe& probe);
     std::wstring ConfigPath() const;
 
     CProgramPrompts* prompts_ = nullptr;
@@ -159,17 +176,11 @@ private:
     std::wstring packagePath_;
     std::wstring series_;
     std::wstring power_;
-    std::wstring savedSeries_;
-    std::wstring savedPartNumber_;
-    std::wstring savedPower_;
-    int interruptedDownload_ = 0;
+    CDownloadState state_;
     std::string devicePartNumber_;
-    bool modelChecked_ = false;
-    bool filesChecked_ = false;
     bool dataOption_ = false;
     bool programOption_ = false;
     bool initOption_ = false;
-    PackageFilePaths paths_;
     // What the running download writes, and the settings it reconnects with.
     DownloadJob download_;
     std::unique_ptr<ConnectionSettings> downloadSettings_;
@@ -179,6 +190,8 @@ private:
     Job job_ = Job::None;
     std::wstring jobSeries_;
     std::wstring jobPower_;
+    std::wstring jobPackage_;
+    bool jobBothOptions_ = false;
     // Set when the view goes or the program closes: a worker no longer
     // waits for the GUI thread.
     std::atomic<bool> abandon_{false};

@@ -10,6 +10,7 @@
 #include "WideText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,14 @@ const wchar_t* const CDownloadSequence::kNormalModeFailed = L"Switck to normal m
 const wchar_t* const CDownloadSequence::kFaultResetFailed = L"Inverter send fault reset failed.";
 const wchar_t* const CDownloadSequence::kSucceeded = L"The program is downloaded successfully.";
 const wchar_t* const CDownloadSequence::kReadFileFormat = L"Failed to read file :%d  %s";
+const wchar_t* const CDownloadSequence::kImageEmptyFormat = L"The program file is empty: %s";
+const wchar_t* const CDownloadSequence::kImageTooLargeFormat =
+    L"The file is larger than its memory area of the drive (%d bytes at most): %s";
+const wchar_t* const CDownloadSequence::kMarkDownloadingFailed =
+    L"The drive did not confirm the download mark (0081); the flash was not erased.";
+const wchar_t* const CDownloadSequence::kConfigWriteFailed =
+    L"config.ini cannot be written (disk full or write-protected?); the flash was not erased.";
+const wchar_t* const CDownloadSequence::kCancelled = L"The download was cancelled.";
 const wchar_t* const CDownloadSequence::kCaption = L"Program downloading...";
 const wchar_t* const CDownloadSequence::kDownloadKey = L"Download";
 const wchar_t* const CDownloadSequence::kTranscriptName = L"download_log.txt";
@@ -110,7 +119,8 @@ CDownloadSequence::CDownloadSequence(DownloadJob job, ConnectionSettings setting
       prompts_(prompts),
       boot_(&XModemPort()),
       registers_(&ModbusPort()),
-      transcriptPath_(JoinPath(settings_.programFolder(), kTranscriptName))
+      transcriptPath_(JoinPath(settings_.programFolder(), kTranscriptName)),
+      marks_(settings_.ConfigPath())
 {
 }
 
@@ -129,11 +139,10 @@ void CDownloadSequence::Caption(const std::wstring& caption) { prompts_.SetCapti
 
 void CDownloadSequence::Step(int n) { prompts_.StepProgress(n); }
 
-bool CDownloadSequence::SetDownloadKey(const wchar_t* value)
+bool CDownloadSequence::SetDownloadKey(bool on)
 {
-    const bool ok =
-        PrivateProfileWriteString(ConnectionSettings::kSection, kDownloadKey, value, settings_.ConfigPath());
-    Note(std::string("config.ini Download = ") + wtext::ToUtf8(value), ok ? "written" : "NOT WRITTEN");
+    const bool ok = marks_.WriteDownloadMark(on);
+    Note(std::string("config.ini Download = ") + (on ? "1" : "0"), ok ? "written" : "NOT WRITTEN");
     return ok;
 }
 
@@ -149,6 +158,22 @@ bool bootcmd::SendCmdExpect(CBootPort& port, const char* command, const char* ex
         if (!port.ProcCmd(command, static_cast<int>(std::strlen(command)), reply, &length, &err)) continue;
         reply[255] = 0;
         if (length >= need && std::strstr(reinterpret_cast<const char*>(reply), expected)) return true;
+    }
+    return false;
+}
+
+bool bootcmd::SendCmdConfirmed(CBootPort& port, const char* command)
+{
+    for (int attempt = 0; attempt < kCmdSends; ++attempt) {
+        unsigned char reply[256] = {};
+        unsigned char length = 0;
+        unsigned char err = 0;
+        if (!port.ProcCmd(command, static_cast<int>(std::strlen(command)), reply, &length, &err)) continue;
+        reply[255] = 0;
+        const std::string text(reinterpret_cast<const char*>(reply));
+        std::string lower = text;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (text.find("OK") != std::string::npos && lower.find("error") == std::string::npos) return true;
     }
     return false;
 }
@@ -178,9 +203,10 @@ bool CDownloadSequence::SendBlock(const uint8_t* data, int length, int blockNumb
         unsigned char err = 0;
         if (!boot_->ProcData(reinterpret_cast<const char*>(data), length, blockNumber, reply, &replyLength, &err))
             continue;
+        // The first ACK or NAK decides; a NAK asks for the block again.
         for (int i = 0; i < replyLength; ++i) {
             if (reply[i] == kAck) return true;
-            if (reply[i] == kNak) return false;
+            if (reply[i] == kNak) break;
         }
     }
     return false;
@@ -248,6 +274,9 @@ bool CDownloadSequence::Fail(const std::wstring& text, const char* step)
 {
     Note(step, "FAILED");
     Note("outcome", "failed: " + wtext::ToUtf8(text));
+    if (outcome_.result == DownloadOutcome::Result::None) outcome_.result = DownloadOutcome::Result::Failed;
+    outcome_.message = text;
+    outcome_.eePartial = eeOpen_;
     ShowFailure(text);
     return false;
 }
@@ -281,9 +310,70 @@ bool CDownloadSequence::FaultReset()
     return registers_->ProcWrite(regaccess::StationOf(settings_.devAddr), kFaultResetRegister, value, &err);
 }
 
+bool CDownloadSequence::PrepareImages()
+{
+    const auto tooLarge = [this](const std::wstring& path, int limit) {
+        std::wstring text = kImageTooLargeFormat;
+        text.replace(text.find(L"%d"), 2, wtext::FormatInt(limit));
+        text.replace(text.find(L"%s"), 2, path);
+        Note("check " + wtext::ToUtf8(path), "REFUSED (" + std::to_string(image_.size()) + " bytes, at most " +
+                                                 std::to_string(limit) + ")");
+        return Fail(text, "images");
+    };
+    if (job_.dataFilesOption) {
+        if (!LoadImageFile(job_.dataFile)) return Fail(kPowerBlockFailed, "power data image");
+        if (static_cast<int>(image_.size()) > kPowerDataMax) return tooLarge(job_.dataFile, kPowerDataMax);
+        dataImage_ = image_;
+        if (!LoadCalibration(job_.calibrationFile)) return Fail(kCalibrationFailed, "calibration file");
+    }
+    if (job_.programFileOption) {
+        if (!LoadImageFile(job_.codeFile)) return Fail(kFlashBlockFailed, "flash image");
+        if (image_.empty()) {
+            std::wstring text = kImageEmptyFormat;
+            text.replace(text.find(L"%s"), 2, job_.codeFile);
+            Note("check " + wtext::ToUtf8(job_.codeFile), "REFUSED (empty)");
+            return Fail(text, "images");
+        }
+        if (static_cast<int64_t>(image_.size()) > kFlashMax) return tooLarge(job_.codeFile, kFlashMax);
+        codeImage_ = image_;
+    }
+    if (!LoadImageFile(job_.initFile)) return Fail(kInitFailed, "init image");
+    if (static_cast<int>(image_.size()) > kInitMax) return tooLarge(job_.initFile, kInitMax);
+    initImage_ = image_;
+    return true;
+}
+
+bool CDownloadSequence::Cancel(const std::string& where)
+{
+    outcome_.result = DownloadOutcome::Result::Cancelled;
+    outcome_.eePartial = eeOpen_;
+    Note("outcome", "cancelled " + where);
+    return false;
+}
+
+std::wstring CDownloadSequence::CancelReport(const DownloadOutcome& o)
+{
+    std::wstring text = kCancelled;
+    if (o.downloadMarked) {
+        if (o.flashErased)
+            text += L" The flash was erased and " + wtext::FormatInt(o.flashBlocksWritten) + L" of " +
+                    wtext::FormatInt(o.flashBlocks) + L" program blocks were written.";
+        else
+            text += L" The drive is marked for a download (0081).";
+        text += L" The drive stays in its bootloader until a download completes; press Download to resume it.";
+    } else {
+        text += L" The drive's program was not changed.";
+    }
+    if (o.eePartial) text += L" The EE may hold a partial image.";
+    return text;
+}
+
 bool CDownloadSequence::Run()
 {
     transcript_ = std::make_unique<Transcript>(transcriptPath_);
+    outcome_ = DownloadOutcome();
+    eeOpen_ = false;
+    marks_.ReadSaved();
     const auto yesNo = [](bool b) { return b ? std::string("yes") : std::string("no"); };
     Note("==== download", "start");
     Note("package", wtext::ToUtf8(job_.packagePath));
@@ -295,17 +385,28 @@ bool CDownloadSequence::Run()
     Note("files", "data " + wtext::ToUtf8(job_.dataFile) + ", calibration " + wtext::ToUtf8(job_.calibrationFile) +
                       ", code " + wtext::ToUtf8(job_.codeFile) + ", init " + wtext::ToUtf8(job_.initFile));
 
-    const auto cancelled = [this](const char* where) {
-        Note("outcome", std::string("cancelled before ") + where);
-        return false;
-    };
+    const auto cancelled = [this](const char* where) { return Cancel(std::string("before ") + where); };
     const auto done = [this](const std::string& step) { Note(step, "ok"); };
+
+    // A drive whose flash download did not finish has no runnable
+    // application: only a run that writes it may mark normal start-up.
+    if ((job_.programRequired || marks_.InterruptedDownload()) && !job_.programFileOption) {
+        Note("drive", "holds an incomplete program; the program file option is not set");
+        outcome_.result = DownloadOutcome::Result::Refused;
+        return Fail(CDownloadState::kProgramRequired, "preconditions");
+    }
+    // Nothing goes to the drive before every image of the run is known good.
+    if (!PrepareImages()) {
+        outcome_.result = DownloadOutcome::Result::Refused;
+        return false;
+    }
 
     Step(1);
     if (job_.dataFilesOption) {
         Caption(std::wstring(kCaption) + L"Unlocking EE");
         if (!SendCmdExpect(kUnlockEe, "EE locked = 0")) return Fail(kUnlockFailed, "unlock EE");
         done("unlock EE");
+        eeOpen_ = true;
         Step(1);
 
         Caption(std::wstring(kCaption) + L"PU_EE_POWER ");
@@ -314,7 +415,7 @@ bool CDownloadSequence::Run()
         Step(1);
 
         if (Cancelled()) return cancelled("the power data image");
-        if (!LoadImageFile(job_.dataFile)) return Fail(kPowerBlockFailed, "power data image");
+        image_ = dataImage_;
         switch (SendImage(1)) {
         case Sent::Ok: done("power data image"); break;
         case Sent::Failed: return Fail(kPowerBlockFailed, "power data image");
@@ -323,12 +424,13 @@ bool CDownloadSequence::Run()
 
         if (Cancelled()) return cancelled("the calibration");
         Caption(std::wstring(kCaption) + L"Calibration");
-        if (!LoadCalibration(job_.calibrationFile)) return Fail(kCalibrationFailed, "calibration file");
         const int c = static_cast<int>(calibration_.size());
         const int k = std::max(1, c / 7);
         for (int i = 0; i < c; ++i) {
             if (Cancelled()) return cancelled("a calibration line");
-            if (!SendCmdExpect(calibration_[i].c_str(), "RedBoot>")) {
+            // The bootloader ends a refused line with its prompt as well:
+            // only its OK without an error counts.
+            if (!bootcmd::SendCmdConfirmed(*boot_, calibration_[i].c_str())) {
                 Note("calibration line " + std::to_string(i) + " \"" + Trimmed(calibration_[i].c_str()) + "\"",
                      "not confirmed");
                 return Fail(kCalibrationFailed, "calibration");
@@ -341,6 +443,7 @@ bool CDownloadSequence::Run()
         if (Cancelled()) return cancelled("locking the EE");
         if (!SendCmdExpect(kLockEe, "EE locked = 1")) return Fail(kLockFailed, "lock EE");
         done("lock EE");
+        eeOpen_ = false;
         Step(1);
     } else {
         Note("power data and calibration", "skipped");
@@ -350,15 +453,34 @@ bool CDownloadSequence::Run()
     if (Cancelled()) return cancelled("the flash image");
     if (job_.programFileOption) {
         Caption(std::wstring(kCaption) + L"FALSH_ERASE");
+        // Before anything is erased: config.ini tells the next start to
+        // resume, and the mode word keeps the drive in its bootloader. Both
+        // must hold, or the drive could be left with an erased application
+        // and the mode word "0065".
+        const bool wasMarked = marks_.InterruptedDownload();
+        if (!SetDownloadKey(true)) {
+            outcome_.result = DownloadOutcome::Result::Failed;
+            return Fail(kConfigWriteFailed, "config.ini Download = 1");
+        }
+        interrupted_ = 1;
+        if (!bootcmd::SendCmdConfirmed(*boot_, kMarkDownloading)) {
+            Note("mark downloading (0081)", "not confirmed");
+            if (!wasMarked) {
+                SetDownloadKey(false);
+                interrupted_ = 0;
+            }
+            return Fail(kMarkDownloadingFailed, "mark downloading (0081)");
+        }
+        done("mark downloading (0081)");
+        outcome_.downloadMarked = true;
+
+        if (Cancelled()) return cancelled("the erase");
+        const int n = static_cast<int>(codeImage_.size()) / kBlockSize;
+        const int rest = static_cast<int>(codeImage_.size()) % kBlockSize;
+        outcome_.flashBlocks = n + (rest ? 1 : 0);
         if (!EraseProgramFlash()) return Fail(kEraseFailed, "erase flash");
         done("erase flash");
-
-        // From here until the run completes the drive holds no runnable
-        // application: the mode word keeps it in the bootloader and
-        // config.ini tells the next start to resume.
-        SetDownloadKey(L"1");
-        interrupted_ = 1;
-        Note("mark downloading (0081)", SendCmdExpect(kMarkDownloading, "OK") ? "ok" : "not confirmed");
+        outcome_.flashErased = true;
         Step(2);
 
         if (Cancelled()) return cancelled("announcing the flash image");
@@ -367,25 +489,29 @@ bool CDownloadSequence::Run()
         Step(1);
 
         if (Cancelled()) return cancelled("the flash image");
-        if (!LoadImageFile(job_.codeFile)) return Fail(kFlashBlockFailed, "flash image");
-        const int n = static_cast<int>(image_.size()) / kBlockSize;
+        image_ = codeImage_;
         const int k = std::max(1, n / 80);
         for (int i = 0; i < n; ++i) {
-            if (Cancelled()) return cancelled("a flash block");
+            if (Cancelled())
+                return Cancel("after flash block " + std::to_string(i) + " of " + std::to_string(outcome_.flashBlocks));
             if (!SendBlock(image_.data() + kBlockSize * i, kBlockSize, i + 1)) {
-                Note("block " + std::to_string(i + 1), "not accepted");
+                Note("block " + std::to_string(i + 1), "not accepted; " + std::to_string(i) + " of " +
+                                                           std::to_string(outcome_.flashBlocks) + " flash blocks written");
                 return Fail(kFlashBlockFailed, "flash image");
             }
+            outcome_.flashBlocksWritten = i + 1;
             if (i % k == 0) Step(1);
             Caption(Counted(L"Download program file :", n, i));
         }
 
-        if (Cancelled()) return cancelled("the last flash block");
-        const int rest = static_cast<int>(image_.size()) % kBlockSize;
+        if (Cancelled())
+            return Cancel("after flash block " + std::to_string(n) + " of " + std::to_string(outcome_.flashBlocks));
         if (rest != 0 && !SendBlock(image_.data() + kBlockSize * n, rest, n + 1)) {
-            Note("block " + std::to_string(n + 1), "not accepted");
+            Note("block " + std::to_string(n + 1), "not accepted; " + std::to_string(n) + " of " +
+                                                       std::to_string(outcome_.flashBlocks) + " flash blocks written");
             return Fail(kFlashRemainderFailed, "flash image");
         }
+        outcome_.flashBlocksWritten = outcome_.flashBlocks;
         Note("flash image", "ok, " + std::to_string(n + (rest ? 1 : 0)) + " blocks");
         Step(1);
     } else {
@@ -397,6 +523,7 @@ bool CDownloadSequence::Run()
     Caption(std::wstring(kCaption) + L"Unlocking EE");
     if (!SendCmdExpect(kUnlockEe, "EE locked = 0")) return Fail(kUnlockFailed, "unlock EE");
     done("unlock EE");
+    eeOpen_ = true;
     Step(1);
 
     if (Cancelled()) return cancelled("announcing the init image");
@@ -406,7 +533,7 @@ bool CDownloadSequence::Run()
     Step(1);
 
     if (Cancelled()) return cancelled("the init image");
-    if (!LoadImageFile(job_.initFile)) return Fail(kInitFailed, "init image");
+    image_ = initImage_;
     switch (SendImage(1)) {
     case Sent::Ok: done("init image"); break;
     case Sent::Failed: return Fail(kInitFailed, "init image");
@@ -415,22 +542,23 @@ bool CDownloadSequence::Run()
 
     if (!SendCmdExpect(kLockEe, "EE locked = 1")) return Fail(kLockFailed, "lock EE");
     done("lock EE");
+    eeOpen_ = false;
 
     if (Cancelled()) return cancelled("marking normal start-up");
     Caption(L"Program downloaded...Switck to normal mode");
-    if (!SendCmdExpect(kMarkNormal, "OK")) return Fail(kNormalModeFailed, "mark normal start-up (0065)");
+    if (!bootcmd::SendCmdConfirmed(*boot_, kMarkNormal)) return Fail(kNormalModeFailed, "mark normal start-up (0065)");
     done("mark normal start-up (0065)");
     Step(1);
 
     ResetDevice();
     Note("reset", "sent");
-    SetDownloadKey(L"0");
+    SetDownloadKey(false);
     interrupted_ = 0;
+    outcome_.result = DownloadOutcome::Result::Succeeded;
 
     RemoveExtracted(job_.programFolder);
+    outcome_.packageRemoved = true;
     Note("extracted package", "removed");
-    prompts_.DisableCheckButtons();
-    prompts_.UpdateButtons();
 
     if (!connection_.normalConnected())
         Note("normal connection", connection_.ConnectNormalFromWorker(settings_) ? "ok" : "FAILED");
@@ -442,7 +570,6 @@ bool CDownloadSequence::Run()
         Note("fault reset (register 9999 = 7)", "FAILED");
         ShowFailure(kFaultResetFailed);
     }
-    prompts_.UpdateButtons();
     Note("outcome", "completed");
     ShowFailure(kSucceeded);
     return true;
@@ -452,11 +579,12 @@ bool CDownloadSequence::Execute()
 {
     const bool ok = Run();
     if (!ok) {
+        if (outcome_.result == DownloadOutcome::Result::Cancelled) prompts_.ShowMessage(CancelReport(outcome_));
         const bool keep = prompts_.AskYesNo(kQuestion);
         Note("question \"The program downloads direct.\"", keep ? "Yes: package kept" : "No: package removed");
         if (!keep) {
             RemoveExtracted(job_.programFolder);
-            prompts_.DisableCheckButtons();
+            outcome_.packageRemoved = true;
         }
     }
     running_ = false;

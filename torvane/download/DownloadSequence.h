@@ -9,9 +9,9 @@
 // or stops the run with a message naming the step.
 //
 // The sequence runs on the download view's worker thread and never touches
-// a widget: messages, the closing question, the progress dialog and the
-// view's buttons go through CDownloadPrompts, which the view implements by
-// handing the work to the GUI thread. The view opens the boot link before it
+// a widget: messages, the closing question and the progress dialog go
+// through CDownloadPrompts, which the view implements by handing the work to
+// the GUI thread; the view sets its buttons from the run's DownloadOutcome. The view opens the boot link before it
 // starts the worker, keeps every other command away from the links while
 // the worker runs, and owns the running flag that its progress dialog's
 // cancel clears; the sequence polls it between steps and never interrupts an
@@ -24,6 +24,7 @@
 
 #include "ConnectionSettings.h"
 #include "DevicePlugins.h"
+#include "DownloadState.h"
 
 #include <atomic>
 #include <cstdint>
@@ -50,11 +51,6 @@ public:
     virtual void SetCaption(const std::wstring& caption) = 0;
     virtual void StepProgress(int n) = 0;
     virtual void CloseProgress() = 0;
-    // Disable the view's Model Check, Simple Check and Download buttons (the
-    // extracted package is gone). Never waited for.
-    virtual void DisableCheckButtons() = 0;
-    // Set the view's buttons from the connection flags. Never waited for.
-    virtual void UpdateButtons() = 0;
     // The run is over (the running flag is already cleared): clear both
     // options and disable their check boxes. Never waited for.
     virtual void RunEnded(bool succeeded) = 0;
@@ -66,6 +62,9 @@ namespace bootcmd {
 // Sends a command line up to twice until a reply comes back that holds
 // `expected` and is at least as long as it (and as minLength).
 bool SendCmdExpect(CBootPort& port, const char* command, const char* expected, int minLength = 0);
+// Sends a command line up to twice until the bootloader confirms it: "OK" in
+// the reply and no error text (a refused command ends with the prompt too).
+bool SendCmdConfirmed(CBootPort& port, const char* command);
 // Sends "VKR pm reset\n" up to twice, until the bootloader answers.
 void ResetDevice(CBootPort& port);
 }  // namespace bootcmd
@@ -86,6 +85,10 @@ struct DownloadJob {
     std::wstring series;
     std::wstring partNumber;
     std::wstring power;
+    // The drive may hold an incomplete program (CDownloadState::
+    // ProgramRequired): the run refuses to start without the program file.
+    // config.ini "Download" = "1" requires it as well.
+    bool programRequired = false;
 };
 
 class CDownloadSequence {
@@ -117,6 +120,11 @@ public:
     static const wchar_t* const kFaultResetFailed;       // "Inverter send fault reset failed."
     static const wchar_t* const kSucceeded;              // "The program is downloaded successfully."
     static const wchar_t* const kReadFileFormat;         // "Failed to read file :%d  %s"
+    static const wchar_t* const kImageEmptyFormat;       // the program file is empty (path)
+    static const wchar_t* const kImageTooLargeFormat;    // an image exceeds its memory area (limit, path)
+    static const wchar_t* const kMarkDownloadingFailed;  // "0081" not confirmed, nothing erased
+    static const wchar_t* const kConfigWriteFailed;      // config.ini "Download" not written, nothing erased
+    static const wchar_t* const kCancelled;              // first sentence of the cancel report
 
     // Captions of the progress dialog.
     static const wchar_t* const kCaption;                // "Program downloading..."
@@ -130,6 +138,13 @@ public:
     static constexpr uint16_t kFaultResetRegister = 0x270F;  // 9999
     static constexpr uint16_t kFaultResetValue = 7;
     static constexpr int kSettleMs = 2000;  // after the reset, before the fault reset
+    // Memory areas the images go to: the power data image EE 128..1151, the
+    // init image EE 1152..1535 (below the mode word at 0x600), the
+    // application flash from 0x08008000 to the end of the erased sectors 2..7
+    // (0x08080000).
+    static constexpr int kPowerDataMax = 1152 - 128;
+    static constexpr int kInitMax = 0x600 - 1152;
+    static constexpr int kFlashMax = 0x08080000 - 0x08008000;
 
     // settings: a copy taken on the GUI thread (port, device address,
     // reply time-out, config.ini). connection: its normal connection is
@@ -155,7 +170,7 @@ public:
     // failure or cancel the question kQuestion, "No" removing the extracted
     // package (RemoveExtracted) and disabling the check buttons; then the
     // running flag is cleared, the progress dialog closed and RunEnded
-    // called. Returns Run()'s result.
+    // called. Returns Run()'s result; Outcome() tells the rest.
     bool Execute();
 
     // The sequence alone: true when it completed (the success message shown).
@@ -165,8 +180,9 @@ public:
     // Up to 2 sends; success when a reply of at least strlen(expected) bytes
     // (and at least minLength) contains `expected`.
     bool SendCmdExpect(const char* command, const char* expected, int minLength = 0);
-    // Up to 3 sends of one block; the first ACK (0x06) in a reply accepts it,
-    // the first NAK (0x15) refuses it at once without a resend.
+    // Up to 3 sends of one block; the first ACK (0x06) in a reply accepts it.
+    // A NAK (0x15) asks for the block again and, like a missing reply, uses
+    // up one try.
     bool SendBlock(const uint8_t* data, int length, int blockNumber);
     // Up to 3 erase tries of at least 10 seconds each; "OK" expected.
     bool EraseProgramFlash();
@@ -185,6 +201,10 @@ public:
     // 1 from the moment the flash image is about to be written until the
     // run completes (mirrored in config.ini "Download").
     int InterruptedDownload() const { return interrupted_.load(); }
+    // How the last Run() ended.
+    const DownloadOutcome& Outcome() const { return outcome_; }
+    // The words after a cancel: what was written and where the drive stays.
+    static std::wstring CancelReport(const DownloadOutcome& outcome);
     const std::vector<uint8_t>& Image() const { return image_; }
     const std::vector<std::string>& CalibrationTable() const { return calibration_; }
     const DownloadJob& Job() const { return job_; }
@@ -197,7 +217,12 @@ private:
     bool Cancelled() const { return !running_.load(); }
     void Caption(const std::wstring& suffix);
     void Step(int n);
-    bool SetDownloadKey(const wchar_t* value);
+    bool SetDownloadKey(bool on);
+    // Reads and checks every image and the calibration file of the run
+    // before the first command line; false (message shown) when one is
+    // unreadable, empty where it may not be, or larger than its area.
+    bool PrepareImages();
+    bool Cancel(const std::string& where);
     // Sends the whole image buffer in blocks. The running flag is checked
     // before each full block; `midStep` advances the progress between the
     // full blocks and the remainder (the images of the EE).
@@ -218,6 +243,10 @@ private:
     int settleMs_ = kSettleMs;
 
     std::vector<uint8_t> image_;
+    std::vector<uint8_t> dataImage_, initImage_, codeImage_;
     std::vector<std::string> calibration_;
     std::atomic<int> interrupted_{0};
+    CDownloadState marks_;
+    DownloadOutcome outcome_;
+    bool eeOpen_ = false;  // the EE is unlocked for an image or calibration lines
 };

@@ -1,13 +1,14 @@
 #include "ModeSwitch.h"
 
-#include "BootRequestDefaults.h"
 #include "DeviceConnection.h"
 #include "DevicePlugins.h"
 #include "DownloadSequence.h"
+#include "DownloadState.h"
 #include "PrivateProfile.h"
 #include "RegisterAccess.h"
 #include "WideText.h"
 
+#include <cctype>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
@@ -40,7 +41,26 @@ const wchar_t* const kDeviceConnectBootFailed = L"Device connect Boot failed.";
 const wchar_t* const kNotAllFiles = L"Not all file is selected!";
 const wchar_t* const kSwitchedBoot = L"Switch to Boot mode.";
 const wchar_t* const kSwitchedNormal = L"Switch to normal mode.";
+const wchar_t* const kModeWordUnknown =
+    L"The drive's mode word cannot be read; the drive stays in boot mode.";
+const wchar_t* const kOtherDriveFormat =
+    L"The drive reports PN %s; the interrupted download was for PN %s. Connect that drive to resume the download.";
+const wchar_t* const kDirectOtherModelFormat =
+    L"The drive reports PN %s (%s); the selected model is %s. Download anyway?";
+const wchar_t* const kDirectOtherModelNoPowerFormat =
+    L"The drive reports PN %s; the selected model is %s. Download anyway?";
 }  // namespace text
+
+ModeWord ModeWordFromReply(const char* reply)
+{
+    if (std::strstr(reply, kModeWordDownloading)) return ModeWord::Downloading;
+    int run = 0;
+    for (const char* p = reply; *p; ++p) {
+        run = std::isxdigit(static_cast<unsigned char>(*p)) ? run + 1 : 0;
+        if (run >= 4) return ModeWord::NotDownloading;
+    }
+    return ModeWord::Unknown;
+}
 
 std::wstring Format(const std::wstring& format, std::initializer_list<std::wstring> args)
 {
@@ -113,17 +133,20 @@ uint16_t ParseValue(const std::wstring& text, uint16_t def)
 }
 }  // namespace
 
+namespace bootrequest {
+const wchar_t* const kSection = L"BootRequest";
+const wchar_t* const kCodeKeyName = L"Code";
+const wchar_t* const kKeyKeyName = L"Key";
+}  // namespace bootrequest
+
 BootRequestValues LoadBootRequest(const std::wstring& configPath)
 {
-    namespace br = torvane::bootrequest;
-    const std::wstring section = wtext::FromUtf8(br::kSection);
+    namespace br = bootrequest;
     // The code is put together from its two bytes, not kept as one constant.
     const uint16_t defCode = static_cast<uint16_t>((br::kCodeHighByte << 8) | br::kCodeLowByte);
     BootRequestValues v{defCode, br::kDefaultKey};
-    v.code = ParseValue(
-        PrivateProfileGetString(section, wtext::FromUtf8(br::kCodeKeyName), L"", configPath), defCode);
-    v.key = ParseValue(PrivateProfileGetString(section, wtext::FromUtf8(br::kKeyKeyName), L"", configPath),
-                       br::kDefaultKey);
+    v.code = ParseValue(PrivateProfileGetString(br::kSection, br::kCodeKeyName, L"", configPath), defCode);
+    v.key = ParseValue(PrivateProfileGetString(br::kSection, br::kKeyKeyName, L"", configPath), br::kDefaultKey);
     return v;
 }
 
@@ -204,12 +227,33 @@ bool CModeSwitch::ReadPartNumber(std::string* partNumber)
     return false;
 }
 
-bool CModeSwitch::DriveDownloading()
+ModeWord CModeSwitch::ReadModeWord()
 {
     unsigned char reply[256] = {};
-    if (!link_.SendBootCommand(kReadModeWordCommand, reply)) return false;
+    if (!link_.SendBootCommand(kReadModeWordCommand, reply)) return ModeWord::Unknown;
     reply[255] = 0;
-    return std::strstr(reinterpret_cast<const char*>(reply), kModeWordDownloading) != nullptr;
+    return ModeWordFromReply(reinterpret_cast<const char*>(reply));
+}
+
+bool CModeSwitch::DownloadMarked() const
+{
+    CDownloadState state(configPath_);
+    state.ReadSaved();
+    return state.InterruptedDownload();
+}
+
+std::wstring CModeSwitch::PowerOfPartNumber(const std::wstring& series, const std::wstring& partNumber) const
+{
+    for (const ModelRecord& m : catalogue_.models())
+        if (m.series == series && m.partNumber == partNumber) return m.power;
+    return std::wstring();
+}
+
+std::wstring CModeSwitch::PartNumberOf(const std::wstring& series, const std::wstring& power) const
+{
+    for (const ModelRecord& m : catalogue_.models())
+        if (m.series == series && m.power == power) return m.partNumber;
+    return std::wstring();
 }
 
 bool CModeSwitch::SendCmdExpect(const char* command, const char* expected)
@@ -224,7 +268,7 @@ void CModeSwitch::ResetDevice()
 
 bool CModeSwitch::SendBootRequest()
 {
-    namespace br = torvane::bootrequest;
+    namespace br = modeswitch::bootrequest;
     const BootRequestValues v = LoadBootRequest(configPath_);
     uint8_t code[2] = {static_cast<uint8_t>(v.code >> 8), static_cast<uint8_t>(v.code & 0xFF)};
     uint8_t err = 0;
@@ -261,8 +305,14 @@ void CModeSwitch::SwitchToNormal()
 {
     if (!link_.BootReachable()) return;
     if (!link_.bootConnected() && !link_.ConnectBoot()) return;
-    if (DriveDownloading()) {
+    // Only a drive that says it is not downloading leaves its bootloader.
+    const ModeWord word = DownloadMarked() ? ModeWord::Downloading : ReadModeWord();
+    if (word == ModeWord::Downloading) {
         Message(text::kDeviceDownloading);
+        return;
+    }
+    if (word == ModeWord::Unknown) {
+        Message(text::kModeWordUnknown);
         return;
     }
     if (!SendCmdExpect(kMarkNormalCommand, "OK")) {
@@ -276,7 +326,7 @@ void CModeSwitch::SwitchToNormal()
 void CModeSwitch::ReturnToNormal()
 {
     if (!link_.ConnectBoot()) return;
-    if (DriveDownloading()) return;
+    if (DownloadMarked() || ReadModeWord() != ModeWord::NotDownloading) return;
     if (!SendCmdExpect(kMarkNormalCommand, "OK")) {
         Message(text::kSendCmdSwitchNormalFailed);
         return;
@@ -292,7 +342,8 @@ ModelCheckResult CModeSwitch::ModelCheck(const std::wstring& series, const std::
     // behind a Modbus gateway could not be reached again.
     if (!link_.BootReachable()) return result;
     result.ok = ModelCheckSteps(series, power, &result);
-    if (!result.ok) ReturnToNormal();
+    // A check the user cancelled stops where it is, the drive with it.
+    if (!result.ok && !prompts_.Cancelled()) ReturnToNormal();
     return result;
 }
 
@@ -304,8 +355,10 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
             Message(text::kConnectDeviceFailed);
             return false;
         }
-        if (DriveDownloading()) {
-            Message(text::kDeviceDownloading);
+        const ModeWord word = ReadModeWord();
+        if (word == ModeWord::Downloading || DownloadMarked()) return CheckIncompleteDrive(series, power, r);
+        if (word == ModeWord::Unknown) {
+            Message(text::kModeWordUnknown);
             return false;
         }
         if (!SendCmdExpect(kMarkNormalCommand, "OK")) {
@@ -319,16 +372,19 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
         }
     }
     prompts_.Step(2);
+    if (prompts_.Cancelled()) return false;
 
     // 3. Series from the application.
     r->deviceSeries = ReadSeries();
     prompts_.Step(3);
+    if (prompts_.Cancelled()) return false;
 
     // 5. Into the bootloader.
     BootRequestAndConnect();
     prompts_.Step(2);
     prompts_.Step(1);
     prompts_.Step(3);
+    if (prompts_.Cancelled()) return false;
 
     // 7. Part number from the bootloader.
     if (!ReadPartNumber(&r->devicePartNumber)) {
@@ -362,9 +418,31 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
     }
 
     // 13. Kept for a download that has to be resumed after a restart.
-    PrivateProfileWriteString(L"COM", L"Serial", devSeries, configPath_);
-    PrivateProfileWriteString(L"COM", L"ModelPN", devPn, configPath_);
-    PrivateProfileWriteString(L"COM", L"Power", power, configPath_);
+    CDownloadState(configPath_).SaveSelection(devSeries, devPn, power);
+    return true;
+}
+
+bool CModeSwitch::CheckIncompleteDrive(const std::wstring& series, const std::wstring& power, ModelCheckResult* r)
+{
+    // The application cannot be asked for its series: the drive is known by
+    // its part number in the selected series.
+    ModelFiles files;
+    if (!ReadPartNumber(&r->devicePartNumber) ||
+        !catalogue_.FindModelFiles(series, W(r->devicePartNumber), power, files)) {
+        Message(text::kDeviceDownloading);
+        return false;
+    }
+    r->deviceSeries = wtext::ToUtf8(series);
+    r->paths = ::PackagePaths(programFolder_, files);
+    r->options = OptionsFor(r->paths);
+    r->havePaths = true;
+    r->incompleteProgram = true;
+    if (link_.settings().bootBaud == L"9600") {
+        r->options = PackageOptions();
+        Message(text::kBootTooOld);
+        return false;
+    }
+    Message(CDownloadState::kIncompleteProgram);
     return true;
 }
 
@@ -387,6 +465,20 @@ SimpleCheckResult CModeSwitch::SimpleCheck(const std::wstring& series, const std
         Message(text);
     }
     return r;
+}
+
+bool CModeSwitch::ConfirmDirectModel(const std::wstring& series, const std::wstring& power)
+{
+    std::string pn;
+    if (!ReadPartNumber(&pn)) return true;  // an old bootloader: the recovery route stays open
+    const std::wstring drivePn = W(pn);
+    const std::wstring selectedPn = PartNumberOf(series, power);
+    if (selectedPn.empty() || drivePn == selectedPn) return true;
+    const std::wstring drivePower = PowerOfPartNumber(series, drivePn);
+    const std::wstring question = drivePower.empty()
+                                      ? Format(text::kDirectOtherModelNoPowerFormat, {drivePn, power})
+                                      : Format(text::kDirectOtherModelFormat, {drivePn, drivePower, power});
+    return prompts_.AskDefaultNo(question);
 }
 
 bool CModeSwitch::ConnectForDirectDownload()

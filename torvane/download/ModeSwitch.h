@@ -24,8 +24,17 @@ class CModeSwitchPrompts {
 public:
     virtual ~CModeSwitchPrompts() = default;
     virtual void ShowMessage(const std::wstring& text) = 0;
+    // A question with Yes and No buttons, No the default; true for Yes.
+    // Without a user to ask: No.
+    virtual bool AskDefaultNo(const std::wstring& text)
+    {
+        (void)text;
+        return false;
+    }
     // The progress dialog of the running check advances by n.
     virtual void Step(int n) { (void)n; }
+    // The user cancelled the check: it stops at its next step.
+    virtual bool Cancelled() const { return false; }
 };
 
 namespace modeswitch {
@@ -62,6 +71,10 @@ extern const wchar_t* const kDeviceConnectBootFailed; // "Device connect Boot fa
 extern const wchar_t* const kNotAllFiles;             // "Not all file is selected!"
 extern const wchar_t* const kSwitchedBoot;            // "Switch to Boot mode."
 extern const wchar_t* const kSwitchedNormal;          // "Switch to normal mode."
+extern const wchar_t* const kModeWordUnknown;         // the mode word read got no usable answer
+extern const wchar_t* const kOtherDriveFormat;        // resume refused: drive PN, saved PN
+extern const wchar_t* const kDirectOtherModelFormat;  // direct download: drive PN (power), selected power
+extern const wchar_t* const kDirectOtherModelNoPowerFormat;  // the same when the drive's PN is not in the package
 }  // namespace text
 
 // Replaces each "%s" of format by the next argument, in order.
@@ -79,12 +92,29 @@ bool PartNumberFromReply(const unsigned char* reply, int length, std::string* pa
 
 // The boot request: the code written once to register 0x0605, the key twice
 // to register 0x4E1F. From config.ini [BootRequest] "Code" and "Key" (C-style
-// text); a missing or unreadable value gives its default.
+// text such as "0x5AA5" or decimal); a missing or unreadable value gives its
+// default. The code is assembled at run time from its two bytes.
+namespace bootrequest {
+constexpr uint8_t kCodeHighByte = 0x5A;
+constexpr uint8_t kCodeLowByte = 0xA5;
+constexpr uint16_t kDefaultKey = 0xC3E1;
+constexpr uint16_t kCodeRegister = 0x0605;
+constexpr uint16_t kKeyRegister = 0x4E1F;
+extern const wchar_t* const kSection;      // "BootRequest"
+extern const wchar_t* const kCodeKeyName;  // "Code"
+extern const wchar_t* const kKeyKeyName;   // "Key"
+}  // namespace bootrequest
 struct BootRequestValues {
     uint16_t code;
     uint16_t key;
 };
 BootRequestValues LoadBootRequest(const std::wstring& configPath);
+
+// What the mode word read says.
+enum class ModeWord { Downloading, NotDownloading, Unknown };
+// A reply to kReadModeWordCommand: "0081" anywhere means downloading; a
+// reply without four hexadecimal digits in a row means nothing is known.
+ModeWord ModeWordFromReply(const char* reply);
 
 // Which download options the files on disk allow: data files need the data,
 // init and calibration images, the program file needs the code and init
@@ -103,6 +133,9 @@ struct ModelCheckResult {
     std::string deviceSeries;
     std::string devicePartNumber;
     bool havePaths = false;  // paths and options below were set
+    // The drive was found in its bootloader with an unfinished flash
+    // download; the paths are those of its model, and Download completes it.
+    bool incompleteProgram = false;
     PackageFilePaths paths;
     modeswitch::PackageOptions options;
 };
@@ -128,9 +161,16 @@ public:
     std::string ReadSeries();
     // Up to 3 sends on the boot link; false when none gave a part number.
     bool ReadPartNumber(std::string* partNumber);
-    // The mode word says a flash download is under way ("0081"). A drive
-    // that does not answer is taken as not downloading.
-    bool DriveDownloading();
+    // The EE mode word, read on the boot link.
+    modeswitch::ModeWord ReadModeWord();
+    // config.ini "Download" = "1": a flash download of this program did not
+    // finish, whatever the drive answers.
+    bool DownloadMarked() const;
+    // The power of the series' model with that part number; empty when the
+    // package has no such model.
+    std::wstring PowerOfPartNumber(const std::wstring& series, const std::wstring& partNumber) const;
+    // The part number of the first model with that series and power.
+    std::wstring PartNumberOf(const std::wstring& series, const std::wstring& power) const;
 
     // ---- Boot commands ----
     // Up to 2 sends; true when the reply holds `expected`.
@@ -154,16 +194,24 @@ public:
     void ReturnToNormal();
     // The model check (2024) for the selected series and power, with the
     // progress steps of its dialog. A failed check has already returned the
-    // drive to normal mode (when it can).
+    // drive to normal mode (when it can); a cancelled one stops at its next
+    // step and leaves the drive where it is.
     ModelCheckResult ModelCheck(const std::wstring& series, const std::wstring& power);
     // The simple check (2032): files by series and power only.
     SimpleCheckResult SimpleCheck(const std::wstring& series, const std::wstring& power);
     // Direct download's connection (2031 steps 1 and 2): true when the boot
     // link is up afterwards.
     bool ConnectForDirectDownload();
+    // Before a direct download: when the bootloader names a part number
+    // other than the selected model's, asks the user (default No). True
+    // when the download may go on.
+    bool ConfirmDirectModel(const std::wstring& series, const std::wstring& power);
 
 private:
     bool ModelCheckSteps(const std::wstring& series, const std::wstring& power, ModelCheckResult* result);
+    // Model check of a drive found in its bootloader with an unfinished
+    // flash download: identified by its part number.
+    bool CheckIncompleteDrive(const std::wstring& series, const std::wstring& power, ModelCheckResult* r);
     uint8_t Station() const;
     void Message(const std::wstring& text) { prompts_.ShowMessage(text); }
 

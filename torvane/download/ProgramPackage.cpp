@@ -72,6 +72,9 @@ bool NoLinkOnTheWay(const fs::path& folder, const fs::path& relative)
 struct Extractor {
     fs::path folder;
     PackageOpenReport& report;
+    std::vector<fs::path> written;
+    uint64_t total = 0;
+    int entries = 0;
 
     bool Fail(const std::string& why)
     {
@@ -85,16 +88,27 @@ struct Extractor {
         return Fail("entry \"" + name + "\" refused: " + why);
     }
 
-    bool WriteEntry(unzFile zf, const fs::path& target, const std::string& name)
+    // Each entry goes to a temporary name first and gets its own name only
+    // once its CRC is checked, so a damaged entry never lies on disk under
+    // the name the download would read.
+    bool WriteEntry(unzFile zf, const fs::path& target, const std::string& name, const unz_file_info64& info)
     {
+        if (info.uncompressed_size > package::kMaxEntryBytes)
+            return Fail("entry \"" + name + "\" is larger than " + std::to_string(package::kMaxEntryBytes) + " bytes");
+        if (info.uncompressed_size > package::kRatioCheckedFrom &&
+            info.uncompressed_size / std::max<ZPOS64_T>(info.compressed_size, 1) > package::kMaxRatio)
+            return Fail("entry \"" + name + "\" is compressed more than " + std::to_string(package::kMaxRatio) +
+                        " to 1");
         if (unzOpenCurrentFile(zf) != UNZ_OK) return Fail("entry \"" + name + "\" cannot be opened");
-        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const fs::path temp = target.string() + ".unpacking";
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) {
             unzCloseCurrentFile(zf);
-            return Fail(target.string() + ": " + std::strerror(errno));
+            return Fail(temp.string() + ": " + std::strerror(errno));
         }
         bool ok = true;
         std::string why;
+        uint64_t size = 0;
         char buffer[65536];
         for (;;) {
             const int n = unzReadCurrentFile(zf, buffer, sizeof buffer);
@@ -104,13 +118,23 @@ struct Extractor {
                 why = "entry \"" + name + "\" is damaged";
                 break;
             }
+            // The sizes in the directory may lie: the bytes themselves count.
+            size += static_cast<uint64_t>(n);
+            total += static_cast<uint64_t>(n);
+            if (size > package::kMaxEntryBytes || total > package::kMaxTotalBytes) {
+                ok = false;
+                why = size > package::kMaxEntryBytes
+                          ? "entry \"" + name + "\" is larger than " + std::to_string(package::kMaxEntryBytes) + " bytes"
+                          : "the package holds more than " + std::to_string(package::kMaxTotalBytes) + " bytes";
+                break;
+            }
             size_t done = 0;
             while (ok && done < static_cast<size_t>(n)) {
                 const ssize_t w = ::write(fd, buffer + done, static_cast<size_t>(n) - done);
                 if (w < 0 && errno == EINTR) continue;
                 if (w < 0) {
                     ok = false;
-                    why = target.string() + ": " + std::strerror(errno);
+                    why = temp.string() + ": " + std::strerror(errno);
                 } else {
                     done += static_cast<size_t>(w);
                 }
@@ -119,16 +143,37 @@ struct Extractor {
         }
         if (::close(fd) != 0 && ok) {
             ok = false;
-            why = target.string() + ": " + std::strerror(errno);
+            why = temp.string() + ": " + std::strerror(errno);
         }
         // The CRC is checked when the entry is closed after a full read.
-        if (unzCloseCurrentFile(zf) != UNZ_OK && ok) {
+        const int closed = unzCloseCurrentFile(zf);
+        if (closed != UNZ_OK && ok) {
             ok = false;
             why = "entry \"" + name + "\" fails its CRC check";
         }
-        if (!ok) return Fail(why);
+        std::error_code ec;
+        if (ok) {
+            fs::rename(temp, target, ec);
+            if (ec) {
+                ok = false;
+                why = target.string() + ": " + ec.message();
+            }
+        }
+        if (!ok) {
+            fs::remove(temp, ec);
+            return Fail(why);
+        }
+        written.push_back(target);
         ++report.filesWritten;
         return true;
+    }
+
+    // A refused or failed package leaves nothing of itself behind.
+    void RemoveWritten()
+    {
+        std::error_code ec;
+        for (const fs::path& p : written) fs::remove(p, ec);
+        written.clear();
     }
 
     bool Entry(unzFile zf)
@@ -140,6 +185,8 @@ struct Extractor {
         if (unzGetCurrentFileInfo64(zf, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr,
                                     0) != UNZ_OK)
             return Fail("the archive directory is damaged");
+        if (++entries > package::kMaxEntries)
+            return Fail("the package holds more than " + std::to_string(package::kMaxEntries) + " entries");
         if (name.find('\0') != std::string::npos) return Refuse(name, "a NUL in the name");
         if (IsSymlinkEntry(info)) return Refuse(name, "a symbolic link");
         if (info.flag & 1) return Fail("entry \"" + name + "\" is encrypted");
@@ -164,7 +211,7 @@ struct Extractor {
             if (ec && !fs::is_directory(target.parent_path()))
                 return Fail(target.parent_path().string() + ": " + ec.message());
         }
-        return WriteEntry(zf, target, name);
+        return WriteEntry(zf, target, name, info);
     }
 
     bool Run(const fs::path& archive)
@@ -374,12 +421,20 @@ bool OpenPackage(const std::wstring& packagePath, const std::wstring& programFol
     bytes.clear();
     bytes.shrink_to_fit();
 
-    // 3. Extraction.
+    // 3. Extraction, into an empty folder: only this package's files may be
+    // flashed from it.
+    RemoveExtracted(programFolder);
     Extractor x{folder, r};
     if (!fs::is_regular_file(PathOf(copy), ec))
         x.Fail(wtext::ToUtf8(packagePath) + ": the package could not be copied");
     else
         r.extracted = x.Run(PathOf(copy));
+    if (!r.extracted) {
+        // Only a whole package is kept: half of one could be flashed.
+        x.RemoveWritten();
+        RemoveExtracted(programFolder);
+        r.filesWritten = 0;
+    }
     if (!r.extracted)
         LOG_MakeAndAddRunInfo(1, "package %s: %s", wtext::ToUtf8(packagePath).c_str(),
                               wtext::ToUtf8(r.failure).c_str());

@@ -13,6 +13,7 @@
 // widgets; results are values, nothing throws.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ extern const wchar_t* const kWorkingCopy;              // "temp.bin"
 extern const wchar_t* const kDecompressionFailedText;  // "Program file decompression failed!"
 // Shown when the working copy cannot be read or written back (cause, path).
 extern const wchar_t* const kCopyFailedFormat;         // "Failed to read file1 :%d %s"
+
+// Limits no real package comes near (a few dozen entries, images of at most
+// 480 KiB, workbooks of a few hundred KiB): a package beyond one of them is
+// refused as a whole, nothing of it kept.
+constexpr int kMaxEntries = 1000;
+constexpr uint64_t kMaxEntryBytes = 16u << 20;  // one entry, uncompressed
+constexpr uint64_t kMaxTotalBytes = 64u << 20;  // all entries together
+constexpr uint64_t kMaxRatio = 100;             // uncompressed : compressed, for entries above
+constexpr uint64_t kRatioCheckedFrom = 1u << 20;  // this size
 
 // MakePackage results.
 constexpr int kMakeOk = 0;
@@ -88,11 +98,14 @@ struct PackageOpenReport {
 
 // Opens a package for the download view: copies it to programFolder +
 // "temp.bin" (replacing any file of that name), inverts the copy from offset
-// 32, extracts every entry below programFolder (creating it when missing),
+// 32, empties the extracted folder (ExtractedFolder) of a previous package,
+// extracts every entry below programFolder (creating it when missing; each
+// entry under a temporary name until its CRC is checked; the limits above
+// enforced on the bytes themselves),
 // deletes the copy and loads the extracted model workbook into `catalogue`
 // (TheModelCatalogue() when null). True when the extraction succeeded; on
-// false the view shows kDecompressionFailedText and goes on with whatever the
-// folder holds.
+// false everything extracted is removed again (the catalogue comes out
+// empty) and the view shows kDecompressionFailedText.
 //
 // Entry names are reduced as the drive tool always did (a leading drive
 // letter and colon, leading "/" and "\", and everything up to the last

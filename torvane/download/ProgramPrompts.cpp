@@ -17,10 +17,11 @@ void CProgramPrompts::ShowMessage(QWidget* parent, const QString& text)
     delete box.data();
 }
 
-bool CProgramPrompts::AskYesNo(QWidget* parent, const QString& text)
+bool CProgramPrompts::AskYesNo(QWidget* parent, const QString& text, bool defaultYes)
 {
     QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, QStringLiteral("Torvane"), text,
                                                 QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
     const int answer = box->exec();
     delete box.data();
     return answer == QMessageBox::Yes;

@@ -15,8 +15,9 @@ public:
     virtual ~CProgramPrompts() = default;
     // A message box with an OK button; returns when it is dismissed.
     virtual void ShowMessage(QWidget* parent, const QString& text);
-    // A question with Yes and No buttons; true for Yes.
-    virtual bool AskYesNo(QWidget* parent, const QString& text);
+    // A question with Yes and No buttons, the default one as given; true
+    // for Yes.
+    virtual bool AskYesNo(QWidget* parent, const QString& text, bool defaultYes);
 };
 
 // The prompts the download view uses; null restores the program's own.

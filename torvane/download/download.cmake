@@ -10,6 +10,8 @@ if(TARGET TorvaneLink AND TARGET TorvaneCatalogue)
     ${CMAKE_CURRENT_LIST_DIR}/ProgramPackage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CalibrationFile.h
     ${CMAKE_CURRENT_LIST_DIR}/CalibrationFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DownloadState.h
+    ${CMAKE_CURRENT_LIST_DIR}/DownloadState.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DownloadSequence.h
     ${CMAKE_CURRENT_LIST_DIR}/DownloadSequence.cpp
   )

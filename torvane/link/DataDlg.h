@@ -66,6 +66,10 @@ public:
     // Selects and scrolls to the row of a record (the parameter search);
     // false when this view does not list it.
     virtual bool ShowRecord(int recordIndex) { return false; }
+    // The program is closing while nothing runs: false keeps it open (the
+    // view has asked the user, e.g. about a drive left in a state worth a
+    // word).
+    virtual bool ConfirmClose() { return true; }
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

@@ -123,8 +123,11 @@ bool DeviceConnection::ConnectNormalFromWorker(const ConnectionSettings& snapsho
 bool DeviceConnection::OpenBoot(const wchar_t* baud)
 {
     bootLink_.Close();
-    settings_.bootBaud = baud;
-    settings_.FillBootLink(bootLink_.settings().m_cfg);
+    {
+        std::lock_guard<std::mutex> lock(bootBaudMu_);
+        settings_.bootBaud = baud;
+        settings_.FillBootLink(bootLink_.settings().m_cfg);
+    }
     return bootLink_.Open(kBootProtocol);
 }
 

@@ -12,6 +12,7 @@
 #include "ProtocolLink.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 // What the connection procedures need from the user interface.
@@ -109,8 +110,11 @@ public:
     // probe can open that port while it is held).
     int HeldPort() const;
 
+    // Safe on the GUI thread while a worker connects: the boot baud rate,
+    // which a boot connection writes, is read under its lock.
     LinkStatusTexts StatusTexts() const
     {
+        std::lock_guard<std::mutex> lock(bootBaudMu_);
         return MakeLinkStatusTexts(settings_, normalConnected(), bootConnected());
     }
 
@@ -124,6 +128,8 @@ private:
     bool OpenRegisterAndTest(const ConnectionSettings& s);
 
     ConnectionSettings settings_;
+    // Guards settings_.bootBaud: ConnectBoot runs on the views' workers too.
+    mutable std::mutex bootBaudMu_;
     CLinkPrompts* prompts_;
     ProtocolLink registerLink_{ProtocolLink::Kind::Register};
     ProtocolLink bootLink_{ProtocolLink::Kind::Boot};

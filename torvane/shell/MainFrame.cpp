@@ -714,7 +714,12 @@ bool CMainFrame::SaveProfileCommandBars() const
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // A run of the view ends first (the user may keep it going instead).
-    if (CDataDlg* v = CurrentView(); v && !v->BusyText().isEmpty() && !v->StopForClose()) {
+    if (CDataDlg* v = CurrentView(); v && !v->BusyText().isEmpty()) {
+        if (!v->StopForClose()) {
+            event->ignore();
+            return;
+        }
+    } else if (v && !v->ConfirmClose()) {
         event->ignore();
         return;
     }
