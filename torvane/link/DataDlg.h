@@ -63,6 +63,8 @@ public:
     // view has stopped what runs (it may ask the user first); false keeps
     // the program open.
     virtual bool StopForClose() { return true; }
+    // The link's health changed (GUI thread); LinkHealth tells the state.
+    virtual void LinkHealthChanged() {}
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

@@ -45,6 +45,11 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u5bc4\u5b58\u5668\u94fe\u8def"), this);
     SetCtrlId(fast, IDC_FASTLINK);
     form->addRow(fast);
+    // A port that vanished (adapter pulled) is connected again by itself
+    // when it comes back, instead of the program asking first.
+    auto* reconnect = new QCheckBox(QString::fromWCharArray(L"\u7aef\u53e3\u6062\u590d\u540e\u81ea\u52a8\u91cd\u8fde"), this);
+    SetCtrlId(reconnect, IDC_AUTORECONNECT);
+    form->addRow(reconnect);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QString::fromWCharArray(L"\u786e\u5b9a"), QDialogButtonBox::AcceptRole);
@@ -65,6 +70,11 @@ QComboBox* CDialogComSet::combo(int id) const
 QCheckBox* CDialogComSet::fastLinkBox() const
 {
     return FindCtrlAs<QCheckBox>(this, IDC_FASTLINK);
+}
+
+QCheckBox* CDialogComSet::autoReconnectBox() const
+{
+    return FindCtrlAs<QCheckBox>(this, IDC_AUTORECONNECT);
 }
 
 void CDialogComSet::showEvent(QShowEvent* event)
@@ -117,6 +127,7 @@ void CDialogComSet::OnInitDialog()
     combo(IDC_TIMEOUT)->setEditText(timeOut);
     combo(IDC_CMDGAP)->setEditText(cmdGap);
     fastLinkBox()->setChecked(fastLink);
+    autoReconnectBox()->setChecked(autoReconnect);
 }
 
 void CDialogComSet::accept()
@@ -129,6 +140,7 @@ void CDialogComSet::accept()
     timeOut = combo(IDC_TIMEOUT)->currentText();
     cmdGap = combo(IDC_CMDGAP)->currentText();
     fastLink = fastLinkBox()->isChecked();
+    autoReconnect = autoReconnectBox()->isChecked();
     QDialog::accept();
 }
 
@@ -151,6 +163,7 @@ void LoadDialogFromSettings(CDialogComSet& dlg, const ConnectionSettings& s)
     dlg.timeOut = QString::fromStdWString(s.OutTime);
     dlg.cmdGap = QString::fromStdWString(s.CmdBay);
     dlg.fastLink = s.FastLinkOn();
+    dlg.autoReconnect = s.AutoReconnectOn();
 }
 
 bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& settings)
@@ -173,6 +186,8 @@ bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& se
         // A file that never had the key keeps none while the box stays clear.
         if (dlg.fastLink || !settings.FastLink.empty())
             put(ConnectionSettings::kFastLink, dlg.fastLink ? QStringLiteral("1") : QStringLiteral("0"));
+        if (dlg.autoReconnect || !settings.AutoReconnect.empty())
+            put(ConnectionSettings::kAutoReconnect, dlg.autoReconnect ? QStringLiteral("1") : QStringLiteral("0"));
     }
     settings.Load();
     return written;

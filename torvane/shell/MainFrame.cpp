@@ -203,7 +203,7 @@ std::vector<int> CMainFrame::ToolBarButtons() const
 
 void CMainFrame::UpdateStatusBar()
 {
-    const LinkStatusTexts t = app_.Connection().StatusTexts();
+    const LinkStatusTexts t = app_.Connection().StatusTexts(app_.Language().languageIndex());
     status_->SetPaneText(1, ToQ(t.mode));
     status_->SetPaneText(2, ToQ(t.link));
     status_->SetPaneText(3, ToQ(t.port));
