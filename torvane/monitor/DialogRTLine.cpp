@@ -57,6 +57,8 @@ const QColor kBackground(227, 239, 255);
 const QColor kChartBorder(101, 147, 207);
 const QColor kLampOn(255, 0, 0);
 const QColor kLampOff(0, 255, 0);
+// Neither on nor off: what the drive's lamps show is not known.
+const QColor kLampUnknown(160, 160, 160);
 constexpr int kStatusPeriodMs = 1000;
 // The time axis shows about the latest 100 samples until the user zooms.
 constexpr double kInitialAxisMax = 100.1;
@@ -730,15 +732,28 @@ void CDialogRTLine::ReadStatusAsync()
         statusBusy_ = false;
 }
 
+void CDialogRTLine::LinkHealthChanged()
+{
+    ShowStatus();
+}
+
 void CDialogRTLine::ShowStatus()
 {
-    auto paint = [](QFrame* lamp, bool on) {
+    auto paint = [](QFrame* lamp, const QColor& color) {
         QPalette p = lamp->palette();
-        p.setColor(QPalette::Window, on ? kLampOn : kLampOff);
+        p.setColor(QPalette::Window, color);
         lamp->setPalette(p);
     };
-    paint(warningLamp_, status_.warning.load());
-    paint(faultLamp_, status_.fault.load());
+    // The last status read is old news while the drive does not answer.
+    const LinkHealth* health = Port().Health();
+    if (health && !health->answering()) {
+        paint(warningLamp_, kLampUnknown);
+        paint(faultLamp_, kLampUnknown);
+        statusText_->setText(Q(Language().PickVariant(LinkHealthText(health->state()))));
+        return;
+    }
+    paint(warningLamp_, status_.warning.load() ? kLampOn : kLampOff);
+    paint(faultLamp_, status_.fault.load() ? kLampOn : kLampOff);
     statusText_->setText(Q(drivecontrol::StatusText(status_.runState.load())));
     outputHz_->setText(QString::asprintf("%.1f", status_.outputHz.load()));
 }

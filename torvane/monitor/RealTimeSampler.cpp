@@ -1,5 +1,6 @@
 #include "RealTimeSampler.h"
 
+#include "LinkHealth.h"
 #include "MonitorIntervals.h"
 #include "RegisterAccess.h"
 
@@ -102,7 +103,15 @@ void CRealTimeSampler::Run()
         if (logging_.load() && hooks_.readStatus) hooks_.readStatus();
         const long long elapsed = MsSince(t0);
         const long long period = IntervalPeriodMs(control_.interval.load());
-        CountPeriod(elapsed);
+        // An interval step is for a drive that answers slowly. A period that
+        // lost a slot or ran while the link was not answering was long
+        // because of time-outs: a slower interval would not mend that, and
+        // the log would stay slow after the drive came back.
+        LinkHealth* health = port_.Health();
+        if (complete && (!health || health->answering()))
+            CountPeriod(elapsed);
+        else
+            control_.overruns = 0;
         if (period > elapsed) Pause(period - elapsed);
         // Nothing reaches the store after the log was stopped: what the user
         // saves once it is stopped is the whole recording.

@@ -77,7 +77,8 @@ public:
     // One sweep over the slots; false when a slot failed twice or the log was
     // stopped before the sweep ended.
     bool SweepOnce(Sweep* sweep);
-    // The overrun rule for one period of `elapsedMs`.
+    // The overrun rule for one period of `elapsedMs`. Run applies it only to
+    // complete sweeps while the port's link is answering.
     void CountPeriod(long long elapsedMs);
     // Waits `ms` (less when the log stops), serving handed-over commands.
     void Pause(long long ms);
