@@ -345,6 +345,8 @@ bool CMainFrame::SwitchLanguage(const std::wstring& name)
         ::SwitchLanguage(lang, *table_, name, [this](int n) { return ConfirmDiscardUnwritten(n); });
     if (r.outcome == LanguageSwitch::Unchanged) return false;
     TranslateCommandBars();
+    // The link pane says the link's state in the language.
+    UpdateStatusBar();
     if (r.outcome == LanguageSwitch::TableFailed) {
         app_.ShowMessage(ToQ(ParamLoadFailedMessage(r.tablePath)));
         return true;
