@@ -3,6 +3,7 @@
 #include "ControlIds.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
+#include "ParamTransfer.h"
 #include "ProgramFolder.h"
 #include "RegisterAccess.h"
 #include "TorvaneApp.h"
@@ -331,6 +332,27 @@ void CDialogFunPid::OnTimer()
 
 // ---- workers --------------------------------------------------------------------------
 
+namespace {
+
+size_t CountFrom(const std::vector<bool>& transfer, int from)
+{
+    size_t n = 0;
+    for (size_t i = from < 0 ? 0 : static_cast<size_t>(from); i < transfer.size(); ++i) n += transfer[i] ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+bool CDialogFunPid::LinkGone(LinkHealth::State* state)
+{
+    // After a failed attempt: a drive that stopped answering ends the batch
+    // at once, with one message, instead of a message per setting.
+    LinkHealth* health = Port().Health();
+    if (!health || health->answering()) return false;
+    *state = health->state();
+    return true;
+}
+
 void CDialogFunPid::ReadWorker()
 {
     const int n = static_cast<int>(settings_.size());
@@ -342,14 +364,17 @@ void CDialogFunPid::ReadWorker()
         settingsRead_.assign(static_cast<size_t>(n), false);
     }
 
+    LinkHealth::State lost = LinkHealth::State::Answering;
+    std::wstring lastPnu;
     BatchLoop::Hooks h;
     h.attempt = [&](int i) {
         uint8_t err = 0;
         if (ReadRecord(*settingRecords_[static_cast<size_t>(i)], &err)) return BatchLoop::Attempt::Done;
         lastError[static_cast<size_t>(i)] = err;
-        return BatchLoop::Attempt::Failed;
+        return LinkGone(&lost) ? BatchLoop::Attempt::Abort : BatchLoop::Attempt::Failed;
     };
     h.done = [&](int i) {
+        lastPnu = settingRecords_[static_cast<size_t>(i)]->pnu;
         StoreValue(Column::Settings, i, settingRecords_[static_cast<size_t>(i)]->value);
         PostProgressStep(1);
     };
@@ -357,11 +382,14 @@ void CDialogFunPid::ReadWorker()
         WaitViewMessage(this, Q(funview::ReadFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu,
                                                        lastError[static_cast<size_t>(i)])));
     };
-    RunBatchLoop(transfer, h, kAttempts);
+    const BatchLoop::Result res = RunBatchLoop(transfer, h, kAttempts);
 
     valuesRead_ = true;
     FinishBatch();
-    PostViewMessage(this, Q(funview::kReadCompletion));
+    if (res.aborted)
+        PostViewMessage(this, Q(paramxfer::ReadStopText(lost, lastPnu, CountFrom(transfer, res.nextRow))));
+    else
+        PostViewMessage(this, Q(funview::kReadCompletion));
     PostToGui([this] { WorkerEnded(true); });
 }
 
@@ -371,6 +399,9 @@ void CDialogFunPid::WriteWorker()
     std::vector<bool> transfer(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) transfer[static_cast<size_t>(i)] = settingRecords_[static_cast<size_t>(i)] != nullptr;
 
+    LinkHealth::State lost = LinkHealth::State::Answering;
+    std::wstring lastPnu;
+    std::vector<std::wstring> written;
     BatchLoop::Hooks h;
     h.attempt = [&](int i) {
         if (!writable_[static_cast<size_t>(i)]) return BatchLoop::Attempt::GiveUpNow;
@@ -384,16 +415,29 @@ void CDialogFunPid::WriteWorker()
             return BatchLoop::Attempt::Done;
         // A value the register cannot hold was never sent; trying again
         // would not change that.
-        return err == regaccess::kErrOutOfRange ? BatchLoop::Attempt::GiveUpNow : BatchLoop::Attempt::Failed;
+        if (err == regaccess::kErrOutOfRange) return BatchLoop::Attempt::GiveUpNow;
+        return LinkGone(&lost) ? BatchLoop::Attempt::Abort : BatchLoop::Attempt::Failed;
     };
-    h.done = [&](int) { PostProgressStep(1); };
+    h.done = [&](int i) {
+        lastPnu = settingRecords_[static_cast<size_t>(i)]->pnu;
+        written.push_back(lastPnu);
+        PostProgressStep(1);
+    };
     h.givenUp = [&](int i) {
         WaitViewMessage(this, Q(funview::WriteFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu)));
     };
-    RunBatchLoop(transfer, h, kAttempts);
+    const BatchLoop::Result res = RunBatchLoop(transfer, h, kAttempts);
 
     FinishBatch();
-    PostViewMessage(this, Q(funview::kWriteCompletion));
+    if (res.aborted) {
+        std::vector<std::wstring> notWritten;
+        for (int i = res.nextRow; i < n; ++i)
+            if (transfer[static_cast<size_t>(i)]) notWritten.push_back(settingRecords_[static_cast<size_t>(i)]->pnu);
+        // This view reads nothing back after a write.
+        PostViewMessage(this, Q(paramxfer::WriteStopText(lost, lastPnu, written, notWritten, {})));
+    } else {
+        PostViewMessage(this, Q(funview::kWriteCompletion));
+    }
     PostToGui([this] { WorkerEnded(true); });
 }
 

@@ -33,41 +33,59 @@ bool LinkGone(const Target& target, LinkHealth::State* state)
     return *state != LinkHealth::State::Answering;
 }
 
-std::wstring PnuOf(const ParamTable& table, const Rows& rows, int row)
+std::vector<std::wstring> Pnus(const ParamTable& table, const Rows& rows, const std::vector<int>& list)
 {
-    return L"P" + RecordOf(table, rows, row).pnu;
+    std::vector<std::wstring> out;
+    for (int row : list) out.push_back(RecordOf(table, rows, row).pnu);
+    return out;
 }
 
-std::wstring PnuList(const ParamTable& table, const Rows& rows, const std::vector<int>& list)
+std::wstring PnuList(const std::vector<std::wstring>& pnus)
 {
     std::wstring text;
-    for (int row : list) text += (text.empty() ? L"" : L" ") + PnuOf(table, rows, row);
+    for (const std::wstring& pnu : pnus) text += (text.empty() ? L"P" : L" P") + pnu;
     return text.empty() ? L"-" : text;
 }
 
 // "The drive stopped answering after P07.03." and its variants.
-std::wstring StopLead(const ParamTable& table, const Rows& rows, LinkHealth::State state, int lastRow)
+std::wstring StopLead(LinkHealth::State state, const std::wstring& lastPnu)
 {
     const bool lost = state == LinkHealth::State::PortLost;
-    if (lastRow < 0) return lost ? L"The port to the drive was lost." : L"The drive is not answering.";
-    return (lost ? L"The port to the drive was lost after " : L"The drive stopped answering after ") +
-           PnuOf(table, rows, lastRow) + L".";
+    if (lastPnu.empty()) return lost ? L"The port to the drive was lost." : L"The drive is not answering.";
+    return (lost ? L"The port to the drive was lost after P" : L"The drive stopped answering after P") + lastPnu +
+           L".";
+}
+
+std::wstring LastPnu(const ParamTable& table, const Rows& rows, int lastRow)
+{
+    return lastRow < 0 ? std::wstring() : RecordOf(table, rows, lastRow).pnu;
 }
 
 }  // namespace
 
+std::wstring ReadStopText(LinkHealth::State state, const std::wstring& lastPnu, size_t notRead)
+{
+    return StopLead(state, lastPnu) + L" " + std::to_wstring(notRead) +
+           (notRead == 1 ? L" parameter was not read." : L" parameters were not read.");
+}
+
+std::wstring WriteStopText(LinkHealth::State state, const std::wstring& lastPnu,
+                           const std::vector<std::wstring>& written, const std::vector<std::wstring>& notWritten,
+                           const std::vector<std::wstring>& notReadBack)
+{
+    return StopLead(state, lastPnu) + L"\nWritten: " + PnuList(written) + L"\nNot written: " + PnuList(notWritten) +
+           L"\nWritten, not read back: " + PnuList(notReadBack);
+}
+
 std::wstring ReadStopText(const ParamTable& table, const Rows& rows, const ReadStop& stop)
 {
-    const size_t n = stop.notRead.size();
-    return StopLead(table, rows, stop.state, stop.lastRow) + L" " + std::to_wstring(n) +
-           (n == 1 ? L" parameter was not read." : L" parameters were not read.");
+    return ReadStopText(stop.state, LastPnu(table, rows, stop.lastRow), stop.notRead.size());
 }
 
 std::wstring WriteStopText(const ParamTable& table, const Rows& rows, const WriteStop& stop)
 {
-    return StopLead(table, rows, stop.state, stop.lastRow) + L"\nWritten: " + PnuList(table, rows, stop.written) +
-           L"\nNot written: " + PnuList(table, rows, stop.notWritten) +
-           L"\nWritten, not read back: " + PnuList(table, rows, stop.notReadBack);
+    return WriteStopText(stop.state, LastPnu(table, rows, stop.lastRow), Pnus(table, rows, stop.written),
+                         Pnus(table, rows, stop.notWritten), Pnus(table, rows, stop.notReadBack));
 }
 
 BatchLoop::Result ReadRows(ParamTable& table, const Rows& rows, const Target& target, const ReadHooks& hooks)

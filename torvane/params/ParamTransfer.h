@@ -99,5 +99,11 @@ std::wstring ReadStopText(const ParamTable& table, const Rows& rows, const ReadS
 // The same for a write batch, with what was written, what was not, and what
 // was written but not read back, one line each.
 std::wstring WriteStopText(const ParamTable& table, const Rows& rows, const WriteStop& stop);
+// The same texts from parameter numbers ("07.03"), for views with batches of
+// their own; lastPnu is empty when nothing was transferred before the stop.
+std::wstring ReadStopText(LinkHealth::State state, const std::wstring& lastPnu, size_t notRead);
+std::wstring WriteStopText(LinkHealth::State state, const std::wstring& lastPnu,
+                           const std::vector<std::wstring>& written, const std::vector<std::wstring>& notWritten,
+                           const std::vector<std::wstring>& notReadBack);
 
 }  // namespace paramxfer
