@@ -94,6 +94,10 @@ public:
 
     bool IsExit() const { return m_bExit; }
     bool GetStatus() const { return m_bOpen; }          // open flag
+    // Open, and the device still there: a read or write error closes the
+    // device (the far end hung up, the adapter was pulled) and leaves the
+    // open flag set.
+    bool DeviceOpen() { return m_bOpen && DeviceHandle() != ACE_INVALID_HANDLE; }
     const ComCfgStruct& GetConfig() const { return m_cfg; }
     // The platform port name of the last open ("COM3", "\\.\COM12") and the device it
     // mapped to.

@@ -20,7 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 using namespace clitest;
 
@@ -369,6 +372,35 @@ TEST_F(CliDrive, SilentDriveOrMissingPortIsAConnectionFailure)
     const CliRun missing = Cli({"info", "--port", (*folder) / "gone"});
     EXPECT_EQ(missing.code, kConnection) << Dump(missing);
     EXPECT_TRUE(Has(missing.err, "not found")) << missing.err;
+}
+
+TEST_F(CliDrive, DriveFallingSilentMidReadFailsFastNamingTheLastParameterRead)
+{
+    // The drive goes silent once it has served the presence test and five reads.
+    std::atomic<bool> done{false};
+    std::thread trip([&] {
+        while (!done && sim->stats().requests < 6) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sim->setFault("silence");
+    });
+    const CliRun r = Cli({"read", "G01", "--format", "csv", "--timeout", "200"});
+    done = true;
+    trip.join();
+    EXPECT_EQ(r.code, kPartial) << Dump(r);
+    const auto rows = CsvRows(r.out);
+    ParamTable t = Sample();
+    const size_t n = paramview::GroupRows(t, 1).size();
+    ASSERT_EQ(rows.size(), n + 1) << r.out;
+    // The rows read, then nothing more: the last one read is named.
+    size_t read = 0;
+    while (read < n && rows[read + 1][2] != "-") ++read;
+    ASSERT_GE(read, 4u);
+    ASSERT_LT(read, n);
+    for (size_t i = read; i < n; ++i) EXPECT_EQ(rows[i + 1][2], "-") << i;
+    EXPECT_TRUE(Has(r.err, "station 1: The drive stopped answering after " + rows[read][0] + ". " +
+                               std::to_string(n - read) + " parameters were not read."))
+        << r.err;
+    // One line for the stop, none per row.
+    EXPECT_FALSE(Has(r.err, "not read:")) << r.err;
 }
 
 TEST_F(CliDrive, InfoInBootModeGivesTheBootloaderVersion)

@@ -62,6 +62,7 @@ public:
     ArmingPort(int armBefore, std::function<void()> arm) : armBefore_(armBefore), arm_(std::move(arm)) {}
     bool ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override;
     bool ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override;
+    LinkHealth* Health() override { return ModbusPort().Health(); }
     bool armed() const { return armed_.load(); }
     int requests() const { return requests_.load(); }
 

@@ -19,6 +19,7 @@
 #include "DevicePlugins.h"
 #include "DownloadSequence.h"
 #include "DownloadTestUtil.h"
+#include "LinkHealth.h"
 #include "LinkTestUtil.h"
 #include "Memory.h"
 #include "MonitorBuffer.h"
@@ -69,6 +70,36 @@ constexpr long kDownloadBoundMs = (5 * 2 + 3 * 3 + 2 + 1) * kRequestMs * 2 + 500
 constexpr int kWaitMs = 20000;  // for an event that comes within a second or two
 
 enum class Expected { Succeeds, Fails };
+
+// The link's health once an operation under the fault is over (and the port
+// watch has had its look): a drive that gave no usable reply is "not
+// answering", a line that closed is a lost port, and a fault the replies
+// survive, or one the monitor saw cleared while it logged, leaves it answering.
+LinkHealth::State ExpectedHealth(LineFault f, Operation op)
+{
+    using S = LinkHealth::State;
+    switch (f) {
+    case LineFault::Silence:
+    case LineFault::BadCrc:
+    case LineFault::Late:
+        return op == Operation::MonitorLog ? S::Answering : S::NotAnswering;
+    case LineFault::Hangup:
+    case LineFault::AdapterGone:
+        return S::PortLost;
+    default:
+        return S::Answering;
+    }
+}
+
+std::string HealthName(LinkHealth::State s)
+{
+    switch (s) {
+    case LinkHealth::State::Answering: return "answering";
+    case LinkHealth::State::NotAnswering: return "not answering";
+    case LinkHealth::State::PortLost: return "port lost";
+    }
+    return "?";
+}
 
 // What each cell is to do. Split replies are only slow and must succeed;
 // nak-block touches block sends only and exception/bad-crc Modbus replies
@@ -168,6 +199,17 @@ protected:
     // The fault goes away and the program connects again as its Connect
     // command does; every row then reads its own value. While the adapter
     // is still gone, a connection fails cleanly.
+    // The health the operation left, after one look of the port watch (the
+    // program's timer does the same): checked, and kept with the cell.
+    std::string EndHealth(Operation op)
+    {
+        if (link_->WatchPort() == DeviceConnection::PortWatch::Lost) link_->LosePort();
+        const LinkHealth::State state = TheLinkHealth().state();
+        EXPECT_EQ(HealthName(state), HealthName(ExpectedHealth(fault(), op)))
+            << OperationName(op) << " under " << FaultName(fault());
+        return "; link " + HealthName(state);
+    }
+
     void ExpectUsableAgain(const std::function<uint16_t(int row)>& expected)
     {
         if (fault() == LineFault::AdapterGone) {
@@ -184,6 +226,7 @@ protected:
                 << Row(row) << " err " << int(err);
             EXPECT_EQ(static_cast<uint16_t>(value[0] | (value[1] << 8)), expected(row)) << Row(row);
         }
+        EXPECT_EQ(TheLinkHealth().state(), LinkHealth::State::Answering) << "after " << FaultName(fault());
     }
 
     void Check(Operation op, bool succeeded, const std::string& outcome)
@@ -249,8 +292,9 @@ TEST_P(FaultCell, ParamRead)
 
     const bool ok = named.empty() && message.empty();
     Check(Operation::ParamRead, ok,
-          ok ? (fault() == LineFault::NakBlock ? "ok (the fault acts on block sends only)" : "ok")
-             : "fails cleanly: " + Join(named) + " reported, " + Join(read) + " read right");
+          (ok ? (fault() == LineFault::NakBlock ? "ok (the fault acts on block sends only)" : "ok")
+              : "fails cleanly: " + Join(named) + " reported, " + Join(read) + " read right") +
+              EndHealth(Operation::ParamRead));
     ExpectUsableAgain(Truth);
 }
 
@@ -319,7 +363,7 @@ TEST_P(FaultCell, ParamWrite)
     } else if (fault() == LineFault::NakBlock) {
         outcome = "ok (the fault acts on block sends only)";
     }
-    Check(Operation::ParamWrite, ok, outcome);
+    Check(Operation::ParamWrite, ok, outcome + EndHealth(Operation::ParamWrite));
     // A row whose write went out but was not confirmed may hold either.
     std::vector<uint16_t> after(kRows);
     for (int row = 0; row < kRows; ++row) after[static_cast<size_t>(row)] = Register(row);
@@ -440,7 +484,7 @@ TEST_P(FaultCell, MonitorLog)
                 << "\"), " << held.size() << " whole samples kept"
                 << (resumed ? ", log resumes once the fault is gone" : ", log ends; reconnect needed");
     }
-    Check(Operation::MonitorLog, ok, outcome.str());
+    Check(Operation::MonitorLog, ok, outcome.str() + EndHealth(Operation::MonitorLog));
     ExpectUsableAgain(Truth);
 }
 

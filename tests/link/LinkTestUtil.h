@@ -72,9 +72,16 @@ public:
         if (link_) link_->LoadSettings();  // as the dialog's Cancel does
     }
     void UpdateStatusBar() override { ++statusUpdates; }
+    bool AskYesNo(const std::wstring& text) override
+    {
+        questions.push_back(text);
+        return answerYes;
+    }
     void Attach(DeviceConnection* link) { link_ = link; }
 
     std::vector<std::wstring> messages;
+    std::vector<std::wstring> questions;
+    bool answerYes = true;
     int settingsDialogs = 0;
     int statusUpdates = 0;
 

@@ -15,6 +15,7 @@ if(TARGET TorvaneLink AND TARGET DriveSimCore)
     ${CMAKE_CURRENT_LIST_DIR}/test_connection.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_fastlink.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_late_replies.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_link_health.cpp
   )
   target_link_libraries(test_link_core PRIVATE TorvaneLinkTestUtil)
   # Beside the plug-ins, which LinkCore loads from the program's folder.

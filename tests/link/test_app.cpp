@@ -3,6 +3,7 @@
 #include "DataDlg.h"
 #include "DevicePlugins.h"
 #include "LanguageTables.h"
+#include "LinkHealth.h"
 #include "LinkMainWindow.h"
 #include "ParamTable.h"
 #include "LinkTestUtil.h"
@@ -161,6 +162,85 @@ TEST_F(App, ExitStopsTheViewBeforeClosingTheLink)
     EXPECT_FALSE(app->IsNormalConnected());
     EXPECT_FALSE(plugins::HaveModbus());
     EXPECT_EQ(failedWhileRunning->load(), 0);
+    app->SetPrompts(nullptr);
+}
+
+// The adapter is pulled (the pty closed and its path removed) while a view
+// reads, then plugged in again. `autoReconnect` as the settings dialog sets it.
+static void PortLostAndBack(CTorvaneApp& app, CLinkMainWindow& w, linktest::SimDrive& drive,
+                            linktest::RecordingPrompts& prompts)
+{
+    app.OnConnect();
+    ASSERT_TRUE(app.IsNormalConnected());
+    auto* view = new ButtonView;
+    w.ShowView(view);
+    auto requests = std::make_shared<std::atomic<int>>(0);
+    view->SetRunning(true);
+    ASSERT_TRUE(view->StartWorker([view, requests] {
+        while (view->IsRunning()) {
+            ParamRecord r;
+            r.address = 0x0101;
+            uint8_t err = 0;
+            view->ReadRecord(r, &err);
+            ++*requests;
+        }
+    }));
+    ASSERT_TRUE(uitest::PumpUntil([&] { return requests->load() >= 3; }, 10000));
+
+    drive.sim().hangUp(0);
+    // Seen within about a second: the reads stopped, the links closed.
+    ASSERT_TRUE(uitest::PumpUntil([&] { return w.paneText(2) == QStringLiteral("Port lost"); }, 3000));
+    EXPECT_FALSE(app.IsNormalConnected());
+    EXPECT_FALSE(view->IsRunning());
+    EXPECT_EQ(view->Workers().Running(), 0);
+    EXPECT_FALSE(plugins::HaveModbus());
+    EXPECT_EQ(view->calls.back(), false);
+    EXPECT_EQ(app.Connection().health().state(), LinkHealth::State::PortLost);
+    EXPECT_TRUE(app.CanConnect());
+
+    drive.sim().restoreLine();
+    ASSERT_TRUE(uitest::PumpUntil([&] { return app.IsNormalConnected(); }, 5000));
+    EXPECT_EQ(w.paneText(2), QStringLiteral("Connect"));
+    EXPECT_EQ(view->calls.back(), true);
+    uint8_t value[2] = {};
+    uint8_t err = 0;
+    EXPECT_TRUE(ModbusPort().ProcRead(1, 0x0100, value, &err)) << int(err);
+}
+
+TEST_F(App, VanishedPortIsSeenAndReconnectIsOffered)
+{
+    linktest::SimDrive drive(4, linktest::NormalDrive());
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    const std::string dir = NewFolder("applost");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=4\nOutTime=300\n");
+    auto app = Start(dir);
+    linktest::RecordingPrompts prompts(&app->Connection());
+    app->SetPrompts(&prompts);
+    PortLostAndBack(*app, *Window(*app), drive, prompts);
+    EXPECT_EQ(prompts.questions, std::vector<std::wstring>{L"COM4 is back. Connect to the drive again?"});
+
+    // Declined: the port stays free and the program says so.
+    drive.sim().hangUp(0);
+    ASSERT_TRUE(uitest::PumpUntil([&] { return Window(*app)->paneText(2) == QStringLiteral("Port lost"); }, 3000));
+    prompts.answerYes = false;
+    drive.sim().restoreLine();
+    ASSERT_TRUE(uitest::PumpUntil([&] { return prompts.questions.size() == 2; }, 5000));
+    EXPECT_EQ(Window(*app)->paneText(2), QStringLiteral("DisConn"));
+    EXPECT_FALSE(app->IsNormalConnected());
+    app->SetPrompts(nullptr);
+}
+
+TEST_F(App, VanishedPortReconnectsByItselfWhenChosen)
+{
+    linktest::SimDrive drive(4, linktest::NormalDrive());
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    const std::string dir = NewFolder("appauto");
+    WriteFile(dir + "config.ini", "[COM]\nCOMID=4\nOutTime=300\nAutoReconnect=1\n");
+    auto app = Start(dir);
+    linktest::RecordingPrompts prompts(&app->Connection());
+    app->SetPrompts(&prompts);
+    PortLostAndBack(*app, *Window(*app), drive, prompts);
+    EXPECT_TRUE(prompts.questions.empty());
     app->SetPrompts(nullptr);
 }
 

@@ -178,6 +178,24 @@ TEST_F(ComSetDialog, FastLinkBoxIsStoredAndShownAgain)
     EXPECT_FALSE(s.FastLinkOn());
 }
 
+TEST_F(ComSetDialog, AutoReconnectIsOffUntilTheBoxIsChecked)
+{
+    const std::string dir = NewFolder("autoreconnect");
+    ConnectionSettings s(W(dir));
+    s.Load();
+    EXPECT_FALSE(s.AutoReconnectOn());
+    bool shown = true;
+    uitest::WhenModalOpens<CDialogComSet>([&](CDialogComSet* dlg) {
+        shown = dlg->autoReconnectBox()->isChecked();
+        dlg->autoReconnectBox()->setChecked(true);
+        FindCtrlAs<QPushButton>(dlg, CDialogComSet::IDOK_)->click();
+    });
+    EditSerialSettings(s, nullptr, nullptr);
+    EXPECT_FALSE(shown);
+    EXPECT_NE(ReadFile(dir + "config.ini").find("AutoReconnect=1"), std::string::npos);
+    EXPECT_TRUE(s.AutoReconnectOn());
+}
+
 TEST_F(ComSetDialog, SevenDataBitsAreKept)
 {
     const std::string dir = NewFolder("seven");

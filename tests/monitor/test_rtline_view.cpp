@@ -7,6 +7,7 @@
 #include "DialogRTLine.h"
 #include "DriveControl.h"
 #include "HistoryFile.h"
+#include "LinkHealth.h"
 #include "MonitorBuffer.h"
 #include "MonitorTestSupport.h"
 #include "ParamsTestSupport.h"
@@ -227,17 +228,18 @@ TEST_F(RtlineView, OneSecondLogStoresTheDrivesValuesAndSaves)
     EXPECT_EQ(answers.messages.last(), QStringLiteral("File saving failed."));
 }
 
-TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
+TEST_F(RtlineView, SlowDriveStepsToSlowerIntervals)
 {
-    // 600 ms reply time-out: a sweep of one slot and the two status reads
-    // takes about 2.4 s, longer than "1sec" and "2sec", shorter than "5sec".
-    SimBench bench(600);
+    // Every reply 800 ms late, inside the 1000 ms reply time-out: a sweep of
+    // one slot and the two status reads takes about 2.5 s, longer than
+    // "1sec" and "2sec", shorter than "5sec".
+    SimBench bench(1000);
     ASSERT_TRUE(bench.ok()) << bench.error();
     TestPrompts prompts;
     ViewFixture f(bench, prompts);
     CDialogRTLine& v = *f.view;
     EnableOnly(v, {0});
-    bench.sim().setFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(bench.sim().setFault("late=800"));
     ASSERT_TRUE(v.OnStartLog());
     CMonitorBuffer& store = TheMonitorBuffer();
     std::vector<QString> seen;
@@ -257,7 +259,45 @@ TEST_F(RtlineView, SilentDriveStoresNothingAndStepsToSlowerIntervals)
     EXPECT_EQ(rec.intervalChanges[1].intervalName, L"5sec");
     EXPECT_EQ(rec.intervalChanges[1].reason, L"overruns");
     ASSERT_TRUE(WaitFor([&] { return v.RecordingLabel()->text().contains(QStringLiteral("Interval raised to 5sec")); }));
-    EXPECT_EQ(store.count(), 0u);
+    EXPECT_EQ(TheLinkHealth().state(), LinkHealth::State::Answering);
+    v.OnStopLog();
+}
+
+TEST_F(RtlineView, SilentDriveShowsNotAnsweringKeepsItsIntervalAndRecovers)
+{
+    // 300 ms reply time-out: a silent sweep with its status reads takes well
+    // over the "1sec" interval, which an answering drive would step from.
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    EnableOnly(v, {0});
+    ASSERT_TRUE(v.OnStartLog());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Stop"); }));
+
+    bench.sim().setFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(WaitFor([&] { return TheLinkHealth().state() == LinkHealth::State::NotAnswering; }));
+    // The panel no longer claims a status: at the next status tick (one
+    // "1sec" period) here; in the program the main window tells the view at once.
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Not answering"); }, 1500));
+    const QColor grey(160, 160, 160);
+    EXPECT_EQ(v.WarningLampColor(), grey);
+    EXPECT_EQ(v.FaultLampColor(), grey);
+    // The log goes on, counting lost sweeps, at the interval the user chose.
+    ASSERT_TRUE(WaitFor([&] { return v.FailedSweeps() >= 4; }, 30000));
+    EXPECT_TRUE(v.IsLogging());
+    EXPECT_EQ(v.IntervalIndex(), 4);
+    EXPECT_EQ(store.State().intervalName, L"1sec");
+
+    const uint32_t before = store.count();
+    bench.sim().clearFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(WaitFor([&] { return store.count() >= before + 2; }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Stop"); }));
+    EXPECT_EQ(v.WarningLampColor(), QColor(0, 255, 0));
+    EXPECT_EQ(v.IntervalIndex(), 4);
     v.OnStopLog();
 }
 
@@ -365,14 +405,12 @@ TEST_F(RtlineView, StatusLampsAndTextFollowTheDrive)
     ASSERT_TRUE(WaitFor([&] { return v.FaultLampColor() == red; }));
     ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("-"); }));
 
-    // A silent drive keeps the last status.
+    // A silent drive's last status is not shown as if it were current.
     bench.sim().setFault(drivesim::FaultKind::Silence);
-    int shown = 0;
-    QObject::connect(&v, &CDialogRTLine::statusShown, &v, [&] { ++shown; });
-    ASSERT_TRUE(WaitFor([&] { return shown >= 3; }));
-    EXPECT_EQ(v.FaultLampColor(), red);
-    EXPECT_EQ(v.StatusEdit()->text(), QStringLiteral("-"));
+    ASSERT_TRUE(WaitFor([&] { return v.StatusEdit()->text() == QStringLiteral("Not answering"); }));
+    EXPECT_EQ(v.FaultLampColor(), QColor(160, 160, 160));
     bench.sim().clearFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(WaitFor([&] { return v.FaultLampColor() == red; }));
 }
 
 TEST_F(RtlineView, RescaleRedrawsTheLinesAndTheScalingTexts)

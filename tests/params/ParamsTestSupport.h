@@ -5,6 +5,7 @@
 
 #include "DataDlg.h"
 #include "DevicePlugins.h"
+#include "LinkHealth.h"
 #include "DeviceConnection.h"
 #include "LanguageTables.h"
 #include "ParamPrompts.h"
@@ -136,6 +137,11 @@ public:
     std::set<uint16_t> silent;
     std::atomic<int> reads{0};
     std::atomic<int> writes{0};
+    // Passes the link's health on, so that batches may end when the drive
+    // stops answering (off: the batch rules of a port without a link).
+    bool withHealth = false;
+
+    LinkHealth* Health() override { return withHealth ? ModbusPort().Health() : nullptr; }
 
     bool ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override
     {

@@ -10,6 +10,7 @@ if(TARGET TorvaneParams AND TARGET DriveSimCore)
     ${CMAKE_CURRENT_LIST_DIR}/test_input_dialogs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_param_logic.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_param_views.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_link_stop.cpp
   )
   target_link_libraries(test_params PRIVATE TorvaneParams DriveSimCore Qt6::Test GTest::gtest)
   target_compile_definitions(test_params PRIVATE

@@ -343,6 +343,34 @@ TEST_F(FunctionView, SettingThatNeverAnswersIsReportedAfterThreeAttempts)
     EXPECT_TRUE(v->SettingField(0)->text().isEmpty());
 }
 
+TEST_F(FunctionView, SilentDriveEndsBothBatchesWithOneMessage)
+{
+    port->withHealth = true;
+    auto v = OpenOwn({At(L"13.01", 10, 10), At(L"13.04", 10, 40), At(L"13.06", 10, 70)}, {});
+    ASSERT_TRUE(v->OnReadPara());  // settings not read are not written
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    ASSERT_TRUE(WaitMessage("Parameter Read completion"));
+    ASSERT_TRUE(ptest::WaitFor([&] { return !v->SettingField(2)->text().isEmpty(); }, 5000));
+    prompts.messages.clear();
+
+    bench->sim().setFault(drivesim::FaultKind::Silence);
+    ASSERT_TRUE(v->OnWritePara());
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    ASSERT_TRUE(ptest::WaitFor([&] { return !prompts.messages.isEmpty(); }));
+    EXPECT_EQ(prompts.messages, QStringList{"The drive is not answering.\nWritten: -\nNot written: P13.01 P13.04 "
+                                            "P13.06\nWritten, not read back: -"});
+    EXPECT_EQ(port->writes, LinkHealth::kFailuresForSilence);
+
+    // Already known silent: the read ends at its first failure.
+    prompts.messages.clear();
+    ASSERT_TRUE(v->OnReadPara());
+    ASSERT_TRUE(WaitSignal(*v, &CDialogFunPid::batchFinished));
+    ASSERT_TRUE(ptest::WaitFor([&] { return !prompts.messages.isEmpty(); }));
+    EXPECT_EQ(prompts.messages, QStringList{"The drive is not answering. 3 parameters were not read."});
+    EXPECT_EQ(port->reads, 3 + 1);  // the first batch's three, then one
+    bench->sim().clearFault(drivesim::FaultKind::Silence);
+}
+
 TEST_F(FunctionView, WorkbookWithThreeSettingsAndNoWatches)
 {
     auto v = OpenOwn({At(L"13.01", 30, 40), At(L"13.04", 130, 240), At(L"13.05", 500, 560)}, {});

@@ -1,14 +1,15 @@
 // Connect and Disconnect from the main window against the simulated drive on
 // a pseudo-terminal mapped to COM3: status panes and command enabling.
+#include "LinkHealth.h"
 #include "Simulator.h"
 #include "test_mainframe_util.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #ifdef TEST_HAVE_MONITOR
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <functional>
 
@@ -234,3 +235,33 @@ TEST_F(FrameTest, ALogIsNeverEndedUnaskedAndSavedWhenTheUserSaysSo)
     SetRecordingPrompts(nullptr);
 }
 #endif
+
+TEST_F(FrameTest, LinkPaneSaysWhetherTheDriveAnswersInEitherLanguage)
+{
+    WriteProgramFolder(dir_);
+    WriteConfig(dir_);
+    drivesim::SimOptions o;
+    o.startMode = drivesim::Mode::Normal;
+    o.allRegisters = true;
+    SimOnCom3 drive(dir_, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    Start();
+    frame_->OnCommand(ID_CONNECT);
+    ASSERT_TRUE(app_->IsNormalConnected());
+    auto paneBecomes = [&](const QString& text) {
+        QElapsedTimer t;
+        t.start();
+        while (frame_->PaneText(2) != text && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return frame_->PaneText(2) == text;
+    };
+    // Requests without a reply, as the register master reports them from a
+    // worker thread; the pane follows without anyone refreshing it.
+    for (int i = 0; i < LinkHealth::kFailuresForSilence; ++i) TheLinkHealth().ReportResult(false, 0xFF);
+    EXPECT_TRUE(paneBecomes(QStringLiteral("Not answering")));
+    frame_->OnCommand(ID_LANGUAGE_CHINESE);
+    EXPECT_TRUE(paneBecomes(QString::fromWCharArray(L"\u65e0\u5e94\u7b54")));
+    TheLinkHealth().ReportResult(true, 0);
+    EXPECT_TRUE(paneBecomes(QString::fromWCharArray(L"\u5df2\u8fde\u63a5")));
+    frame_->OnCommand(ID_LANGUAGE_ENGLISH);
+    EXPECT_TRUE(paneBecomes(QStringLiteral("Connect")));
+}

@@ -238,6 +238,12 @@ void ReadStation(Session& s, int station, const std::vector<int>& records, std::
         Say("station " + Station(station) + ": " + Pnu(s.table().params[static_cast<size_t>(records[row])]) +
             " not read: " + ErrorText(err));
     };
+    // A drive that went silent ends the station at once, with one line
+    // naming the last parameter read; its rows stay unread (exit code 4).
+    h.linkLost = [&](const paramxfer::ReadStop& stop) {
+        progress.Done();
+        Say("station " + Station(station) + ": " + Narrow(paramxfer::ReadStopText(s.table(), rows, stop)));
+    };
     paramxfer::ReadRows(s.table(), rows, TargetFor(station), h);
     progress.Done();
     if (!g_running) Say("interrupted");

@@ -16,6 +16,11 @@ BatchLoop::Result BatchLoop::Run(const std::vector<bool>& transfer, const std::a
         } else {
             ++r.attempts;
             const Attempt a = hooks.attempt ? hooks.attempt(row) : Attempt::Failed;
+            if (a == Attempt::Abort) {
+                ++r.steps;
+                r.aborted = true;
+                break;
+            }
             if (a == Attempt::Done) {
                 if (hooks.done) hooks.done(row);
                 ++r.doneRows;
@@ -33,6 +38,6 @@ BatchLoop::Result BatchLoop::Run(const std::vector<bool>& transfer, const std::a
         ++r.steps;
     }
     r.nextRow = row;
-    r.stopped = !running.load() && row < n;
+    r.stopped = !r.aborted && !running.load() && row < n;
     return r;
 }

@@ -13,6 +13,8 @@ public:
         Done,       // the row's transfer succeeded
         Failed,     // failed; the row is tried again until it is given up
         GiveUpNow,  // failed in a way that retrying cannot mend: give up at once
+        Abort,      // failed because the link is gone: the batch ends here,
+                    // the row neither done nor given up
     };
 
     struct Hooks {
@@ -31,6 +33,7 @@ public:
         int givenUpRows = 0;
         int nextRow = 0;     // the row the loop stopped at (rows() when all were handled)
         bool stopped = false;  // ended because the running flag was cleared
+        bool aborted = false;  // ended by an attempt that answered Abort (nextRow is its row)
     };
 
     // attemptsPerRow: a row is given up at its attemptsPerRow-th consecutive

@@ -2,6 +2,7 @@
 
 #include "CCOM.h"
 #include "ChannelSet.h"
+#include "LanguageTables.h"
 #include "PrivateProfile.h"
 #include "ProgramFolder.h"
 #include "WideText.h"
@@ -14,6 +15,7 @@ const wchar_t* const ConnectionSettings::kDefaultParity = L"2,EVEN,\u5076";
 const wchar_t* const ConnectionSettings::kDefaultOutTime = L"1000";
 const wchar_t* const ConnectionSettings::kDefaultCmdBay = L"200";
 const wchar_t* const ConnectionSettings::kFastLink = L"FastLink";
+const wchar_t* const ConnectionSettings::kAutoReconnect = L"AutoReconnect";
 const wchar_t* const ConnectionSettings::kSection = L"COM";
 const wchar_t* const ConnectionSettings::kFileName = L"config.ini";
 
@@ -55,6 +57,7 @@ void ConnectionSettings::Load()
     OutTime = get(L"OutTime", kDefaultOutTime);
     CmdBay = get(L"CmdBay", kDefaultCmdBay);
     FastLink = get(kFastLink, L"");
+    AutoReconnect = get(kAutoReconnect, L"");
 }
 
 bool ConnectionSettings::Store() const
@@ -70,6 +73,8 @@ bool ConnectionSettings::Store() const
     ok = PrivateProfileWriteString(kSection, L"CmdBay", CmdBay, path) && ok;
     if (!FastLink.empty())
         ok = PrivateProfileWriteString(kSection, kFastLink, FastLink, path) && ok;
+    if (!AutoReconnect.empty())
+        ok = PrivateProfileWriteString(kSection, kAutoReconnect, AutoReconnect, path) && ok;
     return ok;
 }
 
@@ -90,6 +95,7 @@ int ConnectionSettings::ReplyTimeout() const { return wtext::ParseInt(OutTime); 
 int ConnectionSettings::Station() const { return wtext::ParseInt(devAddr); }
 
 bool ConnectionSettings::FastLinkOn() const { return wtext::ParseInt(FastLink) == 1; }
+bool ConnectionSettings::AutoReconnectOn() const { return wtext::ParseInt(AutoReconnect) == 1; }
 
 int ConnectionSettings::ParityNumber() const
 {
@@ -114,14 +120,23 @@ void ConnectionSettings::FillBootLink(ComCfgStruct& cfg) const
     cfg.byFastRecv = 0;
 }
 
-LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConnected, bool bootConnected)
+LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConnected, bool bootConnected,
+                                    LinkHealth::State health, int languageIndex)
 {
     LinkStatusTexts t;
     if (normalConnected)
         t.mode = L"Noraml";
     else if (bootConnected)
         t.mode = L"Boot";
-    t.link = (normalConnected || bootConnected) ? L"Connect" : L"DisConn";
+    // The boot link's requests do not feed the health: it says "Connect".
+    if (normalConnected)
+        t.link = PickVariant(LinkHealthText(health), languageIndex);
+    else if (bootConnected)
+        t.link = PickVariant(LinkHealthText(LinkHealth::State::Answering), languageIndex);
+    else if (health == LinkHealth::State::PortLost)
+        t.link = PickVariant(LinkHealthText(health), languageIndex);
+    else
+        t.link = PickVariant(L"DisConn,\u65ad\u5f00", languageIndex);
     std::wstring parity = s.Parity;
     // The last two characters are the Chinese name and the comma before it.
     parity = parity.size() >= 2 ? parity.substr(0, parity.size() - 2) : std::wstring();

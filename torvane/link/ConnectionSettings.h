@@ -7,6 +7,8 @@
 // its own folder and the tests a temporary one.
 #pragma once
 
+#include "LinkHealth.h"
+
 #include <string>
 
 struct ComCfgStruct;
@@ -22,6 +24,7 @@ public:
     static const wchar_t* const kDefaultOutTime;   // "1000"
     static const wchar_t* const kDefaultCmdBay;    // "200"
     static const wchar_t* const kFastLink;         // "FastLink": "1" turns it on
+    static const wchar_t* const kAutoReconnect;    // "AutoReconnect": "1" turns it on
     static const wchar_t* const kSection;          // "COM"
     static const wchar_t* const kFileName;         // "config.ini"
 
@@ -57,6 +60,11 @@ public:
     // readable instead of sleeping between reads ("FastLink" = 1). The boot
     // link never does: its replies are gathered lines of text.
     bool FastLinkOn() const;
+    // A register link whose port vanished is connected again by itself, with
+    // the same settings, when the port comes back ("AutoReconnect" = 1).
+    // Off by default: the program then asks first, so that a different
+    // drive plugged in meanwhile is not taken for the old one unasked.
+    bool AutoReconnectOn() const;
 
     // Register link settings: port, baud rate, data bits and parity from the
     // settings; everything else the channel's default record.
@@ -72,6 +80,7 @@ public:
     std::wstring OutTime;
     std::wstring CmdBay;
     std::wstring FastLink;   // empty: the key is absent (off)
+    std::wstring AutoReconnect;  // empty: the key is absent (off)
     std::wstring bootBaud;   // not stored: the rate the boot link was opened with
 
 private:
@@ -81,8 +90,14 @@ private:
 // Status bar texts of the connection (panes 1 to 4 of the main window).
 struct LinkStatusTexts {
     std::wstring mode;      // "Noraml", "Boot" or empty
-    std::wstring link;      // "Connect" or "DisConn"
+    std::wstring link;      // "Connect", "Not answering", "Port lost" or "DisConn"
     std::wstring port;      // "COM3,9600,8,2,EVEN"
     std::wstring station;   // "Station:1"
 };
-LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConnected, bool bootConnected);
+// The link pane says how the drive answers: "Connect" while it does, "Not
+// answering" while a normal connection's drive is silent, "Port lost" once
+// the port vanished (until the next connection or Disconnect), else
+// "DisConn"; in Chinese for language index 1.
+LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConnected, bool bootConnected,
+                                    LinkHealth::State health = LinkHealth::State::Answering,
+                                    int languageIndex = 0);

@@ -70,6 +70,8 @@ public:
     // view has asked the user, e.g. about a drive left in a state worth a
     // word).
     virtual bool ConfirmClose() { return true; }
+    // The link's health changed (GUI thread); LinkHealth tells the state.
+    virtual void LinkHealthChanged() {}
 
     // ---- Running state and workers ----
     bool IsRunning() const { return running_.load(); }

@@ -18,6 +18,7 @@ const wchar_t* const DeviceConnection::kOpenFailedFormat = L"COM%s is open faile
 const wchar_t* const DeviceConnection::kNoBootOverGatewayFormat =
     L"COM%s is a Modbus TCP gateway (%s): the bootloader cannot be reached through it. "
     L"Connect the drive through a serial port or a serial device server (tcp://HOST:PORT) to download.";
+const wchar_t* const DeviceConnection::kPortBackFormat = L"COM%s is back. Connect to the drive again?";
 
 DeviceConnection::DeviceConnection(std::wstring programFolder, CLinkPrompts* prompts)
     : settings_(std::move(programFolder)), prompts_(prompts)
@@ -58,6 +59,43 @@ void DeviceConnection::Disconnect()
     CloseLinks();
     normalConnected_ = false;
     bootConnected_ = false;
+    lostPort_ = 0;
+    health().Reset();
+}
+
+DeviceConnection::PortWatch DeviceConnection::WatchPort()
+{
+    if (normalConnected_.load() && registerLink_.DeviceLost()) return PortWatch::Lost;
+    if (lostPort_ > 0 && !normalConnected_.load() && !bootConnected_.load() && PortCanOpen(lostPort_)) {
+        // Said once: the program offers or reconnects, and a refusal stands.
+        return PortWatch::Back;
+    }
+    return PortWatch::Nothing;
+}
+
+void DeviceConnection::LosePort()
+{
+    const int port = registerLink_.settings().m_cfg.wPortNo;
+    health().ReportPortLost();
+    CloseLinks();
+    normalConnected_ = false;
+    bootConnected_ = false;
+    lostPort_ = port > 0 ? port : settings_.PortNumber();
+    StatusChanged();
+}
+
+std::wstring DeviceConnection::PortBackText() const
+{
+    std::wstring text = kPortBackFormat;
+    text.replace(text.find(L"%s"), 2, wtext::FormatInt(lostPort_));
+    return text;
+}
+
+void DeviceConnection::ForgetLostPort()
+{
+    lostPort_ = 0;
+    health().Reset();
+    StatusChanged();
 }
 
 bool DeviceConnection::PortCanOpen(int port)
@@ -80,6 +118,8 @@ int DeviceConnection::HeldPort() const
 
 bool DeviceConnection::OpenRegisterAndTest(const ConnectionSettings& s)
 {
+    // The presence test below is the new link's first word on the health.
+    health().Reset();
     s.FillRegisterLink(registerLink_.settings().m_cfg);
     registerLink_.Open(kRegisterProtocol);
 
@@ -102,6 +142,7 @@ bool DeviceConnection::ConnectNormal()
     if (settings_.PortUnset()) EditSettings();
     normalConnected_ = false;
     bootConnected_ = false;
+    lostPort_ = 0;
 
     const bool connected = OpenRegisterAndTest(settings_);
 
@@ -149,6 +190,8 @@ bool DeviceConnection::ConnectBoot()
     if (settings_.PortUnset()) EditSettings();
     normalConnected_ = false;
     bootConnected_ = false;
+    lostPort_ = 0;
+    health().Reset();
     bootVersion_.clear();
     if (!BootReachable()) {
         StatusChanged();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "ConnectionSettings.h"
+#include "LinkHealth.h"
 #include "ProtocolLink.h"
 
 #include <atomic>
@@ -27,6 +28,12 @@ public:
     // (ConnectNormalFromWorker): the program's answer refreshes the status
     // bar later on the GUI thread.
     virtual void UpdateStatusBar() = 0;
+    // A question with Yes and No; true for Yes. Without an answer: No.
+    virtual bool AskYesNo(const std::wstring& text)
+    {
+        (void)text;
+        return false;
+    }
 };
 
 class DeviceConnection {
@@ -39,6 +46,10 @@ public:
     // The configured port goes to a Modbus TCP gateway, which carries no
     // bootloader traffic: "%s" is the port number, then the port text.
     static const wchar_t* const kNoBootOverGatewayFormat;
+    // "COM%s is back. Connect to the drive again?"
+    static const wchar_t* const kPortBackFormat;
+    // How often the program looks at the register link's port.
+    static constexpr int kPortWatchMs = 250;
     // The drive's presence register: writing 1 to it is echoed by a drive.
     static constexpr unsigned short kPresenceRegister = 0x0055;
     static constexpr int kSearchFirstPort = 1;
@@ -82,6 +93,30 @@ public:
     // Closes both links (the flags stay as they are).
     void CloseLinks();
 
+    // ---- The link's health and its port ----
+    // The health every register request of the program feeds (process-wide,
+    // as the register master is). Each connection attempt and Disconnect
+    // start it anew.
+    LinkHealth& health() { return TheLinkHealth(); }
+    enum class PortWatch {
+        Nothing,
+        Lost,  // the normal connection's port vanished: stop what uses the
+               // link, then LosePort()
+        Back,  // the port lost earlier can be opened again (said once per loss)
+    };
+    // One look at the port (GUI thread, every kPortWatchMs).
+    PortWatch WatchPort();
+    // The port vanished: the links are closed, both flags cleared, and the
+    // health says "port lost" until the next attempt or Disconnect. Nothing
+    // may use the links meanwhile.
+    void LosePort();
+    // The port number lost and not yet back, 0 for none.
+    int LostPort() const { return lostPort_; }
+    // The text of the question when the lost port is back.
+    std::wstring PortBackText() const;
+    // Forgets a lost port (the user declined to reconnect): "DisConn".
+    void ForgetLostPort();
+
     bool normalConnected() const { return normalConnected_.load(); }
     bool bootConnected() const { return bootConnected_.load(); }
     // The bootloader's answer to the version command of the last ConnectBoot.
@@ -112,10 +147,11 @@ public:
 
     // Safe on the GUI thread while a worker connects: the boot baud rate,
     // which a boot connection writes, is read under its lock.
-    LinkStatusTexts StatusTexts() const
+    LinkStatusTexts StatusTexts(int languageIndex = 0) const
     {
         std::lock_guard<std::mutex> lock(bootBaudMu_);
-        return MakeLinkStatusTexts(settings_, normalConnected(), bootConnected());
+        return MakeLinkStatusTexts(settings_, normalConnected(), bootConnected(), TheLinkHealth().state(),
+                                   languageIndex);
     }
 
 private:
@@ -138,4 +174,5 @@ private:
     std::string bootVersion_;
     std::wstring searchOutTime_ = L"1000";
     bool storeOnConnect_ = true;
+    int lostPort_ = 0;  // GUI thread
 };

@@ -1,6 +1,7 @@
 #include "DevicePlugins.h"
 
 #include "BlockPump.h"
+#include "LinkHealth.h"
 #include "RegMaster.h"
 
 namespace {
@@ -14,7 +15,9 @@ public:
             *err = 0xFF;
             return false;
         }
-        return m->ProcRead(station, reg, value, err);
+        const bool ok = m->ProcRead(station, reg, value, err);
+        TheLinkHealth().ReportResult(ok, *err);
+        return ok;
     }
     bool ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override
     {
@@ -23,8 +26,13 @@ public:
             *err = 0xFF;
             return false;
         }
-        return m->ProcWrite(station, reg, value, err);
+        const uint8_t before = *err;
+        const bool ok = m->ProcWrite(station, reg, value, err);
+        // A differing echo leaves the error byte as the caller set it.
+        TheLinkHealth().ReportResult(ok, ok || *err != before ? *err : 0);
+        return ok;
     }
+    LinkHealth* Health() override { return &TheLinkHealth(); }
 };
 
 class XModemBootPort : public CBootPort {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+class LinkHealth;
+
 // One Modbus holding register at a time, as the register master offers it.
 // Results as CRegMaster's: true = done; false with *err 0xFF = no reply in
 // time; false with another non-zero *err = the device's exception code; a
@@ -17,10 +19,16 @@ public:
     virtual bool ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) = 0;
     // value[0] = high byte, value[1] = low byte (wire order).
     virtual bool ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) = 0;
+    // The health of the link behind this port, which its requests feed;
+    // null for a port that reaches no link. A port that passes requests on
+    // to another passes this on too.
+    virtual LinkHealth* Health() { return nullptr; }
 };
 
 // The register master of the open register link. Without an instance every
-// call fails as a time-out (err 0xFF).
+// call fails as a time-out (err 0xFF) and reaches no drive, so it tells the
+// link's health nothing; every other call reports its outcome to
+// TheLinkHealth().
 CRegisterPort& ModbusPort();
 
 // The bootloader exchanges of the block-transfer protocol, as CBlockPump

@@ -2,6 +2,7 @@
 
 #include "ControlIds.h"
 #include "DataDlg.h"
+#include "LanguageTables.h"
 #include "ParamTable.h"
 
 #include <QAction>
@@ -81,7 +82,7 @@ void CLinkMainWindow::UpdateCommands()
 
 void CLinkMainWindow::UpdateStatusBar()
 {
-    const LinkStatusTexts t = app_.Connection().StatusTexts();
+    const LinkStatusTexts t = app_.Connection().StatusTexts(app_.Language().languageIndex());
     panes_[1]->setText(QString::fromStdWString(t.mode));
     panes_[2]->setText(QString::fromStdWString(t.link));
     panes_[3]->setText(QString::fromStdWString(t.port));

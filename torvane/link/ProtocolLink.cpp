@@ -39,6 +39,16 @@ void ProtocolLink::Close()
     dbLink_ = nullptr;
 }
 
+bool ProtocolLink::DeviceLost() const
+{
+    if (!templates_) return false;
+    for (int i = 0; i < count_; ++i) {
+        CVKRCom* channel = templates_[i].GetChannel();
+        if (templates_[i].IsInit() && channel && !channel->DeviceOpen()) return true;
+    }
+    return false;
+}
+
 bool ProtocolLink::PortOpen() const
 {
     if (!templates_) return false;

@@ -28,6 +28,9 @@ public:
     bool IsOpen() const { return templates_ != nullptr; }
     // True when the port of the open link is open.
     bool PortOpen() const;
+    // True when the link is open and a channel's device was closed under it
+    // (read or write error: the device vanished or the line hung up).
+    bool DeviceLost() const;
 
     CCOMSet& settings() { return *settings_; }
     const CCOMSet& settings() const { return *settings_; }

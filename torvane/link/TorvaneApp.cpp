@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTextBrowser>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -65,6 +66,14 @@ public:
         app_.UpdateStatusBar();
         if (replacement_) replacement_->UpdateStatusBar();
     }
+    bool AskYesNo(const std::wstring& text) override
+    {
+        if (replacement_) return replacement_->AskYesNo(text);
+        if (!OnGuiThread()) return false;
+        QWidget* parent = app_.mainWindow_ ? app_.mainWindow_->Window() : nullptr;
+        return QMessageBox::question(parent, QStringLiteral("Torvane"), QString::fromStdWString(text),
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    }
     CLinkPrompts* replacement_ = nullptr;
 
 private:
@@ -80,10 +89,25 @@ CTorvaneApp::CTorvaneApp(std::wstring programFolder, LanguageTables* language)
       factory_(&CreateLinkMainWindow)
 {
     g_app = this;
+    // Any thread may change the health; the window learns it on its own thread.
+    link_.health().SetListener([this](LinkHealth::State) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                UpdateStatusBar();
+                if (CDataDlg* view = CurrentView()) view->LinkHealthChanged();
+            },
+            Qt::QueuedConnection);
+    });
+    portWatch_ = new QTimer(this);
+    portWatch_->setInterval(DeviceConnection::kPortWatchMs);
+    connect(portWatch_, &QTimer::timeout, this, &CTorvaneApp::OnPortWatch);
 }
 
 CTorvaneApp::~CTorvaneApp()
 {
+    link_.health().SetListener(nullptr);
+    portWatch_->stop();
     ExitInstance();
     if (g_app == this) g_app = nullptr;
 }
@@ -97,6 +121,7 @@ bool CTorvaneApp::InitInstance(bool showWindow)
     // Dropped until the first link sets up the run-info log.
     LOG_AddRunInfo(1, "VKR Running");
     UpdateStatusBar();
+    portWatch_->start();
     return true;
 }
 
@@ -134,6 +159,41 @@ void CTorvaneApp::OnDisconnect()
     link_.Disconnect();
     if (CDataDlg* view = CurrentView()) view->UpdateButtons(false);
     UpdateStatusBar();
+}
+
+void CTorvaneApp::OnPortWatch()
+{
+    // A question box below runs its own event loop, in which this timer
+    // fires again.
+    if (inPortWatch_) return;
+    inPortWatch_ = true;
+    CDataDlg* view = CurrentView();
+    switch (link_.WatchPort()) {
+    case DeviceConnection::PortWatch::Lost:
+        // The batches see it at their next failed attempt and end with their
+        // message instead of waiting out every row.
+        link_.health().ReportPortLost();
+        // A download or drive check handles a lost line itself; its worker
+        // must not lose the link under its feet.
+        if (view && !view->BusyText().isEmpty()) break;
+        if (view) view->StopWorkers();
+        link_.LosePort();
+        if (view) view->UpdateButtons(false);
+        UpdateStatusBar();
+        break;
+    case DeviceConnection::PortWatch::Back:
+        if (Settings().AutoReconnectOn() || prompts_->AskYesNo(link_.PortBackText())) {
+            if (CDataDlg* v = CurrentView()) v->StopWorkers();
+            link_.ConnectNormal();
+            if (CDataDlg* v = CurrentView()) v->UpdateButtons(IsNormalConnected());
+        } else {
+            link_.ForgetLostPort();
+        }
+        UpdateStatusBar();
+        break;
+    case DeviceConnection::PortWatch::Nothing: break;
+    }
+    inPortWatch_ = false;
 }
 
 void CTorvaneApp::OnEditSerialPort()

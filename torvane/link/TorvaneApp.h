@@ -21,6 +21,7 @@
 class CDataDlg;
 class CTorvaneApp;
 class LanguageTables;
+class QTimer;
 class QWidget;
 
 // The seam between the application and its main window.
@@ -106,6 +107,13 @@ public:
     // procedures (null restores the program's own).
     void SetPrompts(CLinkPrompts* prompts);
 
+    // The watch of the register link's port (a timer runs it every
+    // DeviceConnection::kPortWatchMs from InitInstance on): a port that
+    // vanished stops the current view's workers and closes the links; when
+    // it comes back the program connects again by itself (AutoReconnect) or
+    // asks first.
+    void OnPortWatch();
+
     // The user guide document for the current language.
     std::wstring UserGuideFile() const;
     // What the User Guideline command opens: that document in the working
@@ -127,6 +135,8 @@ private:
     LanguageTables* language_;
     std::unique_ptr<Prompts> prompts_;
     DeviceConnection link_;
+    QTimer* portWatch_ = nullptr;
+    bool inPortWatch_ = false;
     MainWindowFactory factory_;
     std::unique_ptr<CMainWindowHost> mainWindow_;
     QPointer<QWidget> guideWindow_;

@@ -11,6 +11,7 @@ if(TARGET LinkCore AND TARGET RegMaster AND TARGET BlockPump AND TARGET TorvaneC
     ${CMAKE_CURRENT_LIST_DIR}/DeviceConnection.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegisterAccess.cpp
     ${CMAKE_CURRENT_LIST_DIR}/BatchLoop.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LinkHealth.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WorkerSlots.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DriveIdentity.cpp
   )

@@ -58,6 +58,7 @@ const QColor kBackground(227, 239, 255);
 const QColor kChartBorder(101, 147, 207);
 const QColor kLampOn(255, 0, 0);
 const QColor kLampOff(0, 255, 0);
+// Neither on nor off: what the drive's lamps show is not known.
 const QColor kLampUnknown(160, 160, 160);
 constexpr int kStatusPeriodMs = 1000;
 // The time axis shows about the latest 100 samples until the user zooms.
@@ -822,18 +823,33 @@ void CDialogRTLine::ReadStatusAsync()
         statusBusy_ = false;
 }
 
+void CDialogRTLine::LinkHealthChanged()
+{
+    ShowStatus();
+}
+
 void CDialogRTLine::ShowStatus()
 {
-    const bool unknown = driveUnknown_.load();
-    auto paint = [unknown](QFrame* lamp, bool on) {
+    auto paint = [](QFrame* lamp, const QColor& color) {
         QPalette p = lamp->palette();
-        p.setColor(QPalette::Window, unknown ? kLampUnknown : on ? kLampOn : kLampOff);
+        p.setColor(QPalette::Window, color);
         lamp->setPalette(p);
     };
-    paint(warningLamp_, status_.warning.load());
-    paint(faultLamp_, status_.fault.load());
-    statusText_->setText(unknown ? QStringLiteral("-") : Q(drivecontrol::StatusText(status_.runState.load())));
-    outputHz_->setText(unknown ? QStringLiteral("-") : QString::asprintf("%.1f", status_.outputHz.load()));
+    // The last status read is old news while the drive does not answer, and
+    // no status is known before the first read after a connection.
+    const LinkHealth* health = Port().Health();
+    const bool silent = health && !health->answering();
+    if (silent || driveUnknown_.load()) {
+        paint(warningLamp_, kLampUnknown);
+        paint(faultLamp_, kLampUnknown);
+        statusText_->setText(silent ? Q(Language().PickVariant(LinkHealthText(health->state()))) : QStringLiteral("-"));
+        outputHz_->setText(QStringLiteral("-"));
+        return;
+    }
+    paint(warningLamp_, status_.warning.load() ? kLampOn : kLampOff);
+    paint(faultLamp_, status_.fault.load() ? kLampOn : kLampOff);
+    statusText_->setText(Q(drivecontrol::StatusText(status_.runState.load())));
+    outputHz_->setText(QString::asprintf("%.1f", status_.outputHz.load()));
 }
 
 bool CDialogRTLine::DisplayPending() const

@@ -84,6 +84,8 @@ public:
 
     void SetTable(ParamTable* table) override;
     void UpdateButtons(bool normalConnected) override;
+    // Lamps and status take the "not answering" look at once.
+    void LinkHealthChanged() override;
     void AuxWorker() override;
 
     // Who answers the view's questions (the process-wide prompts by default).
@@ -187,6 +189,7 @@ private:
         explicit LockedPort(CDataDlg& view) : view_(view) {}
         bool ProcRead(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override;
         bool ProcWrite(uint8_t station, uint16_t reg, uint8_t* value, uint8_t* err) override;
+        LinkHealth* Health() override { return view_.Port().Health(); }
 
     private:
         CDataDlg& view_;

@@ -1,5 +1,6 @@
 #include "RealTimeSampler.h"
 
+#include "LinkHealth.h"
 #include "MonitorIntervals.h"
 #include "RegisterAccess.h"
 
@@ -120,8 +121,18 @@ void CRealTimeSampler::Run()
         if (logging_.load() && hooks_.readStatus) hooks_.readStatus();
         const long long elapsed = MsSince(t0);
         const long long period = IntervalPeriodMs(control_.interval.load());
-        if (!first) CountPeriod(elapsed);
+        // An interval step is for a drive that answers slowly. A period that
+        // lost a slot or ran while the link was not answering was long
+        // because of time-outs: a slower interval would not mend that, and
+        // the log would stay slow after the drive came back. The first sweep
+        // pays for the start and is not measured either.
+        LinkHealth* health = port_.Health();
+        const bool measured = !first && complete && (!health || health->answering());
         first = false;
+        if (measured)
+            CountPeriod(elapsed);
+        else
+            control_.overruns = 0;
         if (period > elapsed) Pause(period - elapsed);
         // Nothing reaches the store after the log was stopped: what the user
         // saves once it is stopped is the whole recording.

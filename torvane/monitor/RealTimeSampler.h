@@ -86,7 +86,8 @@ public:
     // The overrun rule for one period of `elapsedMs`. A raised interval is
     // kept only while overruns persist: after kFitsToStepBack periods in a
     // row whose sweep would have fitted the next faster interval, it steps
-    // back one interval towards the chosen one.
+    // back one interval towards the chosen one. Run applies it only to
+    // complete sweeps while the port's link is answering.
     void CountPeriod(long long elapsedMs);
     static constexpr int kFitsToStepBack = 5;
     // Waits `ms` (less when the log stops), serving handed-over commands.

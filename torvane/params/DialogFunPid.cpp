@@ -5,6 +5,7 @@
 #include "LanguageTables.h"
 #include "ParamPrompts.h"
 #include "ParamTable.h"
+#include "ParamTransfer.h"
 #include "ProgramFolder.h"
 #include "RegisterAccess.h"
 #include "TorvaneApp.h"
@@ -369,6 +370,27 @@ void CDialogFunPid::OnTimer()
 
 // ---- workers --------------------------------------------------------------------------
 
+namespace {
+
+size_t CountFrom(const std::vector<bool>& transfer, int from)
+{
+    size_t n = 0;
+    for (size_t i = from < 0 ? 0 : static_cast<size_t>(from); i < transfer.size(); ++i) n += transfer[i] ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+bool CDialogFunPid::LinkGone(LinkHealth::State* state)
+{
+    // After a failed attempt: a drive that stopped answering ends the batch
+    // at once, with one message, instead of a message per setting.
+    LinkHealth* health = Port().Health();
+    if (!health || health->answering()) return false;
+    *state = health->state();
+    return true;
+}
+
 void CDialogFunPid::ReadWorker()
 {
     const int n = static_cast<int>(settings_.size());
@@ -380,15 +402,18 @@ void CDialogFunPid::ReadWorker()
         settingsRead_.assign(static_cast<size_t>(n), false);
     }
 
+    LinkHealth::State lost = LinkHealth::State::Answering;
+    std::wstring lastPnu;
     BatchLoop::Hooks h;
     h.attempt = [&](int i) {
         uint8_t err = 0;
         if (ReadRecord(*settingRecords_[static_cast<size_t>(i)], &err)) return BatchLoop::Attempt::Done;
         lastError[static_cast<size_t>(i)] = err;
-        return BatchLoop::Attempt::Failed;
+        return LinkGone(&lost) ? BatchLoop::Attempt::Abort : BatchLoop::Attempt::Failed;
     };
     h.done = [&](int i) {
         const ParamRecord& r = *settingRecords_[static_cast<size_t>(i)];
+        lastPnu = r.pnu;
         StoreValue(Column::Settings, i, r.value);
         PostRecordValue(r.address, r.value);
         PostProgressStep(1);
@@ -397,11 +422,14 @@ void CDialogFunPid::ReadWorker()
         WaitViewMessage(this, Q(funview::ReadFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu,
                                                        lastError[static_cast<size_t>(i)])));
     };
-    RunBatchLoop(transfer, h, kAttempts);
+    const BatchLoop::Result res = RunBatchLoop(transfer, h, kAttempts);
 
     valuesRead_ = true;
     FinishBatch();
-    PostViewMessage(this, Q(funview::kReadCompletion));
+    if (res.aborted)
+        PostViewMessage(this, Q(paramxfer::ReadStopText(lost, lastPnu, CountFrom(transfer, res.nextRow))));
+    else
+        PostViewMessage(this, Q(funview::kReadCompletion));
     PostToGui([this] { WorkerEnded(true); });
 }
 
@@ -417,6 +445,9 @@ void CDialogFunPid::WriteWorker()
         settingsRead_.assign(static_cast<size_t>(n), false);
     }
 
+    LinkHealth::State lost = LinkHealth::State::Answering;
+    std::wstring lastPnu;
+    std::vector<std::wstring> written;
     BatchLoop::Hooks h;
     h.attempt = [&](int i) {
         uint8_t err = 0;
@@ -425,23 +456,37 @@ void CDialogFunPid::WriteWorker()
             return BatchLoop::Attempt::Done;
         // A value the register cannot hold was never sent; trying again
         // would not change that.
-        return err == regaccess::kErrOutOfRange ? BatchLoop::Attempt::GiveUpNow : BatchLoop::Attempt::Failed;
+        if (err == regaccess::kErrOutOfRange) return BatchLoop::Attempt::GiveUpNow;
+        return LinkGone(&lost) ? BatchLoop::Attempt::Abort : BatchLoop::Attempt::Failed;
     };
+    std::vector<std::wstring> notReadBack;
     h.done = [&](int i) {
+        lastPnu = settingRecords_[static_cast<size_t>(i)]->pnu;
+        written.push_back(lastPnu);
         // The field then shows what the drive holds, read back.
         ParamRecord back = *settingRecords_[static_cast<size_t>(i)];
         uint8_t err = 0;
-        if (ReadRecord(back, &err)) StoreValue(Column::Settings, i, back.value);
+        if (ReadRecord(back, &err))
+            StoreValue(Column::Settings, i, back.value);
+        else
+            notReadBack.push_back(lastPnu);
         PostProgressStep(1);
     };
     h.givenUp = [&](int i) {
         WaitViewMessage(this, Q(funview::WriteFailedMessage(settingRecords_[static_cast<size_t>(i)]->pnu)));
     };
-    RunBatchLoop(transfer, h, kAttempts);
+    const BatchLoop::Result res = RunBatchLoop(transfer, h, kAttempts);
 
     valuesRead_ = true;
     FinishBatch();
-    PostViewMessage(this, Q(funview::kWriteCompletion));
+    if (res.aborted) {
+        std::vector<std::wstring> notWritten;
+        for (int i = res.nextRow; i < n; ++i)
+            if (transfer[static_cast<size_t>(i)]) notWritten.push_back(settingRecords_[static_cast<size_t>(i)]->pnu);
+        PostViewMessage(this, Q(paramxfer::WriteStopText(lost, lastPnu, written, notWritten, notReadBack)));
+    } else {
+        PostViewMessage(this, Q(funview::kWriteCompletion));
+    }
     PostToGui([this] { WorkerEnded(true); });
 }
 

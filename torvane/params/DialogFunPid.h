@@ -14,6 +14,7 @@
 
 #include "DataDlg.h"
 #include "FunctionWorkbook.h"
+#include "LinkHealth.h"
 
 #include <QString>
 
@@ -103,6 +104,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The port's link no longer answers; *state says how.
+    bool LinkGone(LinkHealth::State* state);
     enum class Column { Settings, Watches };
     void OnReadParaCommand();
     void OnWriteParaCommand();

@@ -47,7 +47,7 @@ void CDialogMD::OnSelectAll()
 
 void CDialogMD::ReadWorker()
 {
-    RunReadRows([this](int row, uint8_t err) {
+    const std::wstring stop = RunReadRows([this](int row, uint8_t err) {
         PostRedraw();
         // The batch goes on once the user has seen it.
         WaitForMessageBox(QString::fromStdWString(paramview::MDataErrorMessage(BatchRecord(row).pnu, err)));
@@ -59,5 +59,6 @@ void CDialogMD::ReadWorker()
         PostRedraw();
         PostMessageBox(QString::fromStdWString(paramview::MDataUnreachedMessage(lines)));
     });
+    if (!stop.empty()) PostMessageBox(QString::fromStdWString(stop));
     PostFinished();
 }

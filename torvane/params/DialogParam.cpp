@@ -173,8 +173,11 @@ bool CDialogParam::OnWriteSelected()
 void CDialogParam::ReadWorker()
 {
     std::wstring errors;
-    RunReadRows([&](int row, uint8_t err) { errors += paramview::ReadErrorLine(BatchRecord(row).pnu, err); });
-    const std::wstring summary = paramview::ReadSummary(errors);
+    const std::wstring stop =
+        RunReadRows([&](int row, uint8_t err) { errors += paramview::ReadErrorLine(BatchRecord(row).pnu, err); });
+    std::wstring summary = paramview::ReadSummary(errors);
+    // A lost drive is said once, before any row the drive refused earlier.
+    if (!stop.empty()) summary = summary.empty() ? stop : stop + L"\n" + summary;
     if (!summary.empty()) PostMessageBox(Q(summary));
     PostFinished();
 }
@@ -224,12 +227,19 @@ void CDialogParam::WriteWorker()
     h.checkGivenUp = [&](int row, uint8_t err) {
         errors += paramview::CheckGivenUpLine(BatchRecord(row).pnu, err);
     };
+    std::wstring stopText;
+    h.linkLost = [&](const paramxfer::WriteStop& stop) {
+        stopText = paramxfer::WriteStopText(*table_, TransferRows(), stop);
+    };
     paramxfer::WriteRows(*table_, TransferRows(), TransferTarget(), h);
     if (!undoing_) paramplan::TheWriteHistory().Push(std::move(undo));
 
     FinishBatch();
     PostRedraw();
-    PostMessageBox(Q(paramview::WriteSummary(errors)));
+    if (!stopText.empty())
+        PostMessageBox(Q(errors.empty() ? stopText : stopText + L"\n" + paramview::WriteSummary(errors)));
+    else
+        PostMessageBox(Q(paramview::WriteSummary(errors)));
     PostFinished();
 }
 

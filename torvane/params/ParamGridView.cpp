@@ -255,8 +255,8 @@ ParamRecord& CParamGridView::BatchRecord(int row) const
     return table_->params[static_cast<size_t>(batch_.records[static_cast<size_t>(row)])];
 }
 
-void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp,
-                                 const std::function<void(const RowErrors& rows)>& unreached)
+std::wstring CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp,
+                                         const std::function<void(const RowErrors& rows)>& unreached)
 {
     const int lang = LanguageIndex();
     paramxfer::ReadHooks h;
@@ -285,11 +285,22 @@ void CParamGridView::RunReadRows(const std::function<void(int row, uint8_t err)>
             notReached.emplace_back(row, err);
         };
     }
+    std::wstring stopText;
+    h.linkLost = [&](const paramxfer::ReadStop& stop) {
+        for (int row : stop.notRead) {
+            ParamRecord& r = BatchRecord(row);
+            r.valueUnknown = true;
+            r.valueUnwritten = false;
+            PostValueText(row, L"-");
+        }
+        stopText = paramxfer::ReadStopText(*table_, TransferRows(), stop);
+    };
     paramxfer::ReadRows(*table_, TransferRows(), TransferTarget(), h);
     if (unreached && !notReached.empty()) unreached(notReached);
 
     FinishBatch();
     PostRedraw();
+    return stopText;
 }
 
 paramxfer::Rows CParamGridView::TransferRows() const

@@ -127,8 +127,10 @@ protected:
     // passes. With `unreached`, the rows not reached go there instead, all
     // together after the loop. Ends the batch with the grid redrawn.
     using RowErrors = std::vector<std::pair<int, uint8_t>>;
-    void RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp,
-                     const std::function<void(const RowErrors& rows)>& unreached = nullptr);
+    // Returns the message of a batch the link's loss ended (its rows are
+    // left unknown), empty otherwise.
+    std::wstring RunReadRows(const std::function<void(int row, uint8_t err)>& givenUp,
+                             const std::function<void(const RowErrors& rows)>& unreached = nullptr);
     // The batch's rows and this view's port, station and running flag, as
     // the transfer batches take them.
     paramxfer::Rows TransferRows() const;

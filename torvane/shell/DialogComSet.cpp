@@ -41,8 +41,6 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     row(IDC_STATION, IDC_STATION_LABEL, L"\u7ad9\u7f16\u53f7");
     row(IDC_TIMEOUT, IDC_TIMEOUT_LABEL, L"\u8d85\u65f6\u65f6\u95f4");
     row(IDC_CMDGAP, IDC_CMDGAP_LABEL, L"\u547d\u4ee4\u95f4\u9694");
-    // Replies are taken as soon as they arrive instead of at the next 20 ms
-    // poll of the port (register link only).
     // Over a network port the serial parameters belong to the device server
     // or gateway: they are greyed and this line says so.
     auto* note = new QLabel(this);
@@ -51,9 +49,16 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     SetCtrlId(note, IDC_NET_NOTE);
     form->addRow(note);
     connect(combo(IDC_PORT), &QComboBox::editTextChanged, this, [this](const QString& t) { ShowPortKind(t); });
+    // Replies are taken as soon as they arrive instead of at the next 20 ms
+    // poll of the port.
     auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u5bc4\u5b58\u5668\u94fe\u8def"), this);
     SetCtrlId(fast, IDC_FASTLINK);
     form->addRow(fast);
+    // A port that vanished (adapter pulled) is connected again by itself
+    // when it comes back, instead of the program asking first.
+    auto* reconnect = new QCheckBox(QString::fromWCharArray(L"\u7aef\u53e3\u6062\u590d\u540e\u81ea\u52a8\u91cd\u8fde"), this);
+    SetCtrlId(reconnect, IDC_AUTORECONNECT);
+    form->addRow(reconnect);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QString::fromWCharArray(L"\u786e\u5b9a"), QDialogButtonBox::AcceptRole);
@@ -74,6 +79,11 @@ QComboBox* CDialogComSet::combo(int id) const
 QCheckBox* CDialogComSet::fastLinkBox() const
 {
     return FindCtrlAs<QCheckBox>(this, IDC_FASTLINK);
+}
+
+QCheckBox* CDialogComSet::autoReconnectBox() const
+{
+    return FindCtrlAs<QCheckBox>(this, IDC_AUTORECONNECT);
 }
 
 void CDialogComSet::showEvent(QShowEvent* event)
@@ -129,6 +139,7 @@ void CDialogComSet::OnInitDialog()
     combo(IDC_TIMEOUT)->setEditText(timeOut);
     combo(IDC_CMDGAP)->setEditText(cmdGap);
     fastLinkBox()->setChecked(fastLink);
+    autoReconnectBox()->setChecked(autoReconnect);
     ShowPortKind(port);
 }
 
@@ -180,6 +191,7 @@ void CDialogComSet::accept()
     timeOut = combo(IDC_TIMEOUT)->currentText();
     cmdGap = combo(IDC_CMDGAP)->currentText();
     fastLink = fastLinkBox()->isChecked();
+    autoReconnect = autoReconnectBox()->isChecked();
     QDialog::accept();
 }
 
@@ -214,6 +226,7 @@ void LoadDialogFromSettings(CDialogComSet& dlg, const ConnectionSettings& s)
     dlg.timeOut = QString::fromStdWString(s.OutTime);
     dlg.cmdGap = QString::fromStdWString(s.CmdBay);
     dlg.fastLink = s.FastLinkOn();
+    dlg.autoReconnect = s.AutoReconnectOn();
 }
 
 bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& settings)
@@ -236,6 +249,8 @@ bool StoreDialogResult(const CDialogComSet& dlg, bool ok, ConnectionSettings& se
         // A file that never had the key keeps none while the box stays clear.
         if (dlg.fastLink || !settings.FastLink.empty())
             put(ConnectionSettings::kFastLink, dlg.fastLink ? QStringLiteral("1") : QStringLiteral("0"));
+        if (dlg.autoReconnect || !settings.AutoReconnect.empty())
+            put(ConnectionSettings::kAutoReconnect, dlg.autoReconnect ? QStringLiteral("1") : QStringLiteral("0"));
     }
     settings.Load();
     return written;

@@ -34,6 +34,7 @@ public:
         IDC_CMDGAP_LABEL = 2016,
         IDC_FASTLINK = 2017,
         IDC_NET_NOTE = 2018,
+        IDC_AUTORECONNECT = 2019,
         IDOK_ = 1,
         IDCANCEL_ = 2,
     };
@@ -51,6 +52,7 @@ public:
     QString timeOut = QStringLiteral("1000");
     QString cmdGap = QStringLiteral("200");
     bool fastLink = false;
+    bool autoReconnect = false;
     // The port the program's own open link holds (0: none). No probe can
     // open it, so it is listed without one.
     int heldPort = 0;
@@ -62,6 +64,7 @@ public:
 
     QComboBox* combo(int id) const;
     QCheckBox* fastLinkBox() const;
+    QCheckBox* autoReconnectBox() const;
     // "COM%d" of every port that could be opened when the dialog opened, and
     // the held port.
     QStringList ProbedPorts() const { return probedPorts_; }

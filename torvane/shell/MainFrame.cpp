@@ -207,7 +207,7 @@ std::vector<int> CMainFrame::ToolBarButtons() const
 
 void CMainFrame::UpdateStatusBar()
 {
-    const LinkStatusTexts t = app_.Connection().StatusTexts();
+    const LinkStatusTexts t = app_.Connection().StatusTexts(app_.Language().languageIndex());
     status_->SetPaneText(1, ToQ(t.mode));
     status_->SetPaneText(2, ToQ(t.link));
     status_->SetPaneText(3, ToQ(t.port));
@@ -392,6 +392,8 @@ bool CMainFrame::SwitchLanguage(const std::wstring& name)
         ::SwitchLanguage(lang, *table_, name, [this](int n) { return ConfirmDiscardUnwritten(n); });
     if (r.outcome == LanguageSwitch::Unchanged) return false;
     TranslateCommandBars();
+    // The link pane says the link's state in the language.
+    UpdateStatusBar();
     if (r.outcome == LanguageSwitch::TableFailed) {
         app_.ShowMessage(ToQ(ParamLoadFailedMessage(r.tablePath)));
         return true;
