@@ -51,7 +51,7 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     SetCtrlId(note, IDC_NET_NOTE);
     form->addRow(note);
     connect(combo(IDC_PORT), &QComboBox::editTextChanged, this, [this](const QString& t) { ShowPortKind(t); });
-    auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u5bc4\u5b58\u5668\u94fe\u8def"), this);
+    auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u94fe\u8def"), this);
     SetCtrlId(fast, IDC_FASTLINK);
     form->addRow(fast);
 
