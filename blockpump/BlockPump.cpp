@@ -18,8 +18,24 @@ std::atomic<CBlockPump*> g_pInstance(nullptr);
 const uint8_t kSoh = 0x01;
 const uint8_t kZeroCrcFill = 0x1A;
 // Time the receive thread leaves for the rest of a reply before it wakes the
-// waiter.
+// waiter (polling receive only).
 const int kGatherMs = 5;
+// With the fast receive a command reply comes in as many small chunks as the
+// bootloader's output has pauses. It is gathered until it ends in the prompt,
+// or until the line has stayed quiet this long (as long as a serial read
+// waits for its first byte): a reply without the prompt ("flash loading...",
+// a cut-off line) is not kept waiting for the reply time-out.
+const unsigned int kCmdQuietMs = 100;
+const char kPrompt[] = "RedBoot>";
+
+// The text ends in the bootloader's prompt, trailing blanks aside.
+bool EndsWithPrompt(const uint8_t* text, int length)
+{
+    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t'))
+        --length;
+    const int n = static_cast<int>(sizeof kPrompt) - 1;
+    return length >= n && ACE_OS::memcmp(text + length - n, kPrompt, static_cast<size_t>(n)) == 0;
+}
 
 ACE_Time_Value Millis(int ms)
 {
@@ -283,16 +299,33 @@ bool CBlockPump::Exchange(const char* out, int outLength, bool isBlock, int bloc
 
     const CMonotonicTime deadline =
         MonotonicDeadline(static_cast<unsigned int>(m_nOutTime > 0 ? m_nOutTime.load() : 0) + m_nAllowanceMs.load());
+    // Polling receive: a chunk holds all that came in one poll period, the
+    // first one is the reply. Fast receive: a block's ACK or NAK is the reply
+    // as soon as its byte is in; a command reply is gathered whole.
+    const bool gather = m_bFastRecv.load() && !isBlock;
     for (;;)
     {
+        int have = 0;
+        bool whole = false;
         {
             ACE_Guard<ACE_Thread_Mutex> guard(m_replyLock);
-            if (m_byReplyLen > 0)
-                break;
+            have = m_byReplyLen;
+            whole = have >= MAX_REPLY || EndsWithPrompt(m_byReply, have);
+        }
+        if (have > 0 && (!gather || whole))
+            break;
+        CMonotonicTime until = deadline;
+        if (have > 0)
+        {
+            const CMonotonicTime quiet = MonotonicDeadline(kCmdQuietMs);
+            if (quiet < deadline)
+                until = quiet;
         }
         // A wake with nothing gathered is the signal of a chunk that belonged
-        // to an earlier exchange: keep waiting for this one's bytes.
-        if (m_bClosing || m_pReplyEvent == nullptr || m_pReplyEvent->wait(&deadline, 1) != 0)
+        // to an earlier exchange: keep waiting for this one's bytes. A wait
+        // that ends with bytes gathered (the line went quiet, or the time-out)
+        // ends the reply.
+        if (m_bClosing || m_pReplyEvent == nullptr || m_pReplyEvent->wait(&until, 1) != 0)
             break;
     }
 
@@ -320,7 +353,10 @@ bool CBlockPump::ProcessUpFrame(const char* frame, int length, int status)
         SetCommState(false);
         LinkChannelInfo info;
         if (status == COMM_INIT && ProtocolTemplateChannelInfo(GetProtocol(), &info))
+        {
             m_nAllowanceMs = info.allowanceMs;
+            m_bFastRecv = info.fastRecv;
+        }
         return true;
     }
     if (frame == nullptr || length <= 0)
@@ -344,7 +380,10 @@ bool CBlockPump::ProcessUpFrame(const char* frame, int length, int status)
     }
     if (!deliver)
         return true;
-    ACE_OS::sleep(Millis(kGatherMs));
+    // The fast receive's waiter gathers a command reply itself, and a
+    // block's reply byte is taken at once.
+    if (!m_bFastRecv.load())
+        ACE_OS::sleep(Millis(kGatherMs));
     if (m_pReplyEvent != nullptr)
         m_pReplyEvent->signal();
     return true;

@@ -79,13 +79,16 @@ public:
     // Sends `length` bytes of cmd, waits the command gap, then up to the
     // reply time-out for reply bytes. true: the bytes gathered since the
     // exchange began (at least one) are in reply, their count in
-    // *replyLength. false: *err = 0xFF.
+    // *replyLength. false: *err = 0xFF. With the fast receive the reply is
+    // gathered until it ends in the "RedBoot>" prompt or the line has been
+    // quiet for 100 ms (within the reply time-out).
     bool ProcCmd(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength, unsigned char* err);
     // As ProcCmd with a fixed 10-second pause after sending (flash erase).
     bool ProcCmdLongTime(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength,
                          unsigned char* err);
     // Sends one block frame of the first `length` bytes (at most 128) of data
     // as block blockNumber, then waits up to the reply time-out, no gap.
+    // With the fast receive the first reply byte (ACK, NAK) ends the wait.
     bool ProcData(const char* data, int length, int blockNumber, unsigned char* reply, unsigned char* replyLength,
                   unsigned char* err);
     // Writes the bytes; no wait, no log. true.
@@ -100,6 +103,10 @@ public:
     void SetCmdBay(int ms);
     int  GetCmdBay() const { return m_nCmdGap.load(); }
     void Start() { m_byStart = 0; }
+
+    // The channel's receive thread waits for the port (byFastRecv), as of
+    // its last open.
+    bool IsFastRecv() const { return m_bFastRecv.load(); }
 
     // Diagnostics: reply bytes that arrived while no exchange was waiting
     // for them and were dropped.
@@ -123,6 +130,9 @@ private:
     std::atomic<unsigned int> m_nAllowanceMs{0};
     std::atomic<int> m_nCmdGap;
     std::atomic<bool> m_bClosing{false};        // UnInit or destruction: waits end now
+    // The channel's receive thread waits for the port (FastLink), learnt at
+    // every open: replies are taken as they come in, not once per poll.
+    std::atomic<bool> m_bFastRecv{false};
     CMonotonicAutoEvent* m_pReplyEvent;                     // owned; created by Initialize
     int              m_nTicks;
 

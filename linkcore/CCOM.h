@@ -110,6 +110,8 @@ public:
     int GetPortKind() const { return m_nPortKind.load(); }
     const CTcpClientSet* GetTcpSet() const { return m_pTcpSet; }
     unsigned int GetReplyAllowanceMs() const { return m_nAllowanceMs.load(); }
+    // The receive thread waits for the port instead of polling it.
+    bool GetFastRecv() const { return m_bFastRecv.load(); }
     // The serial parameters the open applies for cfg (exposed for tests).
     static void MakeSerialParams(const ComCfgStruct& cfg, ACE_TTY_IO::Serial_Params& params);
 

@@ -154,6 +154,7 @@ bool ProtocolTemplateChannelInfo(void* owner, LinkChannelInfo* info)
     info->portKind = channel->GetPortKind();
     info->channelKind = info->portKind == LINK_PORT_SERIAL ? CHANN_COM : CHANN_TCP_CLIENT;
     info->allowanceMs = channel->GetReplyAllowanceMs();
+    info->fastRecv = channel->GetFastRecv();
     return true;
 }
 

@@ -66,6 +66,8 @@ struct LinkChannelInfo
     int          channelKind = 0;      // CHANN_COM or CHANN_TCP_CLIENT
     int          portKind = LINK_PORT_SERIAL;
     unsigned int allowanceMs = 0;      // extra reply time; 0 on a serial port
+    bool         fastRecv = false;     // the receive thread waits for the port
+                                       // instead of polling it (byFastRecv)
 };
 
 // The channel of the template binding `owner` (CLinkCore::GetProtocol()), as

@@ -1,8 +1,9 @@
 // Time of a flash image download at 38400 baud: the download sequence's
 // announce and block sender (CDownloadSequence::SendCmdExpect, SendBlock)
 // over BlockPump against drivesim in boot mode with every byte paced at its
-// wire time, next to lrzsz's sx sending the same image to rx over a relay
-// between two pseudo-terminals paced the same way, in the same run.
+// wire time, once with the boot link polling the port and once with FastLink,
+// next to lrzsz's sx sending the same image to rx over a relay between two
+// pseudo-terminals paced the same way, in the same run.
 //
 //   bench_download [KiB]        (default 256)
 //
@@ -163,6 +164,69 @@ private:
     Clock::time_point start_ = Clock::now();
 };
 
+// One timed download of the image through the download sequence's block
+// sender, with the boot link polling the port or waiting for it (FastLink).
+struct Ours {
+    double seconds = 0;
+    int sent = 0;
+    bool stored = false;
+};
+
+bool RunOurs(bool fastLink, const std::vector<uint8_t>& image, const std::string& imagePath, const fs::path& work,
+             Ours* out, double* charSeconds)
+{
+    drivesim::SimOptions o;
+    o.startMode = drivesim::Mode::Boot;
+    o.bootLine.baud = kBaud;
+    o.pace = true;
+    o.boot.xmodemPoll = 0;
+    o.linkPath = (work / "COM1").string();
+    drivesim::Simulator sim(o);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(g_out, "simulator: %s\n", error.c_str());
+        return false;
+    }
+    ::setenv("TORVANE_COM1", o.linkPath.c_str(), 1);
+    *charSeconds = o.bootLine.charSeconds();
+
+    DeviceConnection link(wtext::FromUtf8(work.string() + "/"), nullptr);
+    link.settings().COMID = L"1";
+    link.settings().OutTime = L"1000";
+    link.settings().FastLink = fastLink ? L"1" : L"0";
+    if (!link.ConnectBoot()) {
+        std::fprintf(g_out, "no bootloader answered\n");
+        return false;
+    }
+
+    std::atomic<bool> running{true};
+    Prompts prompts;
+    DownloadJob job;
+    job.codeFile = wtext::FromUtf8(imagePath);
+    job.programFileOption = true;
+    CDownloadSequence seq(job, link.settings(), link, running, prompts);
+    seq.SetTranscriptPath(std::wstring());
+    // The drive programs erased flash only (the erase is not timed).
+    if (!seq.EraseProgramFlash() || !seq.LoadImageFile(job.codeFile) ||
+        !seq.SendCmdExpect(CDownloadSequence::kLoadFlash, "flash loading...")) {
+        std::fprintf(g_out, "the flash load was not accepted\n");
+        return false;
+    }
+    const int blocks = static_cast<int>((image.size() + 127) / 128);
+    const auto t0 = Clock::now();
+    out->sent = 0;
+    for (int i = 0; i < blocks; ++i) {
+        const int len = static_cast<int>(std::min<size_t>(128, image.size() - 128u * i));
+        if (!seq.SendBlock(image.data() + 128 * i, len, i + 1)) break;
+        ++out->sent;
+    }
+    out->seconds = Seconds(t0, Clock::now());
+    link.Disconnect();
+    out->stored = sim.flash(0x08008000, image.size()) == drivesim::xmodemWireImage(image);
+    sim.stop();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -181,54 +245,11 @@ int main(int argc, char** argv)
     const std::string imagePath = (work / "code.bin").string();
     std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
 
-    drivesim::SimOptions o;
-    o.startMode = drivesim::Mode::Boot;
-    o.bootLine.baud = kBaud;
-    o.pace = true;
-    o.boot.xmodemPoll = 0;
-    o.linkPath = (work / "COM1").string();
-    drivesim::Simulator sim(o);
-    std::string error;
-    if (!sim.start(&error)) {
-        std::fprintf(g_out, "simulator: %s\n", error.c_str());
-        return 1;
-    }
-    ::setenv("TORVANE_COM1", o.linkPath.c_str(), 1);
-    const double cs = o.bootLine.charSeconds();
-
-    DeviceConnection link(wtext::FromUtf8(work.string() + "/"), nullptr);
-    link.settings().COMID = L"1";
-    link.settings().OutTime = L"1000";
-    if (!link.ConnectBoot()) {
-        std::fprintf(g_out, "no bootloader answered\n");
-        return 1;
-    }
-
-    std::atomic<bool> running{true};
-    Prompts prompts;
-    DownloadJob job;
-    job.codeFile = wtext::FromUtf8(imagePath);
-    job.programFileOption = true;
-    CDownloadSequence seq(job, link.settings(), link, running, prompts);
-    seq.SetTranscriptPath(std::wstring());
-    // The drive programs erased flash only (the erase is not timed).
-    if (!seq.EraseProgramFlash() || !seq.LoadImageFile(job.codeFile) ||
-        !seq.SendCmdExpect(CDownloadSequence::kLoadFlash, "flash loading...")) {
-        std::fprintf(g_out, "the flash load was not accepted\n");
-        return 1;
-    }
     const int blocks = static_cast<int>((image.size() + 127) / 128);
-    const auto t0 = Clock::now();
-    int sent = 0;
-    for (int i = 0; i < blocks; ++i) {
-        const int len = static_cast<int>(std::min<size_t>(128, image.size() - 128u * i));
-        if (!seq.SendBlock(image.data() + 128 * i, len, i + 1)) break;
-        ++sent;
-    }
-    const double ours = Seconds(t0, Clock::now());
-    link.Disconnect();
-    const bool stored = sim.flash(0x08008000, image.size()) == drivesim::xmodemWireImage(image);
-    sim.stop();
+    double cs = 0;
+    Ours polling, fast;
+    if (!RunOurs(false, image, imagePath, work, &polling, &cs) || !RunOurs(true, image, imagePath, work, &fast, &cs))
+        return 1;
 
     std::fflush(g_out);
     // sx to rx over the paced relay.
@@ -270,15 +291,22 @@ int main(int argc, char** argv)
     const double frameBytes = 133.0 * blocks;
     const double model10 = frameBytes * 10.0 / kBaud + blocks * (1 * 10.0 / kBaud);
     const double model11 = frameBytes * 11.0 / kBaud + blocks * (1 * 11.0 / kBaud);
-    std::fprintf(g_out, "image %d KiB, %d blocks of 128 bytes, %d baud\n", kib, blocks, kBaud);
-    std::fprintf(g_out, "download (BlockPump, drivesim paced 8E1): %8.2f s  %d/%d blocks accepted, memory %s\n", ours,
-                 sent, blocks, stored ? "equal" : "DIFFERENT");
-    std::fprintf(g_out, "wire model, 10 bits/byte + ACK per block: %8.2f s  ratio %.3f\n", model10, ours / model10);
-    std::fprintf(g_out, "line floor, 11 bits/byte (8E1) + ACK:     %8.2f s  ratio %.3f\n", model11, ours / model11);
-    std::fprintf(g_out, "per block: %.2f ms (model %.2f ms)\n", ours * 1000 / blocks, model10 * 1000 / blocks);
-    if (theirs >= 0)
-        std::fprintf(g_out, "sx -> rx -c over the paced relay:        %8.2f s  ratio %.3f to the model, %s\n", theirs,
-                     theirs / model10, theirsOk ? "file equal" : "FAILED");
+    std::fprintf(g_out, "image %d KiB, %d blocks of 128 bytes, %d baud 8E1\n", kib, blocks, kBaud);
+    std::fprintf(g_out, "%-38s %9s %9s %9s %9s  %s\n", "", "s", "/model", "/floor", "ms/block", "result");
+    auto row = [&](const char* name, double t, const std::string& result) {
+        std::fprintf(g_out, "%-38s %9.2f %9.3f %9.3f %9.2f  %s\n", name, t, t / model10, t / model11,
+                     t * 1000 / blocks, result.c_str());
+    };
+    auto ours = [&](const Ours& r) {
+        return std::to_string(r.sent) + "/" + std::to_string(blocks) + " blocks accepted, memory " +
+               (r.stored ? "equal" : "DIFFERENT");
+    };
+    row("BlockPump polling (drivesim paced)", polling.seconds, ours(polling));
+    row("BlockPump FastLink (drivesim paced)", fast.seconds, ours(fast));
+    if (theirs >= 0) row("sx -> rx -c (lrzsz, paced relay)", theirs, theirsOk ? "file equal" : "FAILED");
+    row("wire model, 10 bits/byte + ACK", model10, "");
+    row("line floor, 11 bits/byte (8E1) + ACK", model11, "");
+    if (theirs > 0) std::fprintf(g_out, "FastLink / lrzsz: %.3f\n", fast.seconds / theirs);
     if (!theirsOk) {
         std::fprintf(g_out, "relayed %ld / %ld bytes\n", relay.relayed_[0].load(), relay.relayed_[1].load());
         std::ifstream rxErr(work / "rx.err"), sxErr(work / "sx.err");

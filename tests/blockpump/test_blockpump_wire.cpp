@@ -105,6 +105,7 @@ TEST_F(BlockPumpWire, LoadedByNameWithItsDefaults)
     EXPECT_NE(std::string(link_.GetInterface()->GetLibraryPath()).find("libBlockPump.so"), std::string::npos);
     EXPECT_EQ(pump_->GetOutTime(), 1000);
     EXPECT_EQ(pump_->GetCmdBay(), 200);
+    EXPECT_EQ(pump_->IsFastRecv(), PTYKIT_FAST_RECV != 0) << "the receive mode is learnt from the channel";
 }
 
 TEST_F(BlockPumpWire, BlockOneShortDataPaddedWithZeros)
@@ -203,6 +204,67 @@ TEST_F(BlockPumpWire, ChunkAfterTheWakeBelongsToNoExchange)
     ASSERT_TRUE(second.ok);
     EXPECT_EQ(second.Text(), "reset");
 }
+
+// A block's reply is its byte: the wait ends when the ACK is in, not at the
+// time-out, and a NAK comes back the same way.
+TEST_F(BlockPumpWire, BlockReplyIsTakenWhenItsByteIsIn)
+{
+    pump_->SetOutTime(5000);
+    auto f = BlockAsync(Bytes(128, 0x44), 4);
+    ASSERT_EQ(line_.Read(133, 2000).size(), 133u);
+    ASSERT_TRUE(line_.Write(Bytes{0x06}));
+    ASSERT_EQ(f.wait_for(std::chrono::milliseconds(2500)), std::future_status::ready) << "the ACK did not end the wait";
+    Reply ack = f.get();
+    ASSERT_TRUE(ack.ok);
+    EXPECT_EQ(ack.Got(), Bytes{0x06});
+
+    auto g = BlockAsync(Bytes(128, 0x55), 5);
+    ASSERT_EQ(line_.Read(133, 2000).size(), 133u);
+    ASSERT_TRUE(line_.Write(Bytes{0x15}));
+    ASSERT_EQ(g.wait_for(std::chrono::milliseconds(2500)), std::future_status::ready) << "the NAK did not end the wait";
+    Reply nak = g.get();
+    ASSERT_TRUE(nak.ok);
+    EXPECT_EQ(nak.Got(), Bytes{0x15});
+}
+
+#if PTYKIT_FAST_RECV
+// The fast receive takes the bootloader's output in as many chunks as it
+// pauses: a command reply is still handed back whole, up to its prompt.
+TEST_F(BlockPumpWire, FastCommandReplyIsGatheredUpToThePrompt)
+{
+    pump_->SetCmdBay(0);
+    pump_->SetOutTime(3000);
+    auto f = CmdAsync("VKR PM version\n");
+    ASSERT_EQ(line_.Read(15, 2000), Ascii("VKR PM version\n"));
+    ASSERT_TRUE(line_.Write(Ascii("Version: 2.07\r\n")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_TRUE(line_.Write(Ascii("EE locked = 1\r\n")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_TRUE(line_.Write(Ascii("RedBoot> ")));
+    Reply r = Get(f);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.Text(), "Version: 2.07\r\nEE locked = 1\r\nRedBoot> ");
+    EXPECT_LT(r.elapsedMs, 3000) << "the prompt ends the reply";
+}
+
+// A reply without the prompt ("flash loading...") ends once the line has
+// gone quiet, not at the time-out; what comes after it belongs to no
+// exchange.
+TEST_F(BlockPumpWire, FastReplyWithoutPromptEndsOnAQuietLine)
+{
+    pump_->SetCmdBay(0);
+    pump_->SetOutTime(3000);
+    auto f = CmdAsync("VKR pm load -a 0x08008000\n");
+    ASSERT_EQ(line_.Read(26, 2000).size(), 26u);
+    ASSERT_TRUE(line_.Write(Ascii("flash loading...\r\n")));
+    Reply r = Get(f);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.Text(), "flash loading...\r\n");
+    EXPECT_LT(r.elapsedMs, 3000);
+    ASSERT_TRUE(line_.Write(Ascii("C")));
+    EXPECT_TRUE(WaitFor([&] { return pump_->GetStrayBytes() == 1; }, 2000));
+}
+#endif
 
 // A late ACK must not answer the next block: that would shift every ACK by
 // one and let a refused block count as accepted.

@@ -35,8 +35,8 @@ if(TARGET TorvaneDownloadCore AND TARGET TorvaneLinkTestUtil)
     ${CMAKE_CURRENT_LIST_DIR}/test_calibration.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_sequence.cpp
   )
-  target_link_libraries(test_download_core PRIVATE TorvaneDownloadCore TorvaneLinkTestUtil TorvaneNetTestUtil PkgConfig::MINIZIP
-                        ZLIB::ZLIB)
+  target_link_libraries(test_download_core PRIVATE TorvaneDownloadCore TorvaneLinkTestUtil TorvaneNetTestUtil
+                        PkgConfig::MINIZIP ZLIB::ZLIB)
   set_target_properties(test_download_core PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TORVANE_PROGRAM_DIR})
   target_compile_definitions(test_download_core PRIVATE
     TORVANE_SAMPLE_PROGRAM_DIR="${TORVANE_PROGRAM_DIR}/"
@@ -46,4 +46,8 @@ if(TARGET TorvaneDownloadCore AND TARGET TorvaneLinkTestUtil)
     add_dependencies(test_download_core TorvaneSampleData)
   endif()
   gtest_discover_tests(test_download_core DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 LABELS threads)
+  # The download sequence once more over the fast link (the boot link's
+  # receive thread waiting for the port).
+  add_test(NAME fast.Sequence COMMAND test_download_core --gtest_filter=Sequence.*)
+  set_tests_properties(fast.Sequence PROPERTIES ENVIRONMENT TORVANE_TEST_FASTLINK=1 TIMEOUT 600 LABELS threads)
 endif()

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -54,6 +55,8 @@ protected:
         linkPrompts_.Attach(link_.get());
         link_->settings().COMID = L"1";
         link_->settings().OutTime = L"1000";
+        // The fast link's run of these tests sets it (download.cmake).
+        if (const char* fast = std::getenv("TORVANE_TEST_FASTLINK")) link_->settings().FastLink = W(fast);
     }
     void TearDown() override
     {

@@ -117,7 +117,7 @@ void ConnectionSettings::FillBootLink(ComCfgStruct& cfg) const
     cfg.nBaudRate = wtext::ParseInt(bootBaud);
     cfg.byDataBits = 8;
     cfg.wParity = 2;
-    cfg.byFastRecv = 0;
+    cfg.byFastRecv = FastLinkOn() ? 1 : 0;
 }
 
 LinkStatusTexts MakeLinkStatusTexts(const ConnectionSettings& s, bool normalConnected, bool bootConnected,

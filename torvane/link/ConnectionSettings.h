@@ -56,9 +56,10 @@ public:
     int ParityNumber() const;     // the first character of Parity
     int ReplyTimeout() const;     // OutTime
     int Station() const;          // devAddr, untruncated
-    // The register link's receive thread waits for the port to become
-    // readable instead of sleeping between reads ("FastLink" = 1). The boot
-    // link never does: its replies are gathered lines of text.
+    // The links' receive threads wait for the port to become readable
+    // instead of sleeping between reads ("FastLink" = 1): a register reply or
+    // a block's ACK is taken as soon as it is in; the boot link still gathers
+    // a command reply whole.
     bool FastLinkOn() const;
     // A register link whose port vanished is connected again by itself, with
     // the same settings, when the port comes back ("AutoReconnect" = 1).
@@ -69,7 +70,8 @@ public:
     // Register link settings: port, baud rate, data bits and parity from the
     // settings; everything else the channel's default record.
     void FillRegisterLink(ComCfgStruct& cfg) const;
-    // Boot link settings: port, boot baud, 8 data bits, even parity.
+    // Boot link settings: port, boot baud, 8 data bits, even parity, the
+    // fast receive as the register link.
     void FillBootLink(ComCfgStruct& cfg) const;
 
     std::wstring COMID;

@@ -51,7 +51,7 @@ CDialogComSet::CDialogComSet(LanguageTables* language, QWidget* parent) : QDialo
     connect(combo(IDC_PORT), &QComboBox::editTextChanged, this, [this](const QString& t) { ShowPortKind(t); });
     // Replies are taken as soon as they arrive instead of at the next 20 ms
     // poll of the port.
-    auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u5bc4\u5b58\u5668\u94fe\u8def"), this);
+    auto* fast = new QCheckBox(QString::fromWCharArray(L"\u5feb\u901f\u94fe\u8def"), this);
     SetCtrlId(fast, IDC_FASTLINK);
     form->addRow(fast);
     // A port that vanished (adapter pulled) is connected again by itself
