@@ -68,6 +68,30 @@ std::string WriteRecording(const wbtest::TempDir& dir, const std::wstring& model
     return path;
 }
 
+// A recording of `n` samples at "1sec" ending at `end`: slot 1 (exponent 0)
+// a ramp, slot 2 (exponent -1) its tenth.
+std::string WriteRamp(const wbtest::TempDir& dir, const std::string& name, int n, uint64_t end) {
+    TestClock clock;
+    clock.now = end;
+    CMonitorBuffer store;
+    store.SetClock(clock.fn());
+    MonitorSignals sig = Slots(2, 0);
+    for (int j = 0; j < kMonitorSlots; ++j) {
+        sig[static_cast<size_t>(j)].address = static_cast<uint32_t>(0x3001 + j);
+        sig[static_cast<size_t>(j)].exponent = j == 1 ? -1 : 0;
+    }
+    store.Reset(false, L"", L"VKR-T1", L"1sec", sig);
+    for (int k = 1; k <= n; ++k) {
+        MonitorSample s;
+        s.entries[0] = {1, static_cast<float>(k % 50), 0};
+        s.entries[1] = {1, 0.1f * static_cast<float>(k % 50), 0};
+        EXPECT_TRUE(store.Append(end - 1000ULL * static_cast<uint64_t>(n - k), s)) << k;
+    }
+    const std::string path = dir.file(name + ".xls");
+    EXPECT_TRUE(store.SaveRange(store.start(), store.count(), wbtest::W(path)));
+    return path;
+}
+
 struct ViewFixture : ::testing::Test {
     wbtest::TempDir dir;
     ParamTable table = MakeTable();
@@ -253,6 +277,73 @@ TEST_F(ViewFixture, ChartOptions) {
     view->resize(1000, 700);
     EXPECT_EQ(chart->geometry().width(), 1000 - 2 * m);
     EXPECT_EQ(chart->geometry().bottom(), 700 - m - 1);
+}
+
+// A long trace is a line, not a row of markers, and "Show Value" labels
+// only as many points as can be read; a short one keeps both.
+TEST_F(ViewFixture, DenseTracesDropMarkersAndLabelAReadableSubset) {
+    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRamp(dir, "long", 1000, kEnd))));
+    CVKRChartControl* chart = view->Chart();
+    Check(CDialogHisLine::IDC_SHOW_VALUE)->click();
+    chart->Flush();
+    EXPECT_FALSE(chart->MarkersShown(0));
+    const int plotWidth = chart->HitTest(QPoint()).plotRight - chart->HitTest(QPoint()).plotLeft;
+    ASSERT_GT(plotWidth, 100);
+    const int stride = chart->LabelStride(0);
+    EXPECT_GT(stride, 1);
+    EXPECT_LE(1000 / stride, plotWidth / 30) << "labels closer than 30 pixels";
+
+    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRecording(dir))));
+    chart->Flush();
+    EXPECT_TRUE(chart->MarkersShown(0));
+    EXPECT_EQ(chart->LabelStride(0), 1);
+}
+
+// Loading another file leaves none of the first file's time labels; value
+// ticks carry the decimals of the signals drawn.
+TEST_F(ViewFixture, AnotherFileRelabelsAndTicksUseTheSignalsDecimals) {
+    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRamp(dir, "first", 20, kEnd))));
+    CVKRChartControl* chart = view->Chart();
+    chart->Flush();
+    const uint64_t later = kEnd + 3 * 3600 * 1000ULL;
+    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRamp(dir, "second", 20, later))));
+    chart->Flush();
+    QStringList second;
+    for (int k = 0; k < 20; ++k)
+        second << QString::fromStdWString(history::ChartTimeText(later - 1000ULL * static_cast<uint64_t>(19 - k)));
+    const QStringList labels = chart->TimeAxisLabels();
+    ASSERT_FALSE(labels.isEmpty());
+    for (const QString& l : labels) EXPECT_TRUE(l.isEmpty() || second.contains(l)) << l.toStdString();
+
+    Check(CDialogHisLine::kSlotCheckIds[1])->setChecked(false);
+    Check(CDialogHisLine::IDC_ORIGINAL)->click();
+    chart->Flush();
+    EXPECT_EQ(chart->ValueTickFormat(), "%.0f");
+    EXPECT_GE(chart->ValueTickStep(), 1.0);
+    Check(CDialogHisLine::kSlotCheckIds[1])->setChecked(true);
+    view->OnRefresh();
+    chart->SetVisibleRange(ChartAxis::Value, 0, 1);
+    chart->Flush();
+    EXPECT_EQ(chart->ValueTickFormat(), "%.1f");
+    EXPECT_GE(chart->ValueTickStep(), 0.1);
+    EXPECT_LT(chart->ValueTickStep(), 1.0);
+}
+
+// The exported image names the series: a legend below the plot in the
+// slots' colours.
+TEST_F(ViewFixture, SavedChartImageHasALegend) {
+    ASSERT_TRUE(view->LoadFile(QString::fromStdString(WriteRecording(dir))));
+    const QString png = QString::fromStdString(dir.file("chart.png"));
+    ASSERT_TRUE(view->SaveChartImage(png));
+    EXPECT_FALSE(view->Chart()->IsLegendVisible());
+    const QImage image(png);
+    ASSERT_FALSE(image.isNull());
+    const QColor slot1 = ColorRefToQColor(CDialogHisLine::kDefaultColors[0]);
+    const CChartHitInfo hit = view->Chart()->HitTest(QPoint());
+    int below = 0;
+    for (int y = image.height() - 40; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) below += image.pixelColor(x, y) == slot1;
+    EXPECT_GT(below, 10) << "no legend mark in the slot's colour below the plot (plot bottom " << hit.plotBottom << ")";
 }
 
 TEST_F(ViewFixture, CsvExportIsReadBackByPython) {

@@ -790,3 +790,39 @@ TEST_F(RtlineView, HoverAfterTheLinesRestartShowsThePointsOwnSample)
     EXPECT_EQ(v.SlotValue(0)->text(), QString::fromStdWString(FormatByExponent(valueOf(10001), exponent)));
     ASSERT_TRUE(store.WaitAutoSaves(60000));
 }
+
+// A new log starts at the left of an axis that says what it counts, and the
+// recording line names nothing of the log before.
+TEST_F(RtlineView, ANewLogStartsAtTheLeftWithoutThePreviousLogsAutoSave)
+{
+    SimBench bench(300);
+    ASSERT_TRUE(bench.ok()) << bench.error();
+    TestPrompts prompts;
+    ViewFixture f(bench, prompts);
+    CDialogRTLine& v = *f.view;
+    CVKRChartControl* c = v.Chart();
+    EXPECT_EQ(c->AxisTitle(ChartAxis::Time), QStringLiteral("Samples"));
+    EnableOnly(v, {0});
+    v.ContinuousCheck()->setChecked(true);
+    v.IntervalList()->setCurrentIndex(0);  // "20sec": the samples here are the test's
+    ASSERT_TRUE(v.OnStartLog());
+    CMonitorBuffer& store = TheMonitorBuffer();
+    const uint64_t t0 = monitor::NowMs();
+    for (uint32_t k = 0; k < 1000; ++k) {
+        MonitorSample s{};
+        s.entries[0] = {1, 1.0f, 0};
+        ASSERT_TRUE(store.Append(t0 + k, s));
+    }
+    v.ChartStep();
+    ASSERT_TRUE(store.WaitAutoSaves(60000));
+    v.OnStopLog();
+    EXPECT_GT(c->VisibleMinimum(ChartAxis::Time), 800.0);
+    EXPECT_TRUE(v.RecordingLabel()->text().contains(QStringLiteral("Last auto save: ")));
+
+    ASSERT_TRUE(v.OnStartLog());
+    EXPECT_DOUBLE_EQ(c->VisibleMinimum(ChartAxis::Time), 0.0);
+    EXPECT_DOUBLE_EQ(c->VisibleMaximum(ChartAxis::Time), 100.1);
+    EXPECT_FALSE(v.RecordingLabel()->text().contains(QStringLiteral("auto save"), Qt::CaseInsensitive))
+        << v.RecordingLabel()->text().toStdString();
+    v.OnStopLog();
+}

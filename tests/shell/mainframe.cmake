@@ -31,6 +31,7 @@ if(TARGET TorvaneShell AND TARGET TorvaneWorkbook)
   # The function menu and the function view it opens, when both are built.
   if(TARGET TorvaneFunctionView)
     target_sources(test_mainframe PRIVATE ${CMAKE_CURRENT_LIST_DIR}/test_mainframe_function.cpp)
+    target_compile_definitions(test_mainframe PRIVATE TEST_HAVE_FUNCTION=1)
   endif()
   target_link_libraries(test_mainframe PRIVATE TorvaneShell TorvaneWorkbook Qt6::Test GTest::gtest)
   # Connect and Disconnect against the simulated drive, when it is built;

@@ -1,4 +1,4 @@
-// Everyday use of the shell, parameter and download views with the sample
+// Everyday use of the shell, parameter, download, monitor and function views with the sample
 // data set: every caption in the language chosen, every view usable in a
 // main window of 800 x 600 (nothing cut, nothing out of reach, no sideways
 // scrolling to reach a value's "..." button), and the parameter search.
@@ -16,8 +16,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+
+#include <functional>
 
 using namespace mftest;
 
@@ -58,7 +61,7 @@ bool HasLatinWord(const QString& s)
 // Names that read the same in both languages.
 bool SameInBothLanguages(const QString& s)
 {
-    static const QStringList names = {"Torvane", "English", "TV380", "PID", "VKR Pnu"};
+    static const QStringList names = {"Torvane", "English", "TV380", "PID", "VKR Pnu", "HZ"};
     return names.contains(s);
 }
 
@@ -130,6 +133,17 @@ QStringList LayoutProblems(QWidget* view)
                                                                           "#" + QString::number(CtrlId(other)));
         controls.push_back({w, r});
     }
+    // A command button in a scroll area is out of reach while it is
+    // scrolled out of sight.
+    for (QAbstractButton* b : view->findChildren<QPushButton*>()) {
+        if (!b->isVisibleTo(view)) continue;
+        for (QWidget* p = b->parentWidget(); p && p != view; p = p->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(p)) {
+                const QRect r(b->mapTo(area->viewport(), QPoint(0, 0)), b->size());
+                if (!area->viewport()->rect().contains(r))
+                    problems << QStringLiteral("button \"%1\" is scrolled out of sight").arg(b->text());
+            }
+    }
     if (auto* grid = view->findChild<CReportGrid*>()) {
         if (qobject_cast<CParamGridView*>(view)) {
             const int end = grid->columnViewportPosition(paramview::kColValue) + grid->columnWidth(paramview::kColValue);
@@ -154,10 +168,41 @@ protected:
         frame_->resize(800, 600);
         QApplication::processEvents();
     }
-    // The views of the shell, parameter and download subsystems, by tree item.
+    // The views of the shell, parameter, download and monitor subsystems, by
+    // tree item.
     std::vector<int> Items() const
     {
-        return {DT_PARAMETER_ROOT, DT_GROUP_BASE + 1, DT_SUBGROUP_BASE + 21, DT_MD_GROUP_BASE + 8, DT_PROGRAM_ROOT};
+        return {DT_PARAMETER_ROOT, DT_GROUP_BASE + 1, DT_SUBGROUP_BASE + 21, DT_MD_GROUP_BASE + 8, DT_PROGRAM_ROOT
+#ifdef TEST_HAVE_MONITOR
+                , DT_MONITOR_RT, DT_MONITOR_HIS
+#endif
+        };
+    }
+    // Every view of Items() in turn, then the sample's function view "PID"
+    // from the function menu.
+    void ForEachView(const std::function<void(CDataDlg*)>& check)
+    {
+        for (int item : Items()) {
+            ASSERT_TRUE(frame_->DevicePane()->SelectNumber(item)) << item;
+            QApplication::processEvents();
+            CDataDlg* v = frame_->CurrentView();
+            ASSERT_NE(v, nullptr) << item;
+            check(v);
+        }
+#ifdef TEST_HAVE_FUNCTION
+        QAction* pid = nullptr;
+        for (QAction* a : frame_->menuBar()->actions())
+            if (a->menu())
+                for (QAction* item : a->menu()->actions())
+                    if (item->text() == QStringLiteral("PID")) pid = item;
+        ASSERT_NE(pid, nullptr) << "no function PID in the menus";
+        pid->trigger();
+        QApplication::processEvents();
+        CDataDlg* v = frame_->CurrentView();
+        ASSERT_NE(v, nullptr);
+        EXPECT_STREQ(v->metaObject()->className(), "CDialogFunPid");
+        check(v);
+#endif
     }
     void ExpectCaptionsIn(const std::string& language)
     {
@@ -170,16 +215,12 @@ protected:
         }
         for (QDockWidget* d : frame_->findChildren<QDockWidget*>()) captions.push_back({"pane", d->windowTitle()});
         CollectCaptions(frame_->DevicePane(), "device pane", &captions);
-        for (int item : Items()) {
-            if (!frame_->DevicePane()->SelectNumber(item)) continue;
-            QApplication::processEvents();
-            CDataDlg* v = frame_->CurrentView();
-            ASSERT_NE(v, nullptr) << item;
+        ForEachView([&](CDataDlg* v) {
             CollectCaptions(v, QString::fromLatin1(v->metaObject()->className()), &captions);
             CDlgProgess progress(v);
             progress.show();
             CollectCaptions(&progress, "progress dialog", &captions);
-        }
+        });
         CDialogComSet comset(&app_->Language(), frame_);
         comset.OnInitDialog();
         CollectCaptions(&comset, "serial settings", &captions);
@@ -210,16 +251,12 @@ TEST_F(SmallWindowTest, ViewsAreUsableAt800x600)
     StartSample("English");
     EXPECT_EQ(frame_->size(), QSize(800, 600));
     EXPECT_EQ(frame_->grab().size(), QSize(800, 600));
-    for (int item : Items()) {
-        ASSERT_TRUE(frame_->DevicePane()->SelectNumber(item)) << item;
-        QApplication::processEvents();
-        CDataDlg* v = frame_->CurrentView();
-        ASSERT_NE(v, nullptr) << item;
-        EXPECT_EQ(v->size(), frame_->View()->size()) << item;
+    ForEachView([&](CDataDlg* v) {
+        EXPECT_EQ(v->size(), frame_->View()->size()) << v->metaObject()->className();
         const QStringList problems = LayoutProblems(v);
         EXPECT_TRUE(problems.isEmpty()) << v->metaObject()->className() << ":\n  "
                                         << problems.join(QStringLiteral("\n  ")).toStdString();
-    }
+    });
 }
 
 // The search field above the tree: a parameter by number or by words of its

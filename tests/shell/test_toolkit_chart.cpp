@@ -1,4 +1,5 @@
 #include "ChartControl.h"
+#include "ChartScale.h"
 #include "ControlIds.h"
 
 #include <QApplication>
@@ -331,3 +332,36 @@ TEST_F(ChartTest, TitlesAreDockedAroundThePlot)
 }
 
 } // namespace
+
+// The chart's arithmetic without a display.
+TEST(ChartScale, TicksKeepTheSignalsDecimals)
+{
+  chartscale::Ticks t = chartscale::NiceTicks(0, 100.1, 6, 1);
+  EXPECT_DOUBLE_EQ(t.step, 20);
+  EXPECT_EQ(t.decimals, 0);
+  EXPECT_EQ(t.count, 6);
+  // Zoomed far in: never finer than the signal's last decimal.
+  t = chartscale::NiceTicks(12.3, 12.34, 6, 1);
+  EXPECT_DOUBLE_EQ(t.step, 0.1);
+  EXPECT_EQ(t.decimals, 1);
+  t = chartscale::NiceTicks(-1, 1, 4, 3);
+  EXPECT_DOUBLE_EQ(t.step, 0.5);
+  EXPECT_EQ(t.decimals, 1);
+  EXPECT_DOUBLE_EQ(t.first, -1);
+  EXPECT_EQ(chartscale::TickText(-0.0001, 2), "0.00");
+  EXPECT_EQ(chartscale::TickText(2.5, 0), "2");
+  EXPECT_EQ(chartscale::DecimalsOfExponent(-2), 2);
+  EXPECT_EQ(chartscale::DecimalsOfExponent(-4), 3);
+}
+
+TEST(ChartScale, MarkersLabelsAndHoverByDensity)
+{
+  EXPECT_TRUE(chartscale::MarkersReadable(20, 600));
+  EXPECT_FALSE(chartscale::MarkersReadable(1000, 600));
+  EXPECT_EQ(chartscale::LabelStride(10, 900, 40), 1);
+  EXPECT_EQ(chartscale::LabelStride(1001, 500, 40), 80);
+  EXPECT_EQ(chartscale::HoverIndex(100, 100, 600, 200, 300), 200);
+  EXPECT_EQ(chartscale::HoverIndex(600, 100, 600, 200, 300), 300);
+  EXPECT_EQ(chartscale::HoverIndex(350, 100, 600, 200.9, 300.9), 250);
+  EXPECT_EQ(chartscale::HoverIndex(99, 100, 600, 0, 100), -1);
+}

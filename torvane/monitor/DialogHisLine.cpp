@@ -1,7 +1,9 @@
 #include "DialogHisLine.h"
 
+#include "ChartScale.h"
 #include "ControlIds.h"
 #include "HistoryText.h"
+#include "MonitorCaptions.h"
 #include "MonitorBuffer.h"
 #include "ParamTable.h"
 #include "ProgramFolder.h"
@@ -19,6 +21,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
 
 #include <algorithm>
 
@@ -29,8 +32,12 @@ QString Q(const wchar_t* s) { return QString::fromWCharArray(s); }
 
 CHistoryPrompts* g_prompts = nullptr;
 
-// Options box: the commands on the left, two banks of five slots beside them.
-constexpr int kOptionsHeight = 206;
+// Options box: the commands on the left, two banks of five slots beside them,
+// on a panel that scrolls sideways when the view is narrower than the panel.
+constexpr int kPanelTop = 16;
+constexpr int kPanelHeight = 206;
+constexpr int kScrollBarRoom = 18;
+constexpr int kOptionsHeight = kPanelTop + kPanelHeight + kScrollBarRoom;
 constexpr int kSlotsLeft = 300;
 constexpr int kBankWidth = 384;
 constexpr int kSlotRowTop = 40;
@@ -75,7 +82,8 @@ CHistoryPrompts& HistoryPrompts()
 
 const int CDialogHisLine::kSlotCheckIds[kMonitorSlots] = {1005, 1006, 1016, 1021, 1026, 1035, 1045, 1050, 1055, 1060};
 const int CDialogHisLine::kSlotColorIds[kMonitorSlots] = {1001, 1002, 1017, 1022, 1028, 1036, 1046, 1051, 1056, 1061};
-const int CDialogHisLine::kSlotNameIds[kMonitorSlots] = {1031, 1037, 1042, 1043, 1044, 1047, 1052, 1057, 1062, 1065};
+const int CDialogHisLine::kSlotNameIds[kMonitorSlots] = {1031, 1037, 1042, 1043, IDC_SLOT5_NAME,
+                                                         1047, 1052, 1057, 1062, 1065};
 const int CDialogHisLine::kSlotValueIds[kMonitorSlots] = {1008, 1014, 1019, 1024, 1033, 1038, 1048, 1053, 1058, 1063};
 const int CDialogHisLine::kSlotScaleIds[kMonitorSlots] = {1010, 1015, 1020, 1025, 1034, 1039, 1049, 1054, 1059, 1064};
 const ColorRef CDialogHisLine::kDefaultColors[kMonitorSlots] = {
@@ -109,16 +117,23 @@ void CDialogHisLine::BuildControls()
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     options_ = new QGroupBox(QStringLiteral("Options"), this);
     SetCtrlId(options_, IDC_OPTIONS);
+    optionsScroll_ = new QScrollArea(options_);
+    optionsScroll_->setFrameShape(QFrame::NoFrame);
+    optionsScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* panel = new QWidget;
+    panel->setFixedSize(kSlotsLeft + 2 * kBankWidth, kPanelHeight);
+    optionsScroll_->setWidget(panel);
 
-    auto* intervalLabel = new QLabel(QStringLiteral("Interval:"), options_);
+    auto* intervalLabel = new QLabel(QStringLiteral("Interval:"), panel);
+    SetCtrlId(intervalLabel, monitor::IDC_INTERVAL_LABEL);
     intervalLabel->setGeometry(10, 24, 60, 22);
-    interval_ = new QLineEdit(options_);
+    interval_ = new QLineEdit(panel);
     interval_->setReadOnly(true);
     interval_->setGeometry(72, 24, 80, 22);
     SetCtrlId(interval_, IDC_INTERVAL);
 
-    auto button = [this](int id, const QString& text, int x, int y, int w, void (CDialogHisLine::*command)()) {
-        auto* b = new QPushButton(text, options_);
+    auto button = [this, panel](int id, const QString& text, int x, int y, int w, void (CDialogHisLine::*command)()) {
+        auto* b = new QPushButton(text, panel);
         SetCtrlId(b, id);
         b->setAutoDefault(false);
         b->setGeometry(x, y, w, 26);
@@ -128,8 +143,8 @@ void CDialogHisLine::BuildControls()
     button(IDC_LOAD, QStringLiteral("Load"), 10, 54, 134, &CDialogHisLine::OnLoad);
     button(IDC_REFRESH, QStringLiteral("Refresh"), 150, 54, 134, &CDialogHisLine::OnRefresh);
 
-    auto check = [this](int id, const QString& text, int y, bool on, void (CDialogHisLine::*command)()) {
-        auto* c = new QCheckBox(text, options_);
+    auto check = [this, panel](int id, const QString& text, int y, bool on, void (CDialogHisLine::*command)()) {
+        auto* c = new QCheckBox(text, panel);
         SetCtrlId(c, id);
         c->setChecked(on);
         c->setGeometry(10, y, 274, 22);
@@ -145,28 +160,31 @@ void CDialogHisLine::BuildControls()
 
     for (int bank = 0; bank < 2; ++bank) {
         const int x = kSlotsLeft + bank * kBankWidth;
-        const std::pair<const char*, int> headers[] = {{"Signal", x + 100}, {"Signal Value", x + 226},
-                                                       {"Signal Scaling", x + 302}};
+        const struct { const char* text; int x; int id; } headers[] = {
+            {"Signal", x + 100, monitor::IDC_SIGNAL_HEADER},
+            {"Signal Value", x + 226, monitor::IDC_SIGNAL_VALUE_HEADER},
+            {"Signal Scaling", x + 302, monitor::IDC_SIGNAL_SCALING_HEADER}};
         for (const auto& h : headers) {
-            auto* l = new QLabel(QString::fromLatin1(h.first), options_);
-            l->setGeometry(h.second, 18, 84, 20);
+            auto* l = new QLabel(QString::fromLatin1(h.text), panel);
+            SetCtrlId(l, h.id);
+            l->setGeometry(h.x, 18, 84, 20);
         }
     }
     for (int j = 0; j < kMonitorSlots; ++j) {
         Slot& s = slot_[static_cast<size_t>(j)];
         const int x = kSlotsLeft + (j / 5) * kBankWidth;
         const int y = kSlotRowTop + (j % 5) * kSlotRowHeight;
-        s.check = new QCheckBox(QStringLiteral("signal%1").arg(j + 1), options_);
+        s.check = new QCheckBox(QStringLiteral("signal%1").arg(j + 1), panel);
         SetCtrlId(s.check, kSlotCheckIds[j]);
         s.check->setGeometry(x, y, 70, 24);
         s.check->setEnabled(false);
-        s.color = new CColorPicker(options_);
+        s.color = new CColorPicker(panel);
         SetCtrlId(s.color, kSlotColorIds[j]);
         s.color->SetColor(kDefaultColors[j]);
         s.color->setGeometry(x + 72, y, 24, 24);
         connect(s.color, &CColorPicker::colorSelected, this, [this](ColorRef) { OnRefresh(); });
-        auto edit = [this](int id, int ex, int w) {
-            auto* e = new QLineEdit(options_);
+        auto edit = [panel](int id, int ex, int w) {
+            auto* e = new QLineEdit(panel);
             e->setReadOnly(true);
             SetCtrlId(e, id);
             e->setGeometry(ex, 0, w, 24);
@@ -180,8 +198,9 @@ void CDialogHisLine::BuildControls()
 
     grid_ = new CReportGrid(this);
     SetCtrlId(grid_, IDC_TABLE);
-    grid_->AddColumn(QStringLiteral("Time"), 250);
-    for (int j = 0; j < kMonitorSlots; ++j) grid_->AddColumn(QStringLiteral("Signal"), 100);
+    grid_->AddColumn(monitor::Caption(monitor::IDC_TIME_COLUMN, "Time"), 250);
+    for (int j = 0; j < kMonitorSlots; ++j)
+        grid_->AddColumn(monitor::Caption(monitor::IDC_SIGNAL_HEADER, "Signal"), 100);
 
     chart_ = new CChartBorder<CVKRChartControl>(this);
     SetCtrlId(chart_, IDC_CHART);
@@ -236,6 +255,7 @@ void CDialogHisLine::ApplyLayout()
     const int h = height();
     const int m = kMargin;
     options_->setGeometry(m, m, std::max(0, w - 2 * m), kOptionsHeight);
+    optionsScroll_->setGeometry(1, kPanelTop, std::max(0, options_->width() - 2), kPanelHeight + kScrollBarRoom);
     const int top = m + kOptionsHeight + m;
     const int rest = std::max(0, h - top - m);
     if (showTable_->isChecked()) {
@@ -355,6 +375,13 @@ void CDialogHisLine::DrawChart()
     }
 
     chart_->SetAutoRange(ChartAxis::Value, false);
+    // Engineering values tick with the finest decimals of the signals drawn;
+    // percent needs one at most.
+    int decimals = 0;
+    for (int j = 0; j < kMonitorSlots; ++j)
+        if (seriesOfSlot_[static_cast<size_t>(j)] >= 0)
+            decimals = std::max(decimals, chartscale::DecimalsOfExponent(lastLoad_.slotInfo[static_cast<size_t>(j)].exponent));
+    chart_->SetLabelDecimals(ChartAxis::Value, original ? decimals : 1);
     chart_->SetZoomLimit(ChartAxis::Value, 20);
     chart_->SetZoomAllowed(ChartAxis::Value, zoomY_->isChecked());
     // Percent keeps its 100.1 top; below 0 % it opens as far as a negative
@@ -429,8 +456,8 @@ bool CDialogHisLine::ExportCsv(const QString& path)
 
 bool CDialogHisLine::SaveChartImage(const QString& path)
 {
-    chart_->Flush();
-    return chart_->grab().save(path, "PNG");
+    // On screen the slot fields name the lines; the image stands alone.
+    return chart_->GrabWithLegend().save(path, "PNG");
 }
 
 void CDialogHisLine::OnExportCsv()

@@ -25,6 +25,7 @@ class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 // What the viewer asks the user. The program's own answers are modal
 // dialogs; tests put their own in place (SetHistoryPrompts, or per view).
@@ -46,20 +47,24 @@ CHistoryPrompts& HistoryPrompts();
 class CDialogHisLine : public CDataDlg {
     Q_OBJECT
 public:
-    // Control identifiers of the viewer.
+    // Control identifiers of the viewer. The language workbook names
+    // captions by identifier, so a control whose identifier the real-time
+    // monitor gives another control ("Continuous sampling", "Stop Data Log",
+    // "Save Data" and two value fields) has one of its own here.
     enum {
         IDC_CHART = 1003,
         IDC_OPTIONS = 1004,
         IDC_TABLE = 1007,
         IDC_INTERVAL = 1027,
-        IDC_LOAD = 1040,
-        IDC_ORIGINAL = 1041,
         IDC_SHOW_VALUE = 1066,
-        IDC_ZOOM_Y = 1067,
         IDC_SHOW_TABLE = 1068,
-        IDC_REFRESH = 1069,
         IDC_EXPORT_CSV = 1081,
         IDC_SAVE_IMAGE = 1082,
+        IDC_LOAD = 1106,
+        IDC_ORIGINAL = 1107,
+        IDC_SLOT5_NAME = 1108,
+        IDC_ZOOM_Y = 1109,
+        IDC_REFRESH = 1110,
     };
     static const int kSlotCheckIds[kMonitorSlots];
     static const int kSlotColorIds[kMonitorSlots];
@@ -132,6 +137,7 @@ private:
     std::array<Slot, kMonitorSlots> slot_;
     std::array<int, kMonitorSlots> seriesOfSlot_;
     QGroupBox* options_ = nullptr;
+    QScrollArea* optionsScroll_ = nullptr;
     QLineEdit* interval_ = nullptr;
     QCheckBox* original_ = nullptr;
     QCheckBox* showValue_ = nullptr;

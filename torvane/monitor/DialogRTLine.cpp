@@ -1,5 +1,7 @@
 #include "DialogRTLine.h"
 
+#include "MonitorCaptions.h"
+
 #include "ChartControl.h"
 #include "ColorRef.h"
 #include "ControlIds.h"
@@ -24,6 +26,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPointer>
@@ -64,6 +68,10 @@ constexpr int kStatusPeriodMs = 1000;
 // The time axis shows about the latest 100 samples until the user zooms.
 constexpr double kInitialAxisMax = 100.1;
 constexpr int kFollowFrom = 100;
+constexpr int kRecordingWidth = 220;
+// The automatic saves finished before the current log started belong to an
+// earlier recording; the recording line names only the current log's.
+uint32_t g_autoSavesBeforeLog = 0;
 
 // The choices of the user that outlive one monitor view (not written to disk).
 struct MonitorViewState {
@@ -159,15 +167,28 @@ void CDialogRTLine::BuildControls()
 
     options_ = new QGroupBox(QStringLiteral("Options"), this);
     SetCtrlId(options_, IDC_OPTIONS);
-    auto* outer = new QHBoxLayout(options_);
+    // The box scrolls inside the view when it is larger than the room it
+    // gets; its three parts stand side by side in a wide view and in two
+    // rows in a narrow one (ArrangeOptions).
+    optionsScroll_ = new QScrollArea(this);
+    optionsScroll_->setFrameShape(QFrame::NoFrame);
+    optionsScroll_->setWidgetResizable(true);
+    optionsScroll_->setWidget(options_);
+    outer_ = new QGridLayout(options_);
+    outer_->setContentsMargins(6, 6, 6, 6);
 
     // The ten slots, one row each.
     auto* slotsGrid = new QGridLayout;
     slotsGrid->setHorizontalSpacing(6);
     slotsGrid->setVerticalSpacing(2);
-    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal"), options_), 0, 2);
-    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Value"), options_), 0, 3);
-    slotsGrid->addWidget(new QLabel(QStringLiteral("Signal Scaling"), options_), 0, 4);
+    auto label = [this](int id, const char* text) {
+        auto* l = new QLabel(QString::fromLatin1(text), options_);
+        SetCtrlId(l, id);
+        return l;
+    };
+    slotsGrid->addWidget(label(monitor::IDC_SIGNAL_HEADER, "Signal"), 0, 2);
+    slotsGrid->addWidget(label(monitor::IDC_SIGNAL_VALUE_HEADER, "Signal Value"), 0, 3);
+    slotsGrid->addWidget(label(monitor::IDC_SIGNAL_SCALING_HEADER, "Signal Scaling"), 0, 4);
     for (int i = 0; i < kSlotCount; ++i) {
         Slot& s = slots_[static_cast<size_t>(i)];
         s.check = new QCheckBox(QStringLiteral("signal%1").arg(i + 1), options_);
@@ -175,7 +196,7 @@ void CDialogRTLine::BuildControls()
         s.color = new CColorPicker(options_);
         SetCtrlId(s.color, kColorIds[i]);
         s.list = new QComboBox(options_);
-        s.list->setMinimumWidth(220);
+        s.list->setMinimumWidth(180);
         SetCtrlId(s.list, kListIds[i]);
         s.value = new QLineEdit(options_);
         s.value->setReadOnly(true);
@@ -213,11 +234,11 @@ void CDialogRTLine::BuildControls()
                 Chart()->SetSeriesColor(series, slots_[static_cast<size_t>(slot)].color->Color());
         });
     }
-    outer->addLayout(slotsGrid, 1);
+    slotsLayout_ = slotsGrid;
 
     // Logging controls.
     auto* logBox = new QGridLayout;
-    logBox->addWidget(new QLabel(QStringLiteral("Interval:"), options_), 0, 0);
+    logBox->addWidget(label(monitor::IDC_INTERVAL_LABEL, "Interval:"), 0, 0);
     interval_ = new QComboBox(options_);
     SetCtrlId(interval_, IDC_INTERVAL);
     for (int i = 0; i < monitor::kIntervalCount; ++i) interval_->addItem(Q(monitor::IntervalName(i)));
@@ -239,10 +260,9 @@ void CDialogRTLine::BuildControls()
     SetCtrlId(recording_, IDC_RECORDING);
     recording_->setWordWrap(true);
     recording_->setMinimumWidth(170);
-    recording_->setMaximumWidth(220);
-    logBox->addWidget(recording_, 5, 0, 1, 2);
+    recording_->setMaximumWidth(kRecordingWidth);
     logBox->setRowStretch(6, 1);
-    outer->addLayout(logBox);
+    logLayout_ = logBox;
     connect(interval_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
         // Applies to the sampling thread from its next period on; the
         // recording notes when its interval changed.
@@ -314,7 +334,8 @@ void CDialogRTLine::BuildControls()
     outputHz_->setReadOnly(true);
     SetCtrlId(outputHz_, IDC_OUTPUT_FREQUENCY);
     panel->addWidget(outputHz_, 5, 3);
-    outer->addLayout(panel);
+    panelLayout_ = panel;
+    ArrangeOptions(false);
     connect(sendCommand_, &QPushButton::clicked, this, &CDialogRTLine::OnSendRunCommand);
     connect(setTarget_, &QPushButton::clicked, this, [this] {
         // After the click has been handled: the input dialog runs its own loop.
@@ -346,7 +367,8 @@ void CDialogRTLine::SetupChart()
     c->SetZoomAllowed(ChartAxis::Time, true);
     c->SetZoomLimit(ChartAxis::Time, 10);
     c->SetInterlaced(ChartAxis::Time, false);
-    c->SetAxisTitle(ChartAxis::Time, QStringLiteral("Time"));
+    // The axis counts drawn points, one per sample, not seconds.
+    c->SetAxisTitle(ChartAxis::Time, QStringLiteral("Samples"));
     c->SetDiagramZoomAllowed(true);
     c->SetDiagramBackground(Qt::white);
 }
@@ -364,11 +386,47 @@ void CDialogRTLine::resizeEvent(QResizeEvent* event)
     LayoutControls();
 }
 
+void CDialogRTLine::ArrangeOptions(bool narrow)
+{
+    narrow_ = narrow;
+    for (QLayout* part : {slotsLayout_, static_cast<QLayout*>(logLayout_), panelLayout_}) {
+        outer_->removeItem(part);
+        part->setParent(nullptr);  // taken again below, in its new place
+    }
+    outer_->setColumnStretch(0, 0);
+    outer_->setColumnStretch(2, 0);
+    if (narrow) {
+        // The commands first: they stay in sight; the recording line runs
+        // across below them, and the slots scroll below that.
+        logLayout_->removeWidget(recording_);
+        recording_->setMaximumWidth(QWIDGETSIZE_MAX);
+        outer_->addLayout(logLayout_, 0, 0);
+        outer_->addLayout(panelLayout_, 0, 1);
+        outer_->addWidget(recording_, 1, 0, 1, 2);
+        outer_->addLayout(slotsLayout_, 2, 0, 1, 2);
+    } else {
+        outer_->removeWidget(recording_);
+        recording_->setMaximumWidth(kRecordingWidth);
+        logLayout_->addWidget(recording_, 5, 0, 1, 2);
+        outer_->addLayout(slotsLayout_, 0, 0);
+        outer_->addLayout(logLayout_, 0, 1);
+        outer_->addLayout(panelLayout_, 0, 2);
+        outer_->setColumnStretch(0, 1);
+    }
+    outer_->invalidate();
+    outer_->activate();
+}
+
 void CDialogRTLine::LayoutControls()
 {
     const int w = std::max(0, width() - 2 * kMargin);
-    const int h = options_->sizeHint().height();
-    options_->setGeometry(kMargin, kMargin, w, h);
+    if (!narrow_) wideWidth_ = options_->minimumSizeHint().width();
+    if (narrow_ != (w < wideWidth_)) ArrangeOptions(w < wideWidth_);
+    // The box takes what it needs, but leaves the chart at least two fifths.
+    const int needed = options_->sizeHint().height() +
+                       (options_->minimumSizeHint().width() > w ? optionsScroll_->horizontalScrollBar()->sizeHint().height() : 0);
+    const int h = std::min(needed, std::max(0, (height() - 3 * kMargin) * 3 / 5));
+    optionsScroll_->setGeometry(kMargin, kMargin, w, h);
     const int top = kMargin + h + kMargin;
     chart_->setGeometry(kMargin, top, w, std::max(0, height() - top - kMargin));
 }
@@ -549,6 +607,7 @@ bool CDialogRTLine::OnStartLog()
     control_.overruns = 0;
     failedSweeps_ = 0;
     lostSlot_ = -1;
+    g_autoSavesBeforeLog = TheMonitorBuffer().LastAutoSave().sequence;
     recordingId_ = TheMonitorBuffer().BeginRecording(continuous_->isChecked(), historyFolder_.toStdWString(),
                                                      table_ ? table_->deviceType : std::wstring(),
                                                      monitor::IntervalName(interval), sigs);
@@ -558,6 +617,9 @@ bool CDialogRTLine::OnStartLog()
     RefreshLogButtons();
     RebuildSeries();
     Chart()->SetRange(ChartAxis::Value, 0, 100.1);
+    // The new log starts at the left, not where the previous one was left.
+    Chart()->SetRange(ChartAxis::Time, 0, kInitialAxisMax);
+    Chart()->SetVisibleRangeAuto(ChartAxis::Time, true);
     chartTimer_->stop();
     chartTimer_->start(monitor::IntervalPeriodMs(interval));
     if (!StartWorker(Worker::Aux)) {
@@ -873,7 +935,7 @@ void CDialogRTLine::ShowRecording()
 {
     CMonitorBuffer& store = TheMonitorBuffer();
     const MonitorBufferState st = store.State();
-    QString text = QStringLiteral("Samples held: %1").arg(st.count);
+    QString text = monitor::Caption(monitor::IDS_SAMPLES_HELD, "Samples held: %1").arg(st.count);
     if (st.refusedFull > 0) text += QStringLiteral("\nRefused, store full: %1").arg(st.refusedFull);
     if (st.refusedBusy > 0) text += QStringLiteral("\nRefused, store busy: %1").arg(st.refusedBusy);
     const int lostSlot = lostSlot_.load();
@@ -884,9 +946,9 @@ void CDialogRTLine::ShowRecording()
     }
     const RecordingState rec = store.Recording();
     if (rec.phase == RecordingPhase::Stopped && rec.unsaved > 0)
-        text += QStringLiteral("\nNot saved: %1 samples").arg(rec.unsaved);
+        text += QStringLiteral("\n") + monitor::Caption(monitor::IDS_NOT_SAVED, "Not saved: %1 samples").arg(rec.unsaved);
     else if (rec.phase == RecordingPhase::Saved)
-        text += QStringLiteral("\nSaved: ") + Q(rec.savedPath).section(QLatin1Char('/'), -1);
+        text += QStringLiteral("\n") + monitor::Caption(monitor::IDS_SAVED, "Saved:") + QStringLiteral(" ") + Q(rec.savedPath).section(QLatin1Char('/'), -1);
     // The automatic step to a slower interval is the user's to know.
     if (!rec.intervalChanges.empty()) {
         const IntervalChange& last = rec.intervalChanges.back();
@@ -897,9 +959,9 @@ void CDialogRTLine::ShowRecording()
             text += QStringLiteral("\nInterval back to %1: sweeps fit again").arg(Q(last.intervalName));
     }
     const AutoSaveResult autoSave = store.LastAutoSave();
-    if (autoSave.sequence > 0) {
+    if (autoSave.sequence > g_autoSavesBeforeLog) {
         const QString file = Q(autoSave.path).section(QLatin1Char('/'), -1);
-        text += autoSave.ok ? QStringLiteral("\nLast auto save: ") + file
+        text += autoSave.ok ? QStringLiteral("\n") + monitor::Caption(monitor::IDS_LAST_AUTO_SAVE, "Last auto save:") + QStringLiteral(" ") + file
                             : QStringLiteral("\nAuto save FAILED: ") + file + QStringLiteral(" (") +
                                   QString::fromStdString(autoSave.error) + QStringLiteral(")");
     }

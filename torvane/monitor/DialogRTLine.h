@@ -37,6 +37,9 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
+class QGridLayout;
+class QLayout;
+class QScrollArea;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -198,6 +201,7 @@ private:
 
     void BuildControls();
     void LayoutControls();
+    void ArrangeOptions(bool narrow);
     void SetupChart();
     void RebuildSeries();
     // Adds n samples to the lines (and their times to pointTimes_).
@@ -229,6 +233,13 @@ private:
     std::array<Slot, monitor::kSlotCount> slots_{};
     std::array<QRadioButton*, drivecontrol::kCommandCount> commands_{};
     QGroupBox* options_ = nullptr;
+    QScrollArea* optionsScroll_ = nullptr;
+    QGridLayout* outer_ = nullptr;
+    QLayout* slotsLayout_ = nullptr;
+    QGridLayout* logLayout_ = nullptr;
+    QLayout* panelLayout_ = nullptr;
+    bool narrow_ = false;
+    int wideWidth_ = 0;
     CChartBorder<CVKRChartControl>* chart_ = nullptr;
     QComboBox* interval_ = nullptr;
     QCheckBox* continuous_ = nullptr;

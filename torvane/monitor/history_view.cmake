@@ -7,6 +7,7 @@ if(TARGET TorvaneLinkUi AND TARGET LinkCore AND TARGET TorvaneCatalogue)
   add_library(TorvaneHistoryView STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DialogHisLine.h
     ${CMAKE_CURRENT_LIST_DIR}/DialogHisLine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MonitorCaptions.h
   )
   set_target_properties(TorvaneHistoryView PROPERTIES AUTOMOC ON)
   target_include_directories(TorvaneHistoryView PUBLIC ${CMAKE_CURRENT_LIST_DIR})

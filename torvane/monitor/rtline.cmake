@@ -19,6 +19,7 @@ if(TARGET TorvaneRealTimeCore AND TARGET TorvaneParams)
   add_library(TorvaneRealTime STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DialogRTLine.h
     ${CMAKE_CURRENT_LIST_DIR}/DialogRTLine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MonitorCaptions.h
     ${CMAKE_CURRENT_LIST_DIR}/RecordingGuard.h
     ${CMAKE_CURRENT_LIST_DIR}/RecordingGuard.cpp
   )

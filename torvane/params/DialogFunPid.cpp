@@ -29,8 +29,7 @@ namespace {
 
 QString Q(const std::wstring& s) { return QString::fromStdWString(s); }
 
-// Buttons sit in a column to the right of the picture.
-constexpr int kButtonLeft = funview::kPictureWidth + 16;
+// Buttons sit in a row above the picture, in the view itself.
 constexpr int kButtonWidth = 104;
 constexpr int kButtonHeight = 28;
 
@@ -46,8 +45,8 @@ CDialogFunPid::CDialogFunPid(const std::wstring& functionName, QWidget* parent, 
       functionName_(functionName),
       functionFolder_(functionFolder.empty() ? DefaultFunctionFolder() : functionFolder)
 {
-    // The picture keeps its size; in a smaller view area it scrolls, so the
-    // buttons right of it stay within reach.
+    // The picture keeps its size; in a smaller view area it scrolls below
+    // the buttons, which stay within reach.
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
     canvas_ = new QWidget;
@@ -96,10 +95,11 @@ CDialogFunPid::~CDialogFunPid()
 
 QPushButton* CDialogFunPid::AddButton(int id, const QString& caption, int index, void (CDialogFunPid::*command)())
 {
-    auto* b = new QPushButton(caption, canvas_);
+    auto* b = new QPushButton(caption, this);
     SetCtrlId(b, id);
     b->setAutoDefault(false);
-    b->setGeometry(kButtonLeft, 16 + index * (kButtonHeight + 8), kButtonWidth, kButtonHeight);
+    b->setGeometry(8 + index * (kButtonWidth + 8), (kButtonBarHeight - kButtonHeight) / 2, kButtonWidth,
+                   kButtonHeight);
     connect(b, &QPushButton::clicked, this, command);
     buttons_[id] = b;
     return b;
@@ -181,7 +181,7 @@ void CDialogFunPid::OnInitDialog()
 void CDialogFunPid::resizeEvent(QResizeEvent* event)
 {
     CDataDlg::resizeEvent(event);
-    scroll_->setGeometry(rect());
+    scroll_->setGeometry(0, kButtonBarHeight, width(), std::max(0, height() - kButtonBarHeight));
 }
 
 bool CDialogFunPid::eventFilter(QObject* watched, QEvent* event)

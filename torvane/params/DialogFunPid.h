@@ -46,10 +46,11 @@ public:
     static constexpr int kAttempts = 3;  // a failing entry is given up at its third failure
     static constexpr int kFieldWidth = 80;
     static constexpr int kFieldHeight = 22;
-    // The picture, its fields and the button column right of it. A view
-    // area smaller than this scrolls.
-    static constexpr int kCanvasWidth = 940;
+    // The picture and its fields. A view area smaller than this scrolls; the
+    // buttons stand in a bar above it and never scroll out of reach.
+    static constexpr int kCanvasWidth = 810;
     static constexpr int kCanvasHeight = 610;
+    static constexpr int kButtonBarHeight = 44;
 
     // functionFolder: where "<name>.xls" and "<name>.bmp" are; empty: the
     // "Function/" folder of the program folder.

@@ -8,6 +8,8 @@ if(TARGET Qt6::Widgets AND TARGET Qt6::Charts)
     toolkit/ControlIds.cpp
     toolkit/ChartControl.h
     toolkit/ChartControl.cpp
+    toolkit/ChartScale.h
+    toolkit/ChartScale.cpp
     toolkit/ReportGrid.h
     toolkit/ReportGrid.cpp
     toolkit/SmallControls.h

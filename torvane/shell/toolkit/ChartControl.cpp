@@ -1,6 +1,12 @@
 #include "ChartControl.h"
 
+#include "ChartScale.h"
 #include "ControlIds.h"
+
+#include <QGraphicsLayout>
+#include <QImage>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 
 #include <QGraphicsSimpleTextItem>
 #include <QMouseEvent>
@@ -45,6 +51,7 @@ struct CVKRChartControl::Axis
   double zoomLimit = 0;
   bool interlaced = false;
   bool antialiasing = true;
+  int maxDecimals = 3;
   bool dirty = false; // the drawn axis lags behind the numbers above
 };
 
@@ -62,6 +69,8 @@ struct CVKRChartControl::Series
   double maxY = std::numeric_limits<double>::lowest();
 
   bool ascending = true; // arguments never went back: slices can be searched
+  bool markersShown = false;
+  int labelStride = 1;
 
   void Append(const QPointF& p)
   {
@@ -184,6 +193,11 @@ void CVKRChartControl::ApplySeriesStyle(Series& s)
   s.q->setPointLabelsColor(s.style.color);
   s.q->setPointLabelsVisible(s.style.pointLabelsVisible);
   s.q->setPointLabelsClipping(true);
+  // How many of the markers and labels can be read depends on the drawn
+  // points: settled at the next flush.
+  s.markersShown = markers;
+  s.dirty = true;
+  ScheduleFlush();
 }
 
 int CVKRChartControl::SeriesCount() const { return static_cast<int>(m_series.size()); }
@@ -339,6 +353,8 @@ void CVKRChartControl::Flush()
     double lo, hi;
     DrawnRange(which, &lo, &hi);
     a.q->setRange(lo, hi);
+    if (which == ChartAxis::Value)
+      ApplyValueTicks();
     if (which == ChartAxis::Time) // another slice of every series is visible
       for (auto& s : m_series)
         s->dirty = true;
@@ -349,10 +365,48 @@ void CVKRChartControl::Flush()
     if (!s->dirty)
       continue;
     s->dirty = false;
-    s->q->replace(DrawnPoints(*s));
+    const QList<QPointF> drawn = DrawnPoints(*s);
+    s->q->replace(drawn);
+    double lo, hi;
+    DrawnRange(ChartAxis::Time, &lo, &hi);
+    int inView = 0;
+    for (const QPointF& p : drawn)
+      inView += p.x() >= lo && p.x() <= hi;
+    ApplyDensity(*s, inView);
   }
   if (texts)
     RelabelTimeAxis();
+}
+
+void CVKRChartControl::ApplyDensity(Series& s, int pointsInView)
+{
+  const double width = std::max<qreal>(100, m_chart->plotArea().width());
+  const bool markers = s.style.markersVisible && s.style.kind == ChartSeriesKind::Line;
+  s.markersShown = markers && chartscale::MarkersReadable(pointsInView, width);
+  s.q->setPointsVisible(s.markersShown);
+  // A label is about as wide as a value with its decimals.
+  const int labelWidth = 44;
+  s.labelStride = chartscale::LabelStride(pointsInView, width, labelWidth);
+  QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> config;
+  if (s.style.pointLabelsVisible && s.labelStride > 1) {
+    const int n = static_cast<int>(s.q->count());
+    for (int i = 0; i < n; ++i)
+      if (i % s.labelStride != 0)
+        config[i][QXYSeries::PointConfiguration::LabelVisibility] = false;
+  }
+  s.q->setPointsConfiguration(config);
+}
+
+bool CVKRChartControl::MarkersShown(int series) const
+{
+  const Series* s = SeriesAt(series);
+  return s && s->markersShown;
+}
+
+int CVKRChartControl::LabelStride(int series) const
+{
+  const Series* s = SeriesAt(series);
+  return s ? s->labelStride : 1;
 }
 
 QList<QPointF> CVKRChartControl::DrawnPoints(const Series& s) const
@@ -582,6 +636,62 @@ void CVKRChartControl::SetLabelAngle(ChartAxis axis, int degrees)
   AxisOf(axis).q->setLabelsAngle(degrees);
 }
 
+void CVKRChartControl::SetLabelDecimals(ChartAxis axis, int maxDecimals)
+{
+  Axis& a = AxisOf(axis);
+  a.maxDecimals = std::clamp(maxDecimals, 0, 6);
+  a.dirty = true;
+  ScheduleFlush();
+}
+
+int CVKRChartControl::LabelDecimals(ChartAxis axis) const { return AxisOf(axis).maxDecimals; }
+
+void CVKRChartControl::ApplyValueTicks()
+{
+  // Ticks at round values with the decimals of the signal: a zoomed axis
+  // gets finer ticks, never longer labels than the values themselves.
+  double lo, hi;
+  DrawnRange(ChartAxis::Value, &lo, &hi);
+  const int wanted = std::clamp(static_cast<int>(m_chart->plotArea().height() / 45), 2, 10);
+  const chartscale::Ticks t = chartscale::NiceTicks(lo, hi, wanted, m_value->maxDecimals);
+  m_value->q->setTickType(QValueAxis::TicksDynamic);
+  m_value->q->setTickAnchor(t.first);
+  m_value->q->setTickInterval(t.step);
+  m_value->q->setLabelFormat(QStringLiteral("%.%1f").arg(t.decimals));
+}
+
+double CVKRChartControl::ValueTickStep() const { return m_value->q->tickInterval(); }
+QString CVKRChartControl::ValueTickFormat() const { return m_value->q->labelFormat(); }
+
+QStringList CVKRChartControl::TimeAxisLabels() const
+{
+  QStringList out;
+  for (QString label : static_cast<QCategoryAxis*>(m_time->q)->categoriesLabels())
+    out << label.remove(QChar(0x200B));
+  return out;
+}
+
+void CVKRChartControl::SetLegendVisible(bool visible)
+{
+  QLegend* legend = m_chart->legend();
+  legend->setAlignment(Qt::AlignBottom);
+  legend->setVisible(visible);
+  if (m_chart->layout())
+    m_chart->layout()->activate();
+}
+
+bool CVKRChartControl::IsLegendVisible() const { return m_chart->legend()->isVisible(); }
+
+QImage CVKRChartControl::GrabWithLegend()
+{
+  const bool was = IsLegendVisible();
+  SetLegendVisible(true);
+  Flush();
+  const QImage image = grab().toImage();
+  SetLegendVisible(was);
+  return image;
+}
+
 void CVKRChartControl::SetAxisAntialiasing(ChartAxis axis, bool on)
 {
   AxisOf(axis).antialiasing = on;
@@ -790,10 +900,8 @@ void CVKRChartControl::mouseMoveEvent(QMouseEvent* event)
   // range (or divide by a zero-width plot), so only the plot itself counts.
   if (!hit.hasAxes || !hit.inPlot || hit.plotRight <= hit.plotLeft)
     return;
-  const long long lo = static_cast<long long>(hit.timeMin);
-  const long long hi = static_cast<long long>(hit.timeMax);
-  const long long x = pos.x(), left = hit.plotLeft, right = hit.plotRight;
-  const long long index = ((x - left) * hi + (right - x) * lo) / (right - left);
+  const long long index =
+      chartscale::HoverIndex(pos.x(), hit.plotLeft, hit.plotRight, hit.timeMin, hit.timeMax);
   if (index < 1)
     return;
   CChartHoverNotice notice;
@@ -841,6 +949,8 @@ void CVKRChartControl::resizeEvent(QResizeEvent* event)
   QChartView::resizeEvent(event);
   LayoutTitles();
   RelabelTimeAxis();
+  // The plot's height decides how many value ticks fit.
+  m_value->dirty = true;
   // The number of pixel columns decides how finely the points are drawn.
   for (auto& s : m_series)
     s->dirty = true;

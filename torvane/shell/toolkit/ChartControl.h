@@ -116,6 +116,11 @@ public:
   int PointCount(int series) const;
   QPointF Point(int series, int index) const;
   QString ArgumentText(int series, int index) const;
+  // What the drawing shows of a series after the last flush: markers only
+  // while its visible points stand apart, point labels (when on) on every
+  // how-many-th point so that they stay readable.
+  bool MarkersShown(int series) const;
+  int LabelStride(int series) const;
 
   // --- axes -----------------------------------------------------------
   void SetRange(ChartAxis axis, double minimum, double maximum);
@@ -139,6 +144,15 @@ public:
   void SetAxisTitle(ChartAxis axis, const QString& title);
   QString AxisTitle(ChartAxis axis) const;
   void SetLabelAngle(ChartAxis axis, int degrees);
+  // The most decimals the value axis' tick labels carry (those of the
+  // signal shown); ticks are never placed finer than that.
+  void SetLabelDecimals(ChartAxis axis, int maxDecimals);
+  int LabelDecimals(ChartAxis axis) const;
+  // The tick labels the time axis shows now.
+  QStringList TimeAxisLabels() const;
+  // The value axis' ticks as drawn: first tick, step and label decimals.
+  double ValueTickStep() const;
+  QString ValueTickFormat() const;
   void SetAxisAntialiasing(ChartAxis axis, bool on);
 
   // --- diagram ----------------------------------------------------------
@@ -161,6 +175,13 @@ public:
   // Hands pending points to the drawing series now (done anyway before the
   // next paint).
   void Flush();
+
+  // A legend naming each series by its colour (off by default: the views
+  // name the slots beside the chart); exported images carry one.
+  void SetLegendVisible(bool visible);
+  bool IsLegendVisible() const;
+  // The chart as an image, with a legend whatever the screen shows.
+  QImage GrabWithLegend();
 
 signals:
   void hoverNotice(const CChartHoverNotice& notice);
@@ -190,6 +211,8 @@ private:
   void DrawnRange(ChartAxis axis, double* lo, double* hi) const;
   QList<QPointF> DrawnPoints(const Series& s) const;
   void RelabelTimeAxis();
+  void ApplyValueTicks();
+  void ApplyDensity(Series& s, int pointsInView);
   void LayoutTitles();
   void ScheduleFlush();
   void UpdateRenderHints();
