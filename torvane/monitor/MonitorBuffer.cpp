@@ -627,46 +627,47 @@ void CMonitorBuffer::WriterLoop()
             journal_->Close(false);
             return;
         }
-        SaveJob job = std::move(saveQueue_.front());
-        saveQueue_.pop_front();
-        if (job.kind != SaveJob::Kind::Save) {
-            ++journalBusy_;
-            g.unlock();
-            RunJournalJob(job);
-            if (journal_->Dirty() && std::chrono::duration_cast<milliseconds>(steady_clock::now().time_since_epoch())
-                                             .count() >= journal_->SyncDueMs())
-                journal_->Sync();
-            g.lock();
-            --journalBusy_;
-            saveCv_.notify_all();
-            continue;
-        }
-        --queuedSaves_;
-        ++saving_;
+        // Everything queued, taken in one step: an append never waits for
+        // this lock longer than a swap.
+        std::deque<SaveJob> jobs;
+        jobs.swap(saveQueue_);
+        journalBusy_ = static_cast<uint32_t>(jobs.size());
         // At program end the log may be gone before the store: the last
         // saves are written but not logged.
         const bool log = !stopWriter_;
         g.unlock();
+        for (SaveJob& job : jobs) {
+            if (job.kind != SaveJob::Kind::Save) {
+                RunJournalJob(job);
+                continue;
+            }
+            std::string error;
+            const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
+            // The saved samples need the journal no more: it keeps those since.
+            if (ok && job.restartJournal) journal_->Restart(job.recording.intervalChanges);
+            const std::string name = wtext::ToUtf8(job.path);
+            if (log && ok)
+                LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
+            else if (log)
+                LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
 
-        std::string error;
-        const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
-        // The saved samples need the journal no more: it keeps those since.
-        if (ok && job.restartJournal) journal_->Restart(job.recording.intervalChanges);
-        const std::string name = wtext::ToUtf8(job.path);
-        if (log && ok)
-            LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
-        else if (log)
-            LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
-
+            std::lock_guard<std::mutex> done(saveMutex_);
+            // The copy's memory serves the next save, so an append that
+            // starts a save copies into pages it already has.
+            if (spare_.size() < 2) spare_.push_back(std::move(job.recording.samples));
+            lastAutoSave_.sequence += 1;
+            lastAutoSave_.ok = ok;
+            lastAutoSave_.path = std::move(job.path);
+            lastAutoSave_.error = ok ? std::string() : error;
+            --queuedSaves_;
+            saveCv_.notify_all();
+        }
+        if (journal_->Dirty() &&
+            std::chrono::duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() >=
+                journal_->SyncDueMs())
+            journal_->Sync();
         g.lock();
-        // The copy's memory serves the next save, so an append that starts
-        // a save copies into pages it already has.
-        if (spare_.size() < 2) spare_.push_back(std::move(job.recording.samples));
-        lastAutoSave_.sequence += 1;
-        lastAutoSave_.ok = ok;
-        lastAutoSave_.path = std::move(job.path);
-        lastAutoSave_.error = ok ? std::string() : error;
-        --saving_;
+        journalBusy_ = 0;
         saveCv_.notify_all();
     }
 }
@@ -680,14 +681,14 @@ AutoSaveResult CMonitorBuffer::LastAutoSave() const
 uint32_t CMonitorBuffer::PendingAutoSaves() const
 {
     std::lock_guard<std::mutex> g(saveMutex_);
-    return queuedSaves_ + saving_;
+    return queuedSaves_;
 }
 
 bool CMonitorBuffer::WaitAutoSaves(int timeoutMs) const
 {
     std::unique_lock<std::mutex> g(saveMutex_);
     return saveCv_.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                            [this] { return saveQueue_.empty() && saving_ == 0 && journalBusy_ == 0; });
+                            [this] { return saveQueue_.empty() && journalBusy_ == 0; });
 }
 
 CMonitorBuffer& TheMonitorBuffer()

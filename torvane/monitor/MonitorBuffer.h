@@ -332,14 +332,13 @@ private:
     mutable std::mutex saveMutex_;
     mutable std::condition_variable saveCv_;
     std::deque<SaveJob> saveQueue_;
-    uint32_t queuedSaves_ = 0;  // Save jobs in saveQueue_
-    uint32_t journalBusy_ = 0;  // a journal job taken by the writer and not finished
+    uint32_t queuedSaves_ = 0;  // Save jobs queued and not finished
+    uint32_t journalBusy_ = 0;  // jobs taken by the writer and not finished (saves and journal records)
     bool journalOn_ = false;        // guarded by saveMutex_
     uint64_t journalId_ = 0;        // recording the open journal belongs to (0: none); saveMutex_
     std::wstring journalPath_;      // saveMutex_
     std::unique_ptr<journal::CJournalWriter> journal_;  // the writer thread's alone
     std::vector<std::vector<MonitorSample>> spare_;  // sample buffers of finished saves
-    uint32_t saving_ = 0;  // jobs taken by the writer and not finished
     bool stopWriter_ = false;
     AutoSaveResult lastAutoSave_;
     std::thread writer_;
