@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +115,7 @@ TEST(RecordingJournal, SaveAndDiscardRemoveItOtherwiseItStays) {
         EXPECT_NE(::access(wbtest::U8(discarded).c_str(), F_OK), 0);
 
         const std::wstring kept = Record(store, Folder(dir), 4);
+        store.NoteIntervalChange(kT0 + 450, L"2sec", L"overruns");
         EXPECT_TRUE(journal::FindLeftBehind(Wide(Folder(dir))).empty()) << "held by the running log";
         store.Reset(false, L"", L"", L"1sec", Slots());  // e.g. a history loaded over it
         ASSERT_TRUE(store.WaitWriter(5000));
@@ -130,6 +132,7 @@ TEST(RecordingJournal, SaveAndDiscardRemoveItOtherwiseItStays) {
         ASSERT_TRUE(r.accepted) << r.error;
         ASSERT_EQ(back.count(), 4u);
         EXPECT_EQ(back.HeldSamples()[3].timeMs, kT0 + 404);
+        EXPECT_NE(r.intervalChanges.find(L"100ms -> 2sec (overruns)"), std::wstring::npos) << wbtest::U8(r.intervalChanges);
     }
 }
 
@@ -149,26 +152,49 @@ TEST(RecordingJournal, ContinuousJournalStartsOverAfterEachAutomaticSave) {
 // A recording process killed (SIGKILL) during a 100 ms log of ten slots: the
 // recovered history file, read by xlrd, holds every sample the process had
 // taken up to 1 s before the kill, each with its recorded time and values.
+// The recording process of the next test: started by it (the test program
+// run again with this test alone), it records until it is killed and tells
+// each sample's time through a pipe. Skipped when run on its own.
+TEST(RecordingJournal, RecorderProcess) {
+    const char* how = std::getenv("TORVANE_TEST_RECORDER");  // "<fd> <folder>"
+    if (!how) GTEST_SKIP() << "started by KilledRecordingIsRecoveredUpToTheLastSecond";
+    char* rest = nullptr;
+    const int fd = static_cast<int>(std::strtol(how, &rest, 10));
+    const std::string folder = rest + 1;
+    CMonitorBuffer store;
+    store.EnableJournal(true);
+    const uint64_t id = store.BeginRecording(false, Wide(folder), L"VKR-T1", L"100ms", Slots(10));
+    for (uint32_t k = 1;; ++k) {
+        const uint64_t t = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
+        store.AppendToRecording(id, t, Numbered(k));
+        if (::write(fd, &t, sizeof t) != sizeof t) ::_exit(2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 TEST(RecordingJournal, KilledRecordingIsRecoveredUpToTheLastSecond) {
     wbtest::TempDir dir;
     const std::string folder = Folder(dir);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
+    const std::string how = std::to_string(fds[1]) + " " + folder;
+    char exe[4096];
+    const ssize_t len = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(len, 0);
+    exe[len] = 0;
+    std::string env = "TORVANE_TEST_RECORDER=" + how;
+    std::string filter = "--gtest_filter=RecordingJournal.RecorderProcess";
+    char* argv[] = {exe, filter.data(), nullptr};
+    char* envp[] = {env.data(), nullptr};
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // Only exec after fork: the recorder is a process of its own.
         ::close(fds[0]);
-        CMonitorBuffer store;
-        store.EnableJournal(true);
-        const uint64_t id = store.BeginRecording(false, Wide(folder), L"VKR-T1", L"100ms", Slots(10));
-        for (uint32_t k = 1;; ++k) {
-            const uint64_t t = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                         std::chrono::system_clock::now().time_since_epoch())
-                                                         .count());
-            store.AppendToRecording(id, t, Numbered(k));
-            if (::write(fds[1], &t, sizeof t) != sizeof t) ::_exit(2);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        ::execve(exe, argv, envp);
+        ::_exit(127);
     }
     ::close(fds[1]);
     std::vector<uint64_t> taken;

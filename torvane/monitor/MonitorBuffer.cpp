@@ -583,7 +583,12 @@ void CMonitorBuffer::RunJournalJob(SaveJob& job)
         if (!ok) LOG_MakeAndAddRunInfo(1, "Monitor journal not started: %s", error.c_str());
         break;
     }
-    case SaveJob::Kind::JournalSample: j.AppendSample(job.timeMs, job.sample); break;
+    case SaveJob::Kind::JournalSample: {
+        const bool failedBefore = j.Failed();
+        if (!j.AppendSample(job.timeMs, job.sample) && !failedBefore && j.IsOpen())
+            LOG_MakeAndAddRunInfo(1, "Monitor journal write failed: %s", wtext::ToUtf8(j.Path()).c_str());
+        break;
+    }
     case SaveJob::Kind::JournalInterval: j.AppendIntervalChange(job.change); break;
     case SaveJob::Kind::JournalClose: {
         j.Close(job.removeJournal);

@@ -72,6 +72,8 @@ public:
     // Closes the file; `remove` deletes it (the recording was saved or let go).
     void Close(bool remove);
 
+    // A write failed (disk full, file gone): later records are not written.
+    bool Failed() const { return failed_; }
     // Samples written since the open or the last restart.
     uint32_t Samples() const { return samples_; }
     // Written bytes are forced to disk within this time.
