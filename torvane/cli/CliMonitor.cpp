@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -50,9 +51,9 @@ long long ParseDuration(const std::string& text)
     return static_cast<long long>(ms);
 }
 
-std::wstring HistoryFolder(const Session& s)
+std::wstring HistoryFolder(const std::wstring& programFolder)
 {
-    const std::wstring folder = WritableFolder(s.folder()) + history::Folder();
+    const std::wstring folder = WritableFolder(programFolder) + history::Folder();
     ::mkdir(Narrow(folder).c_str(), 0755);
     return folder;
 }
@@ -148,7 +149,7 @@ int CmdMonitor(const Options& o, const std::atomic<bool>& running)
     CMonitorBuffer store;
     store.EnableJournal(true);
     const uint64_t id =
-        store.BeginRecording(false, HistoryFolder(s), s.table().deviceType, monitor::IntervalName(interval), sigs);
+        store.BeginRecording(false, HistoryFolder(s.folder()), s.table().deviceType, monitor::IntervalName(interval), sigs);
     if (csv) {
         std::string head = "time_ms";
         for (int j = 0; j < kMonitorSlots; ++j)
@@ -253,13 +254,18 @@ int CmdRecover(const Options& o)
             char cwd[4096];
             if (::getcwd(cwd, sizeof cwd)) p = std::string(cwd) + "/" + p;
         }
-    Session s(o);
-    std::string error;
-    if (!s.Prepare(&error)) {
-        Say(error);
-        return kUsage;
+    // No drive and no port: only the program folder's history folder.
+    std::wstring program = ProgramFolder();
+    if (!o.folder.empty()) {
+        char real[PATH_MAX];
+        if (!::realpath(o.folder.c_str(), real)) {
+            Say("no program folder " + o.folder);
+            return kUsage;
+        }
+        program = Widen(std::string(real) + "/");
     }
-    const std::wstring folder = HistoryFolder(s);
+    std::string error;
+    const std::wstring folder = HistoryFolder(program);
     if (paths.empty())
         for (const std::wstring& j : journal::FindLeftBehind(folder)) paths.push_back(Narrow(j));
     if (paths.empty()) {

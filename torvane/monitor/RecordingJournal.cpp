@@ -112,6 +112,17 @@ std::string LocalStamp(uint64_t ms)
     return stamp;
 }
 
+// The model as part of a file name: a journal read back may hold anything,
+// and its file must still land in the history folder.
+std::wstring SafeName(const std::wstring& model)
+{
+    std::wstring n = model.substr(0, 64);
+    for (wchar_t& c : n)
+        if (c < 0x20 || std::wstring(L"/\\:*?\"<>|").find(c) != std::wstring::npos) c = L'_';
+    if (!n.empty() && n[0] == L'.') n[0] = L'_';
+    return n;
+}
+
 bool Exists(const std::string& path)
 {
     struct stat st {};
@@ -139,7 +150,7 @@ CJournalWriter::~CJournalWriter() { Close(false); }
 bool CJournalWriter::Open(const std::wstring& folder, const Header& header, std::string* error)
 {
     Close(false);
-    const std::string base = wtext::ToUtf8(folder + header.model) + LocalStamp(header.startMs);
+    const std::string base = wtext::ToUtf8(folder + SafeName(header.model)) + LocalStamp(header.startMs);
     std::string path;
     for (int n = 1; n < 1000 && fd_ < 0; ++n) {
         path = base + (n == 1 ? std::string() : " " + std::to_string(n)) + wtext::ToUtf8(Extension());
@@ -332,7 +343,7 @@ std::vector<std::wstring> FindLeftBehind(const std::wstring& folder)
 std::wstring RecoveredPath(const std::wstring& folder, const Contents& contents)
 {
     const uint64_t first = contents.samples.empty() ? contents.header.startMs : contents.samples.front().timeMs;
-    const std::string base = wtext::ToUtf8(folder + contents.header.model) + LocalStamp(first);
+    const std::string base = wtext::ToUtf8(folder + SafeName(contents.header.model)) + LocalStamp(first);
     std::string path = base + ".xls";
     for (int n = 1; Exists(path) && n < 1000; ++n)
         path = base + " recovered" + (n == 1 ? std::string() : " " + std::to_string(n)) + ".xls";

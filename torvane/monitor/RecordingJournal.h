@@ -108,7 +108,8 @@ bool Read(const std::wstring& path, Contents& out, std::string* error = nullptr)
 // The journals in folder that no running log holds, oldest name first.
 std::vector<std::wstring> FindLeftBehind(const std::wstring& folder);
 
-// The history file a recovered journal is written to: folder + model + the
+// The history file a recovered journal is written to: folder + model (at most
+// 64 characters, path and control characters replaced by "_") + the
 // local time of its first sample "%Y-%m-%d %H%M%S" + ".xls"; an existing file
 // is never replaced (" recovered", " recovered 2", ... are added).
 std::wstring RecoveredPath(const std::wstring& folder, const Contents& contents);
