@@ -20,6 +20,10 @@
 // automatic save (file name or failure) is kept for the monitor view and
 // written to the run-info log.
 //
+// With the journal on, the same writer thread appends every sample of a live
+// recording to its journal (RecordingJournal.h), so a crash loses at most the
+// last half second; saving or discarding the recording removes the journal.
+//
 // Positions run modulo 10000. Slots are indexed 0..9 here (slot 1 is index 0).
 #pragma once
 
