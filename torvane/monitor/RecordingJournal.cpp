@@ -162,6 +162,12 @@ bool CJournalWriter::Open(const std::wstring& folder, const Header& header, std:
         return false;
     }
     ::flock(fd_, LOCK_EX | LOCK_NB);
+    // The new name itself must survive a power cut, not only the bytes.
+    const int dir = ::open(wtext::ToUtf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     path_ = wtext::FromUtf8(path);
     header_ = header;
     failed_ = false;
