@@ -122,14 +122,14 @@ int CmdMonitor(const Options& o, const std::atomic<bool>& running)
     }
     monitor::SlotPlans plans;
     MonitorSignals sigs;
-    for (const std::string& spec : o.slots) {
-        const size_t eq = spec.find('=');
-        const int slot = eq == std::string::npos ? 0 : std::atoi(spec.substr(0, eq).c_str());
-        if (slot < 1 || slot > kMonitorSlots) return UsageError("--slot takes N=PARAMETER with N from 1 to 10: " + spec);
+    for (const std::string& given : o.slots) {
+        const size_t eq = given.find('=');
+        const int slot = eq == std::string::npos ? 0 : std::atoi(given.substr(0, eq).c_str());
+        if (slot < 1 || slot > kMonitorSlots) return UsageError("--slot takes N=PARAMETER with N from 1 to 10: " + given);
         if (plans[static_cast<size_t>(slot - 1)].read) return UsageError("slot " + std::to_string(slot) + " given twice");
-        const ParamRecord* r = SlotRecord(s, spec.substr(eq + 1));
+        const ParamRecord* r = SlotRecord(s, given.substr(eq + 1));
         if (!r) {
-            Say("no parameter " + spec.substr(eq + 1) + " in the table of " + Narrow(s.table().deviceType));
+            Say("no parameter " + given.substr(eq + 1) + " in the table of " + Narrow(s.table().deviceType));
             return kRefused;
         }
         plans[static_cast<size_t>(slot - 1)] = {true, *r};
