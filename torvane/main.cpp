@@ -40,8 +40,9 @@ int main(int argc, char** argv)
 
 #ifdef TORVANE_MONITOR_STORE
     // The sample store exists before any view and lasts the whole run; its
-    // ring is allocated once, here.
-    TheMonitorBuffer();
+    // ring is allocated once, here. Every live recording is journalled, so
+    // a crash leaves it for the next start to offer.
+    TheMonitorBuffer().EnableJournal(true);
 #endif
 
     int result = 1;

@@ -100,6 +100,7 @@ CliRun RunCli(const CliCall& call)
     std::string* sink[2] = {&run.out, &run.err};
     int open = 2;
     bool killed = false;
+    bool signalled = !call.signalWhen;
     while (open > 0) {
         const int left = call.timeoutMs - elapsed();
         if (left <= 0) {
@@ -107,7 +108,11 @@ CliRun RunCli(const CliCall& call)
             killed = true;
             break;
         }
-        if (::poll(fds, 2, left) <= 0) continue;
+        if (!signalled && call.signalWhen(run.out, run.err)) {
+            ::kill(pid, call.signal);
+            signalled = true;
+        }
+        if (::poll(fds, 2, signalled ? left : std::min(left, 50)) <= 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !fds[i].revents) continue;
             char buf[4096];

@@ -29,6 +29,9 @@ struct CliCall {
     std::string cwd;
     int timeoutMs = 60000;
     int uid = -1;  // run as this user (only when the tests run as root)
+    // Sends `signal` once, as soon as this says so about the output so far.
+    std::function<bool(const std::string& out, const std::string& err)> signalWhen;
+    int signal = 2;  // SIGINT
 };
 
 // Runs torvane-cli with the arguments; stdout and stderr captured apart.

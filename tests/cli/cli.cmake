@@ -21,6 +21,13 @@ if(TARGET torvane-cli AND TARGET DriveSimCore)
                         GTest::gtest_main)
   gtest_discover_tests(test_cli TEST_PREFIX cli. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
 
+  # monitor and recover, read back with the history viewer's reader.
+  if(TARGET TorvaneRealTimeCore)
+    add_executable(test_cli_monitor ${CMAKE_CURRENT_LIST_DIR}/test_cli_monitor.cpp)
+    target_link_libraries(test_cli_monitor PRIVATE TorvaneCliTestUtil TorvaneMonitorStore GTest::gtest_main)
+    gtest_discover_tests(test_cli_monitor TEST_PREFIX cli. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+  endif()
+
   if(TARGET TorvaneParams)
     add_executable(test_cli_view
       ${CMAKE_CURRENT_LIST_DIR}/test_cli_view.cpp

@@ -9,6 +9,7 @@ if(TARGET TorvaneMonitorStore)
     ${CMAKE_CURRENT_LIST_DIR}/MonitorTestUtil.h
     ${CMAKE_CURRENT_LIST_DIR}/test_monitor_buffer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_history_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_recording_journal.cpp
   )
   target_include_directories(test_monitor_store PRIVATE ${CMAKE_SOURCE_DIR}/tests/catalogue)
   target_link_libraries(test_monitor_store PRIVATE TorvaneMonitorStore TorvaneWorkbook LinkCore GTest::gtest_main

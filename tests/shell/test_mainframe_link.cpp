@@ -17,7 +17,11 @@
 #include "HistoryFile.h"
 #include "MonitorBuffer.h"
 #include "RecordingGuard.h"
+#include "RecordingJournal.h"
 #include "ShellViews.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <cstdlib>
@@ -233,6 +237,65 @@ TEST_F(FrameTest, ALogIsNeverEndedUnaskedAndSavedWhenTheUserSaysSo)
     EXPECT_TRUE(frame_->close());
     savedAll("close");
     SetRecordingPrompts(nullptr);
+}
+
+// Recordings a killed run left behind are offered when the main window is up:
+// Yes saves a history file and removes the journal, No keeps the journal and
+// says where it is, Discard removes it.
+TEST_F(FrameTest, RecordingsLeftBehindAreOfferedAtStart)
+{
+    WriteProgramFolder(dir_);
+    WriteConfig(dir_);
+    const std::wstring history = wtext::FromUtf8(dir_.file("history/"));
+    ::mkdir(dir_.file("history").c_str(), 0755);
+    // Journals of 3, 4 and 5 samples, as a run that ended unsaved leaves them.
+    std::vector<std::wstring> journals;
+    for (uint32_t n = 3; n <= 5; ++n) {
+        CMonitorBuffer store;
+        store.EnableJournal(true);
+        MonitorSignals sig;
+        sig[0] = {9001, L"Frequency", 1, -1, 1.0f};
+        const uint64_t id = store.BeginRecording(false, history, L"TV380", L"1sec", sig);
+        MonitorSample s;
+        s.entries[0] = {1, 12.5f, 0};
+        for (uint32_t k = 0; k < n; ++k) ASSERT_TRUE(store.AppendToRecording(id, 1700000000000ULL + 1000 * k, s));
+        ASSERT_TRUE(store.WaitWriter(5000));
+        journals.push_back(store.JournalPath());
+    }
+    struct Answers : CRecordingPrompts {
+        QStringList asked, shown;
+        LeftBehind AskLeftBehind(QWidget*, const QString& text) override
+        {
+            asked << text;
+            if (text.contains(QStringLiteral(" 3 samples"))) return LeftBehind::Save;
+            return text.contains(QStringLiteral(" 4 samples")) ? LeftBehind::Keep : LeftBehind::Discard;
+        }
+        void ShowMessage(QWidget*, const QString& text) override { shown << text; }
+    } answers;
+    SetRecordingPrompts(&answers);
+    RegisterBuiltViews(views_);
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return answers.asked.size() == 3; }));
+    SetRecordingPrompts(nullptr);
+    EXPECT_TRUE(answers.asked.contains(monitor::LeftBehindText(3, 1700000000000ULL, 1700000002000ULL)));
+    EXPECT_NE(::access(wtext::ToUtf8(journals[0]).c_str(), F_OK), 0) << "saved";
+    EXPECT_EQ(::access(wtext::ToUtf8(journals[1]).c_str(), F_OK), 0) << "kept";
+    EXPECT_NE(::access(wtext::ToUtf8(journals[2]).c_str(), F_OK), 0) << "discarded";
+    ASSERT_EQ(answers.shown.size(), 2);
+    const QString savedText = answers.shown.filter(QStringLiteral("saved as")).value(0);
+    const QString keptText = answers.shown.filter(QStringLiteral("stays in")).value(0);
+    EXPECT_TRUE(keptText.contains(QString::fromStdWString(journals[1]))) << keptText.toStdString();
+    const std::wstring file = savedText.section(QStringLiteral("saved as "), 1).chopped(1).toStdWString();
+    CMonitorBuffer back;
+    ParamTable table;
+    table.deviceType = L"TV380";
+    const history::LoadResult r = history::CHistoryReader(table, back).Load(file);
+    ASSERT_TRUE(r.accepted) << r.error << " " << savedText.toStdString();
+    ASSERT_EQ(back.count(), 3u);
+    EXPECT_EQ(back.HeldSamples()[2].timeMs, 1700000002000ULL);
+    EXPECT_EQ(back.HeldSamples()[2].entries[0].value, 12.5f);
+    // What was kept is offered again at the next start.
+    EXPECT_EQ(monitor::OfferLeftBehindRecordings(frame_, QString::fromStdWString(history), answers), 1);
 }
 #endif
 

@@ -6,6 +6,9 @@
 // read-back check, the value checks, and the value files of the parameter
 // view. Standard output carries data only; messages and progress go to
 // standard error.
+#ifdef TORVANE_CLI_MONITOR
+#include "CliMonitor.h"
+#endif
 #include "CliOutput.h"
 #include "CliPorts.h"
 #include "CliSession.h"
@@ -59,6 +62,8 @@ const char* const kUsageText =
     "  backup FILE.xls [GROUP|PNU...]  read parameters and save a value file\n"
     "  restore FILE.xls [GROUP|PNU...]  write the values of a value file that differ from the drive\n"
     "  diff [FILE.xls] [GROUP|PNU...]  drive, file and defaults side by side, where they differ\n"
+    "  monitor --slot N=PNU...  record quantities as a history file (--out) or CSV\n"
+    "  recover [JOURNAL...]     save recordings a killed run left behind as history files\n"
     "\n"
     "options (the settings of config.ini apply unless given):\n"
     "  --port COMn|DEVICE       serial port, by number or device path\n"
@@ -127,6 +132,23 @@ const std::map<std::string, const char*> kCommandHelp = {
      "same file. Exit code 1 when rows differ, 0 when none do; when a station or row could\n"
      "not be read, 4 (or 3 when no station answered) wins over 1: the comparison is\n"
      "not complete.\n"},
+    {"monitor",
+     "usage: torvane-cli [options] monitor --slot N=PNU|ADDRESS... [--interval 1sec] [--duration 10m]\n"
+     "                   (--out FILE.xls | --format csv)\n\n"
+     "Records up to ten quantities (slot 1 to 10, each a parameter such as P09.00 or its\n"
+     "address such as 2305) once per interval (20sec 10sec 5sec 2sec 1sec 500ms 400ms 200ms\n"
+     "100ms 50ms) as the real-time monitor does, until --duration (90s, 10m, 1h) has passed,\n"
+     "Ctrl+C or SIGTERM, or 10000 samples. --out saves a history file (the history viewer\n"
+     "loads it); --format csv prints each sample on standard output as it is taken. While it\n"
+     "runs, the recording is journalled in the history folder: a killed run leaves it for\n"
+     "torvane-cli recover and for the program's next start. Progress (samples, lost sweeps,\n"
+     "the link) goes to standard error on a terminal. Drive commands are not sent.\n"},
+    {"recover",
+     "usage: torvane-cli [options] recover [JOURNAL...]\n\n"
+     "Saves recordings that a killed or crashed run left behind (their journals, by default\n"
+     "every one in the history folder that no running log holds) as history files in the\n"
+     "history folder, prints their names and removes the journals. A damaged journal gives\n"
+     "every whole sample before the damage.\n"},
 };
 
 // A usage error is one line and where the help is, not the help itself: a
@@ -812,6 +834,10 @@ int main(int argc, char** argv)
     const std::map<std::string, std::function<int(const Options&)>> commands = {
         {"ports", CmdPorts}, {"info", CmdInfo},       {"read", CmdRead}, {"write", CmdWrite},
         {"backup", CmdBackup}, {"restore", CmdRestore}, {"diff", CmdDiff},
+#ifdef TORVANE_CLI_MONITOR
+        {"monitor", [](const Options& opt) { return CmdMonitor(opt, g_running); }},
+        {"recover", CmdRecover},
+#endif
     };
     if (o.help) {
         const auto it = kCommandHelp.find(o.command);

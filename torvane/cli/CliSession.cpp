@@ -77,7 +77,8 @@ std::string ErrorText(uint8_t err)
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
 {
     static const char* const kValued[] = {"--port", "--baud", "--parity", "--station", "--timeout",
-                                          "--format", "--folder"};
+                                          "--format", "--folder", "--slot", "--interval", "--duration",
+                                          "--out"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -116,6 +117,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
             else if (name == "--station") o->stations = value;
             else if (name == "--timeout") o->timeout = value;
             else if (name == "--folder") o->folder = value;
+            else if (name == "--slot") o->slots.push_back(value);
+            else if (name == "--interval") o->interval = value;
+            else if (name == "--duration") o->duration = value;
+            else if (name == "--out") o->out = value;
             else if (!ParseFormat(value, &o->format)) {
                 *error = "--format takes table, csv or json";
                 return false;

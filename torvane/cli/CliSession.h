@@ -35,6 +35,9 @@ struct Options {
     bool verbose = false;
     Format format = Format::Table;
     std::string port, baud, parity, timeout, stations, folder;
+    // monitor
+    std::vector<std::string> slots;  // "N=PARAMETER", as given
+    std::string interval, duration, out;
 };
 
 // Parses the command line; false with a message on a usage error.

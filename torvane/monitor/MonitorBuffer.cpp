@@ -1,6 +1,7 @@
 #include "MonitorBuffer.h"
 
 #include "HistoryFile.h"
+#include "RecordingJournal.h"
 #include "LogBuf.h"
 #include "WideText.h"
 
@@ -71,7 +72,10 @@ float InitialScale(int32_t exponent)
     }
 }
 
-CMonitorBuffer::CMonitorBuffer() : samples_(new MonitorSample[kMonitorRingSize]()) {}
+CMonitorBuffer::CMonitorBuffer()
+    : samples_(new MonitorSample[kMonitorRingSize]()), journal_(new journal::CJournalWriter)
+{
+}
 
 CMonitorBuffer::~CMonitorBuffer()
 {
@@ -113,6 +117,9 @@ void CMonitorBuffer::Reset(bool continuous, const std::wstring& folder, const st
         signals_[static_cast<size_t>(j)] = std::move(s);
     }
     intervalChanges_.clear();
+    // What was held goes; its journal stays on disk unless the recording
+    // was saved or discarded (which removed it already).
+    QueueJournalClose(false);
     phase_ = RecordingPhase::Idle;
     savedPath_.clear();
     rescaled_ = false;
@@ -142,6 +149,7 @@ bool CMonitorBuffer::AppendChecked(const uint64_t* id, uint64_t timeMs, const Mo
         return false;
     }
     if (id && (*id != recordingId_ || phase_ != RecordingPhase::Logging)) return false;
+    const uint64_t live = phase_ == RecordingPhase::Logging ? recordingId_ : 0;
     if (!continuous_ && count_ == kMonitorRingSize) {
         ++refusedFull_;
         return false;
@@ -172,8 +180,23 @@ bool CMonitorBuffer::AppendChecked(const uint64_t* id, uint64_t timeMs, const Mo
         save = true;
     }
     RescaleLocked(slot);
+    const MonitorSample journalled = slot;
     g.unlock();
-    if (save) QueueAutoSave(std::move(job));
+    {
+        std::lock_guard<std::mutex> q(saveMutex_);
+        const bool journalling = live != 0 && journalId_ == live;
+        if (journalling) {
+            SaveJob rec;
+            rec.kind = SaveJob::Kind::JournalSample;
+            rec.timeMs = timeMs;
+            rec.sample = journalled;
+            QueueJob(std::move(rec));
+        }
+        if (save) {
+            job.restartJournal = journalling;
+            QueueJob(std::move(job));
+        }
+    }
     return true;
 }
 
@@ -386,6 +409,13 @@ void CMonitorBuffer::NoteIntervalChange(uint64_t timeMs, const std::wstring& int
     const std::wstring& current = intervalChanges_.empty() ? intervalName_ : intervalChanges_.back().intervalName;
     if (intervalName == current) return;
     intervalChanges_.push_back({timeMs, intervalName, reason});
+    std::lock_guard<std::mutex> q(saveMutex_);
+    if (phase_ == RecordingPhase::Logging && journalId_ == recordingId_) {
+        SaveJob job;
+        job.kind = SaveJob::Kind::JournalInterval;
+        job.change = intervalChanges_.back();
+        QueueJob(std::move(job));
+    }
 }
 
 uint64_t CMonitorBuffer::BeginRecording(bool continuous, const std::wstring& folder, const std::wstring& model,
@@ -394,7 +424,21 @@ uint64_t CMonitorBuffer::BeginRecording(bool continuous, const std::wstring& fol
     Reset(continuous, folder, model, intervalName, signalSet);
     std::lock_guard<CStoreLock> g(lock_);
     phase_ = RecordingPhase::Logging;
-    return ++recordingId_;
+    ++recordingId_;
+    std::lock_guard<std::mutex> q(saveMutex_);
+    if (journalOn_ && !folder_.empty()) {
+        SaveJob job;
+        job.kind = SaveJob::Kind::JournalOpen;
+        job.path = folder_;
+        job.timeMs = Now();
+        job.recording.model = model_;
+        job.recording.intervalName = intervalName_;
+        job.recording.signalSet = signals_;
+        job.restartJournal = continuous_;
+        journalId_ = recordingId_;
+        QueueJob(std::move(job));
+    }
+    return recordingId_;
 }
 
 void CMonitorBuffer::EndLogging(uint64_t id)
@@ -409,12 +453,38 @@ void CMonitorBuffer::MarkSaved(uint64_t id, const std::wstring& path)
     if (id != recordingId_ || phase_ == RecordingPhase::Idle || phase_ == RecordingPhase::Logging) return;
     phase_ = RecordingPhase::Saved;
     savedPath_ = path;
+    if (journalId_ == id) QueueJournalClose(true);
 }
 
 void CMonitorBuffer::Discard(uint64_t id)
 {
     std::lock_guard<CStoreLock> g(lock_);
-    if (id == recordingId_) phase_ = RecordingPhase::Idle;
+    if (id != recordingId_) return;
+    phase_ = RecordingPhase::Idle;
+    if (journalId_ == id) QueueJournalClose(true);
+}
+
+void CMonitorBuffer::EnableJournal(bool on)
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    journalOn_ = on;
+}
+
+std::wstring CMonitorBuffer::JournalPath() const
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    return journalPath_;
+}
+
+void CMonitorBuffer::QueueJournalClose(bool remove)
+{
+    std::lock_guard<std::mutex> g(saveMutex_);
+    if (journalId_ == 0) return;
+    journalId_ = 0;
+    SaveJob job;
+    job.kind = SaveJob::Kind::JournalClose;
+    job.removeJournal = remove;
+    QueueJob(std::move(job));
 }
 
 RecordingState CMonitorBuffer::Recording() const
@@ -482,9 +552,52 @@ void CMonitorBuffer::PrepareAutoSaves()
 void CMonitorBuffer::QueueAutoSave(SaveJob job)
 {
     std::lock_guard<std::mutex> g(saveMutex_);
+    QueueJob(std::move(job));
+}
+
+void CMonitorBuffer::QueueJob(SaveJob job)
+{
+    if (job.kind == SaveJob::Kind::Save) ++queuedSaves_;
     saveQueue_.push_back(std::move(job));
     if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
     saveCv_.notify_all();
+}
+
+void CMonitorBuffer::RunJournalJob(SaveJob& job)
+{
+    journal::CJournalWriter& j = *journal_;
+    switch (job.kind) {
+    case SaveJob::Kind::JournalOpen: {
+        journal::Header h;
+        h.startMs = job.timeMs;
+        h.continuous = job.restartJournal;
+        h.model = job.recording.model;
+        h.intervalName = job.recording.intervalName;
+        h.signalSet = job.recording.signalSet;
+        std::string error;
+        const bool ok = j.Open(job.path, h, &error);
+        {
+            std::lock_guard<std::mutex> g(saveMutex_);
+            journalPath_ = ok ? j.Path() : std::wstring();
+        }
+        if (!ok) LOG_MakeAndAddRunInfo(1, "Monitor journal not started: %s", error.c_str());
+        break;
+    }
+    case SaveJob::Kind::JournalSample: {
+        const bool failedBefore = j.Failed();
+        if (!j.AppendSample(job.timeMs, job.sample) && !failedBefore && j.IsOpen())
+            LOG_MakeAndAddRunInfo(1, "Monitor journal write failed: %s", wtext::ToUtf8(j.Path()).c_str());
+        break;
+    }
+    case SaveJob::Kind::JournalInterval: j.AppendIntervalChange(job.change); break;
+    case SaveJob::Kind::JournalClose: {
+        j.Close(job.removeJournal);
+        std::lock_guard<std::mutex> g(saveMutex_);
+        journalPath_.clear();
+        break;
+    }
+    case SaveJob::Kind::Save: break;
+    }
 }
 
 void CMonitorBuffer::WriterLoop()
@@ -495,36 +608,71 @@ void CMonitorBuffer::WriterLoop()
     pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 
+    using std::chrono::milliseconds;
+    using std::chrono::steady_clock;
+    const auto ready = [this] { return stopWriter_ || !saveQueue_.empty(); };
     std::unique_lock<std::mutex> g(saveMutex_);
     for (;;) {
-        saveCv_.wait(g, [this] { return stopWriter_ || !saveQueue_.empty(); });
+        // The journal's bytes reach the disk within kSyncWithinMs of their
+        // write, however the samples come.
+        if (journal_->Dirty()) {
+            const auto due = steady_clock::time_point(milliseconds(journal_->SyncDueMs()));
+            if (!saveCv_.wait_until(g, due, ready)) {
+                g.unlock();
+                journal_->Sync();
+                g.lock();
+                continue;
+            }
+        } else {
+            saveCv_.wait(g, ready);
+        }
         // Queued recordings are written even when the store is going away.
-        if (saveQueue_.empty()) return;
-        SaveJob job = std::move(saveQueue_.front());
-        saveQueue_.pop_front();
-        ++saving_;
+        if (saveQueue_.empty()) {
+            g.unlock();
+            journal_->Close(false);
+            return;
+        }
+        // Everything queued, taken in one step: an append never waits for
+        // this lock longer than a swap.
+        std::deque<SaveJob> jobs;
+        jobs.swap(saveQueue_);
+        journalBusy_ = static_cast<uint32_t>(jobs.size());
         // At program end the log may be gone before the store: the last
         // saves are written but not logged.
         const bool log = !stopWriter_;
         g.unlock();
+        for (SaveJob& job : jobs) {
+            if (job.kind != SaveJob::Kind::Save) {
+                RunJournalJob(job);
+                continue;
+            }
+            std::string error;
+            const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
+            // The saved samples need the journal no more: it keeps those since.
+            if (ok && job.restartJournal) journal_->Restart(job.recording.intervalChanges);
+            const std::string name = wtext::ToUtf8(job.path);
+            if (log && ok)
+                LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
+            else if (log)
+                LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
 
-        std::string error;
-        const bool ok = history::WriteWorkbook(job.recording, job.path, &error);
-        const std::string name = wtext::ToUtf8(job.path);
-        if (log && ok)
-            LOG_MakeAndAddRunInfo(1, "Monitor history saved: %s", name.c_str());
-        else if (log)
-            LOG_MakeAndAddRunInfo(1, "Monitor history save failed: %s: %s", name.c_str(), error.c_str());
-
+            std::lock_guard<std::mutex> done(saveMutex_);
+            // The copy's memory serves the next save, so an append that
+            // starts a save copies into pages it already has.
+            if (spare_.size() < 2) spare_.push_back(std::move(job.recording.samples));
+            lastAutoSave_.sequence += 1;
+            lastAutoSave_.ok = ok;
+            lastAutoSave_.path = std::move(job.path);
+            lastAutoSave_.error = ok ? std::string() : error;
+            --queuedSaves_;
+            saveCv_.notify_all();
+        }
+        if (journal_->Dirty() &&
+            std::chrono::duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() >=
+                journal_->SyncDueMs())
+            journal_->Sync();
         g.lock();
-        // The copy's memory serves the next save, so an append that starts
-        // a save copies into pages it already has.
-        if (spare_.size() < 2) spare_.push_back(std::move(job.recording.samples));
-        lastAutoSave_.sequence += 1;
-        lastAutoSave_.ok = ok;
-        lastAutoSave_.path = std::move(job.path);
-        lastAutoSave_.error = ok ? std::string() : error;
-        --saving_;
+        journalBusy_ = 0;
         saveCv_.notify_all();
     }
 }
@@ -538,14 +686,14 @@ AutoSaveResult CMonitorBuffer::LastAutoSave() const
 uint32_t CMonitorBuffer::PendingAutoSaves() const
 {
     std::lock_guard<std::mutex> g(saveMutex_);
-    return static_cast<uint32_t>(saveQueue_.size()) + saving_;
+    return queuedSaves_;
 }
 
 bool CMonitorBuffer::WaitAutoSaves(int timeoutMs) const
 {
     std::unique_lock<std::mutex> g(saveMutex_);
     return saveCv_.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                            [this] { return saveQueue_.empty() && saving_ == 0; });
+                            [this] { return saveQueue_.empty() && journalBusy_ == 0; });
 }
 
 CMonitorBuffer& TheMonitorBuffer()

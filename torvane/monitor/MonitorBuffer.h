@@ -20,6 +20,10 @@
 // automatic save (file name or failure) is kept for the monitor view and
 // written to the run-info log.
 //
+// With the journal on, the same writer thread appends every sample of a live
+// recording to its journal (RecordingJournal.h), so a crash loses at most the
+// last half second; saving or discarding the recording removes the journal.
+//
 // Positions run modulo 10000. Slots are indexed 0..9 here (slot 1 is index 0).
 #pragma once
 
@@ -35,6 +39,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace journal { class CJournalWriter; }
 
 constexpr int kMonitorSlots = 10;
 constexpr uint32_t kMonitorRingSize = 10000;
@@ -245,6 +251,18 @@ public:
     // *error) when nothing is held or the file could not be written.
     bool SaveRecording(const std::wstring& path, std::string* error = nullptr);
 
+    // ---- The journal ----
+    // With the journal on, every live recording (BeginRecording with a
+    // folder) is journalled in its folder by the writer thread, and the
+    // journal is removed when the recording is saved or discarded. Off by
+    // default; the program and torvane-cli turn it on.
+    void EnableJournal(bool on);
+    // The journal of the current recording (empty when none is open).
+    std::wstring JournalPath() const;
+    // Waits until the writer has written (not necessarily synced) everything
+    // queued so far; false when that did not happen within timeoutMs.
+    bool WaitWriter(int timeoutMs) const { return WaitAutoSaves(timeoutMs); }
+
     // ---- Automatic saves ----
     AutoSaveResult LastAutoSave() const;
     // Automatic saves handed to the writer and not finished yet.
@@ -264,9 +282,18 @@ public:
     static std::wstring AutoSavePath(const std::wstring& folder, const std::wstring& model, uint64_t nowMs);
 
 private:
+    // Work of the writer thread, in the order it was queued: automatic
+    // saves and the journal's records.
     struct SaveJob {
-        std::wstring path;
-        HistoryRecording recording;
+        enum class Kind { Save, JournalOpen, JournalSample, JournalInterval, JournalClose };
+        Kind kind = Kind::Save;
+        std::wstring path;  // Save: the file; JournalOpen: the folder
+        HistoryRecording recording;  // Save; JournalOpen: model, interval and slots
+        bool restartJournal = false;  // Save: the journal starts over once the file is written
+        bool removeJournal = false;   // JournalClose
+        uint64_t timeMs = 0;          // JournalOpen: start; JournalSample: the sample's time
+        MonitorSample sample;         // JournalSample
+        IntervalChange change;        // JournalInterval
     };
 
     uint64_t Now() const;
@@ -276,6 +303,9 @@ private:
     std::vector<MonitorSample> TakeSpareBuffer();
     void PrepareAutoSaves();
     void QueueAutoSave(SaveJob job);
+    void QueueJob(SaveJob job);  // with saveMutex_ held
+    void QueueJournalClose(bool remove);
+    void RunJournalJob(SaveJob& job);
     void WriterLoop();
 
     // The ring and its descriptors, in the order the store is laid out.
@@ -306,8 +336,13 @@ private:
     mutable std::mutex saveMutex_;
     mutable std::condition_variable saveCv_;
     std::deque<SaveJob> saveQueue_;
+    uint32_t queuedSaves_ = 0;  // Save jobs queued and not finished
+    uint32_t journalBusy_ = 0;  // jobs taken by the writer and not finished (saves and journal records)
+    bool journalOn_ = false;        // guarded by saveMutex_
+    uint64_t journalId_ = 0;        // recording the open journal belongs to (0: none); saveMutex_
+    std::wstring journalPath_;      // saveMutex_
+    std::unique_ptr<journal::CJournalWriter> journal_;  // the writer thread's alone
     std::vector<std::vector<MonitorSample>> spare_;  // sample buffers of finished saves
-    uint32_t saving_ = 0;  // jobs taken by the writer and not finished
     bool stopWriter_ = false;
     AutoSaveResult lastAutoSave_;
     std::thread writer_;

@@ -2,8 +2,12 @@
 
 #include "DialogRTLine.h"
 #include "HistoryFile.h"
+#include "LogBuf.h"
 #include "MonitorBuffer.h"
+#include "RecordingJournal.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -44,6 +48,18 @@ bool CRecordingPrompts::ConfirmReplace(QWidget* parent, const QString& path)
 void CRecordingPrompts::ShowMessage(QWidget* parent, const QString& text)
 {
     QMessageBox::information(parent, QStringLiteral("Torvane"), text);
+}
+
+CRecordingPrompts::LeftBehind CRecordingPrompts::AskLeftBehind(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Torvane"), text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Discard, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    switch (box.exec()) {
+    case QMessageBox::Yes: return LeftBehind::Save;
+    case QMessageBox::Discard: return LeftBehind::Discard;
+    default: return LeftBehind::Keep;
+    }
 }
 
 void SetRecordingPrompts(CRecordingPrompts* prompts)
@@ -99,6 +115,58 @@ bool SettleRecording(QWidget* parent, CDataDlg* current, bool dropsRecording, CR
     const bool saved = SaveRecordingAs(parent, prompts, QString::fromStdWString(store.State().folder));
     if (view) view->SyncWithRecording();
     return saved;
+}
+
+QString LeftBehindText(uint32_t samples, uint64_t firstMs, uint64_t lastMs)
+{
+    auto at = [](uint64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms)).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    };
+    return QStringLiteral("A recording of %1 samples from %2 to %3 was not saved. Save it as a history file?")
+        .arg(samples)
+        .arg(at(firstMs), at(lastMs));
+}
+
+int OfferLeftBehindRecordings(QWidget* parent, const QString& folder, CRecordingPrompts& prompts)
+{
+    int offered = 0;
+    const std::wstring dir = folder.toStdWString();
+    for (const std::wstring& path : journal::FindLeftBehind(dir)) {
+        const QString name = QString::fromStdWString(path);
+        journal::Contents contents;
+        std::string error;
+        if (!journal::Read(path, contents, &error)) {
+            // Not ours to delete: it may be a later version's, or a disk's fault.
+            LOG_MakeAndAddRunInfo(1, "Monitor journal not readable: %s", error.c_str());
+            continue;
+        }
+        if (contents.samples.empty()) {
+            QFile::remove(name);
+            continue;
+        }
+        ++offered;
+        const auto answer = prompts.AskLeftBehind(
+            parent, LeftBehindText(static_cast<uint32_t>(contents.samples.size()), contents.samples.front().timeMs,
+                                   contents.samples.back().timeMs));
+        if (answer == CRecordingPrompts::LeftBehind::Discard) {
+            QFile::remove(name);
+        } else if (answer == CRecordingPrompts::LeftBehind::Keep) {
+            prompts.ShowMessage(parent, QStringLiteral("The recording stays in %1. It is offered again at the next "
+                                                       "start; \"torvane-cli recover\" saves it as well.")
+                                            .arg(name));
+        } else {
+            std::wstring written;
+            if (journal::Recover(path, dir, &written, &error)) {
+                prompts.ShowMessage(parent, QStringLiteral("The recording was saved as %1.")
+                                                .arg(QString::fromStdWString(written)));
+            } else {
+                LOG_MakeAndAddRunInfo(1, "Monitor journal not recovered: %s", error.c_str());
+                prompts.ShowMessage(parent, QStringLiteral("%1\nThe recording stays in %2.")
+                                                .arg(Q(history::SaveFailedText()), name));
+            }
+        }
+    }
+    return offered;
 }
 
 }  // namespace monitor

@@ -26,6 +26,13 @@ public:
     // The file exists: true replaces it.
     virtual bool ConfirmReplace(QWidget* parent, const QString& path);
     virtual void ShowMessage(QWidget* parent, const QString& text);
+
+    // A recording left behind by a run that ended without saving it (its
+    // journal): Save writes it as a history file, Keep leaves it for later,
+    // Discard removes it.
+    enum class LeftBehind { Save, Keep, Discard };
+    // `text` is monitor::LeftBehindText(...); Yes / No / Discard.
+    virtual LeftBehind AskLeftBehind(QWidget* parent, const QString& text);
 };
 
 void SetRecordingPrompts(CRecordingPrompts* prompts);  // null: the program's own
@@ -48,5 +55,16 @@ bool SaveRecordingAs(QWidget* parent, CRecordingPrompts& prompts, const QString&
 // go on.
 bool SettleRecording(QWidget* parent, CDataDlg* current, bool dropsRecording,
                      CRecordingPrompts& prompts = RecordingPrompts());
+
+// "A recording of N samples from <start time> to <last time> was not saved.
+// Save it as a history file?" (local times "yyyy-MM-dd hh:mm:ss").
+QString LeftBehindText(uint32_t samples, uint64_t firstMs, uint64_t lastMs);
+
+// At start: offers every recording journal in folder that no running log
+// holds. Saved ones become history files in folder (and their journals go);
+// kept ones stay where they are; discarded ones are removed. A journal with
+// no whole sample holds nothing and is removed without asking; one whose
+// header is damaged is left alone. Returns how many were offered.
+int OfferLeftBehindRecordings(QWidget* parent, const QString& folder, CRecordingPrompts& prompts = RecordingPrompts());
 
 }  // namespace monitor

@@ -27,6 +27,7 @@
 #include <QPainter>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 namespace {
@@ -153,6 +154,10 @@ CMainFrame::CMainFrame(CTorvaneApp& app, MainFrameOptions options)
     TranslateCommandBars();
     LoadInitialTable();
     UpdateStatusBar();
+
+    // 6. Questions of the other folders about what an earlier run left,
+    // once the window is up to be their parent.
+    QTimer::singleShot(0, this, [this] { RunStartOffers(this); });
 }
 
 CMainFrame::~CMainFrame()

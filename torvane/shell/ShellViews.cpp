@@ -46,7 +46,9 @@ std::vector<ViewMenuItem> FunctionMenuItems(const std::wstring& programFolder)
 #endif
 #ifdef TORVANE_SHELL_HAVE_MONITOR
 #include "DialogRTLine.h"
+#include "HistoryFile.h"
 #include "RecordingGuard.h"
+#include "TorvaneApp.h"
 #endif
 #ifdef TORVANE_SHELL_HAVE_HISTORY
 #include "DialogHisLine.h"
@@ -82,6 +84,11 @@ void RegisterBuiltViews(CViewFactory& factory)
     static const bool guarded = [] {
         RegisterLeaveGuard([](QWidget* parent, CDataDlg* current, LeaveAction action) {
             return monitor::SettleRecording(parent, current, action == LeaveAction::Close);
+        });
+        RegisterStartOffer([](QWidget* parent) {
+            if (TheApp())
+                monitor::OfferLeftBehindRecordings(
+                    parent, QString::fromStdWString(TheApp()->DataDir()) + QString::fromWCharArray(history::Folder()));
         });
         return true;
     }();

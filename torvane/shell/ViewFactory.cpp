@@ -82,3 +82,21 @@ bool MayLeave(QWidget* parent, CDataDlg* current, LeaveAction action)
         if (!guard(parent, current, action)) return false;
     return true;
 }
+
+namespace {
+std::vector<StartOffer>& StartOffers()
+{
+    static std::vector<StartOffer> offers;
+    return offers;
+}
+}  // namespace
+
+void RegisterStartOffer(StartOffer offer)
+{
+    if (offer) StartOffers().push_back(std::move(offer));
+}
+
+void RunStartOffers(QWidget* parent)
+{
+    for (const StartOffer& offer : StartOffers()) offer(parent);
+}

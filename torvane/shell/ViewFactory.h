@@ -77,3 +77,9 @@ using LeaveGuard = std::function<bool(QWidget* parent, CDataDlg* current, LeaveA
 void RegisterLeaveGuard(LeaveGuard guard);
 // Asks every guard; false as soon as one says no.
 bool MayLeave(QWidget* parent, CDataDlg* current, LeaveAction action);
+
+// Work of another folder the main window runs once it is up, with itself as
+// the parent of the dialogs (the monitor offers recordings a crash left).
+using StartOffer = std::function<void(QWidget* parent)>;
+void RegisterStartOffer(StartOffer offer);
+void RunStartOffers(QWidget* parent);
