@@ -88,6 +88,7 @@ TEST_F(SessionTest, ModelCheckAndDownloadFlashTheDrive)
     EXPECT_FALSE(fs::exists(fs::path(folder_) / "Program" / "ProgramFile"));
     // Enter in the package field opens it again for the next drive.
     QTest::keyClick(view_->PackageChooser()->Edit(), Qt::Key_Return);
+    ASSERT_TRUE(WaitIdle());
     EXPECT_TRUE(Enabled(CDlgProgram::IDC_MODEL_CHECK));
     EXPECT_TRUE(fs::exists(fs::path(folder_) / "Program" / "ProgramFile"));
 }

@@ -67,12 +67,14 @@ TEST_F(ViewTest, LastPackageIsRememberedAndEnterOpensIt)
     EXPECT_EQ(view_->PackageChooser()->Text(), QString::fromStdString(SamplePackage()));
     EXPECT_EQ(view_->SeriesList()->count(), 0);
     QTest::keyClick(view_->PackageChooser()->Edit(), Qt::Key_Return);
+    ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Items(view_->SeriesList()), (QStringList{"TV380", "TV380E", "TV390"}));
     EXPECT_TRUE(Enabled(CDlgProgram::IDC_MODEL_CHECK));
 
     view_->SeriesList()->setCurrentIndex(2);
     view_->OnSeriesChanged(2);
     QTest::keyClick(view_->PackageChooser()->Edit(), Qt::Key_Return);
+    ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(view_->Series(), L"TV380");
     EXPECT_TRUE(prompts_.messages.empty()) << Messages();
 }

@@ -206,7 +206,7 @@ std::string NoReply(Session& session, int station, bool tryBoot = true)
     const PortState p = InspectPort(session.link().settings().PortNumber());
     // A device named on the command line is named back, with advice about
     // that path rather than about the COMn mapping it did not use.
-    if (session.portIsDevice() && !p.present)
+    if (session.portIsDevice() && !p.present && !p.network)
         return p.device + ": serial device not found; check the path (serial adapters appear as /dev/ttyUSBn or "
                           "/dev/ttyACMn; torvane-cli ports lists what there is)";
     if (!p.present || !p.access || p.busy || p.notSerial)
