@@ -346,21 +346,28 @@ void CDialogParam::OnSaveValues()
     Prompts().ShowMessage(this, text);
 }
 
-void CDialogParam::OnLoadValues()
+bool CDialogParam::AskAndLoadValueFile(valuefile::LoadResult* res)
 {
-    if (Busy() || !table_) return;
+    if (Busy() || !table_) return false;
     QPointer<CDialogParam> self(this);
     const QString path = AskValueFile(false);
-    if (!self || path.isEmpty() || Busy()) return;
-    const valuefile::LoadResult res = valuefile::Load(path.toStdWString(), *table_);
-    if (res.status == valuefile::LoadResult::Status::ModelMismatch) {
-        Prompts().ShowMessage(this, Q(valuefile::ModelMismatchText(table_->fileBaseName, res.fileModel)));
-        if (!self) return;
+    if (!self || path.isEmpty() || Busy()) return false;
+    *res = valuefile::Load(path.toStdWString(), *table_);
+    if (res->status == valuefile::LoadResult::Status::ModelMismatch) {
+        Prompts().ShowMessage(this, Q(valuefile::ModelMismatchText(table_->fileBaseName, res->fileModel)));
+        if (!self) return false;
     }
-    if (res.status != valuefile::LoadResult::Status::Ok) {
+    if (res->status != valuefile::LoadResult::Status::Ok) {
         Prompts().ShowMessage(this, Q(valuefile::LoadFailedText()));
-        return;
+        return false;
     }
+    return true;
+}
+
+void CDialogParam::OnLoadValues()
+{
+    valuefile::LoadResult res;
+    if (!AskAndLoadValueFile(&res)) return;
     const std::vector<valuefile::Target> targets = valuefile::Targets(res.entries, *table_, rows_);
     // With the drive's values known, the user sees what would change and
     // chooses first.
@@ -392,20 +399,8 @@ void CDialogParam::OnLoadValues()
 
 void CDialogParam::OnCompareFile()
 {
-    if (Busy() || !table_) return;
-    QPointer<CDialogParam> self(this);
-    const QString path = AskValueFile(false);
-    if (!self || path.isEmpty() || Busy()) return;
-    const valuefile::LoadResult res = valuefile::Load(path.toStdWString(), *table_);
-    if (res.status == valuefile::LoadResult::Status::ModelMismatch) {
-        Prompts().ShowMessage(this, Q(valuefile::ModelMismatchText(table_->fileBaseName, res.fileModel)));
-        if (!self) return;
-    }
-    if (res.status != valuefile::LoadResult::Status::Ok) {
-        Prompts().ShowMessage(this, Q(valuefile::LoadFailedText()));
-        return;
-    }
-    CompareWith(res.entries);
+    valuefile::LoadResult res;
+    if (AskAndLoadValueFile(&res)) CompareWith(res.entries);
 }
 
 void CDialogParam::CompareWith(const std::vector<valuefile::Entry>& entries)

@@ -58,6 +58,9 @@ protected:
 
 private:
     QString AskValueFile(bool save);
+    // Asks for a value file and loads it; false (after saying why, when the
+    // file was refused) when there is nothing to use.
+    bool AskAndLoadValueFile(valuefile::LoadResult* res);
     void CompareWith(const std::vector<valuefile::Entry>& entries);
     // Marks the Value cells of unwritten rows and says how many there are.
     void ShowPendingMarks();
