@@ -346,6 +346,16 @@ void CDialogParam::OnSaveValues()
     Prompts().ShowMessage(this, text);
 }
 
+void CDialogParam::SetUnwritten(int record, int row, double value)
+{
+    ParamRecord& r = table_->params[static_cast<size_t>(record)];
+    r.value = value;
+    r.valueUnknown = false;
+    r.valueUnwritten = true;
+    ShowRowTexts(row);
+    grid_->SetChecked(row, true);
+}
+
 bool CDialogParam::AskAndLoadValueFile(valuefile::LoadResult* res)
 {
     if (Busy() || !table_) return false;
@@ -384,12 +394,7 @@ void CDialogParam::OnLoadValues()
             ++refused;
             continue;
         }
-        ParamRecord& r = table_->params[static_cast<size_t>(t.record)];
-        r.value = st.value;
-        r.valueUnknown = false;
-        r.valueUnwritten = true;
-        ShowRowTexts(t.row);
-        grid_->SetChecked(t.row, true);
+        SetUnwritten(t.record, t.row, st.value);
     }
     ShowPendingMarks();
     grid_->Redraw();
@@ -438,15 +443,7 @@ void CDialogParam::CompareWith(const std::vector<valuefile::Entry>& entries)
     if (outcome != CDlgCompareFile::Outcome::Take) return;
     // The rows taken become the rows to write, and only those.
     for (int row = 0; row < RowCount(); ++row) grid_->SetChecked(row, false);
-    for (const paramplan::Step& st : taken) {
-        ParamRecord& r = table_->params[static_cast<size_t>(st.record)];
-        r.value = st.value;
-        r.valueUnknown = false;
-        r.valueUnwritten = true;
-        const int row = rowOf[st.record];
-        ShowRowTexts(row);
-        grid_->SetChecked(row, true);
-    }
+    for (const paramplan::Step& st : taken) SetUnwritten(st.record, rowOf[st.record], st.value);
     ShowPendingMarks();
     grid_->Redraw();
 }
@@ -496,15 +493,7 @@ void CDialogParam::OnUndoLastWrite()
                   list);
     if (!self || !yes || Busy()) return;
     for (int row = 0; row < RowCount(); ++row) grid_->SetChecked(row, false);
-    for (const paramplan::Step& st : toWrite) {
-        ParamRecord& r = table_->params[static_cast<size_t>(st.record)];
-        r.value = st.value;
-        r.valueUnknown = false;
-        r.valueUnwritten = true;
-        const int row = rowOf[st.record];
-        ShowRowTexts(row);
-        grid_->SetChecked(row, true);
-    }
+    for (const paramplan::Step& st : toWrite) SetUnwritten(st.record, rowOf[st.record], st.value);
     ShowPendingMarks();
     undoing_ = true;
     if (OnWriteSelected())

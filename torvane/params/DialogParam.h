@@ -61,6 +61,9 @@ private:
     // Asks for a value file and loads it; false (after saying why, when the
     // file was refused) when there is nothing to use.
     bool AskAndLoadValueFile(valuefile::LoadResult* res);
+    // Gives record the value to write, shown in its row and checked, not
+    // yet written to the drive.
+    void SetUnwritten(int record, int row, double value);
     void CompareWith(const std::vector<valuefile::Entry>& entries);
     // Marks the Value cells of unwritten rows and says how many there are.
     void ShowPendingMarks();
