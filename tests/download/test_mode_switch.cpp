@@ -217,3 +217,19 @@ TEST_F(ModeSwitchTest, SwitchToNormalRefusedWhileConfigSaysDownloading)
     EXPECT_EQ(drive.sim().mode(), drivesim::Mode::Boot);
     EXPECT_EQ(drive.sim().stats().resets, 0);
 }
+
+// A drive that takes longer to start its application than two presence
+// tries last is still found after the reset.
+TEST_F(ModeSwitchTest, SwitchToNormalWaitsForASlowRestart)
+{
+    drivesim::SimOptions o = SampleDrive();
+    o.startMode = drivesim::Mode::Boot;
+    o.bootSeconds = 1.5;
+    linktest::SimDrive drive(1, o);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    StartApp();
+    CModeSwitch sw = Switch();
+    sw.SwitchToNormal();
+    EXPECT_EQ(recorder_.messages, std::vector<std::wstring>{modeswitch::text::kSwitchedNormal});
+    EXPECT_TRUE(app_->IsNormalConnected());
+}

@@ -9,6 +9,7 @@
 #include "WideText.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
@@ -266,6 +267,18 @@ void CModeSwitch::ResetDevice()
     bootcmd::ResetDevice(XModemPort());
 }
 
+bool CModeSwitch::ResetAndConnectNormal()
+{
+    ResetDevice();
+    // The drive is silent while its application starts; a short reply
+    // time-out must not give up on it before it could answer.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRestartMs);
+    do {
+        if (link_.ConnectNormal()) return true;
+    } while (!prompts_.Cancelled() && std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 bool CModeSwitch::SendBootRequest()
 {
     namespace br = modeswitch::bootrequest;
@@ -319,8 +332,7 @@ void CModeSwitch::SwitchToNormal()
         Message(text::kSwitchNormalFailed);
         return;
     }
-    ResetDevice();
-    Message(link_.ConnectNormal() ? text::kSwitchedNormal : text::kSwitchNormalFailed);
+    Message(ResetAndConnectNormal() ? text::kSwitchedNormal : text::kSwitchNormalFailed);
 }
 
 void CModeSwitch::ReturnToNormal()
@@ -331,8 +343,7 @@ void CModeSwitch::ReturnToNormal()
         Message(text::kSendCmdSwitchNormalFailed);
         return;
     }
-    ResetDevice();
-    if (!link_.ConnectNormal()) Message(text::kSwitchNormalFailed);
+    if (!ResetAndConnectNormal()) Message(text::kSwitchNormalFailed);
 }
 
 ModelCheckResult CModeSwitch::ModelCheck(const std::wstring& series, const std::wstring& power)
@@ -365,8 +376,7 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
             Message(text::kSwitchNormalFailed);
             return false;
         }
-        ResetDevice();
-        if (!link_.ConnectNormal()) {
+        if (!ResetAndConnectNormal()) {
             Message(text::kNormalConnectionFailed);
             return false;
         }

@@ -178,6 +178,10 @@ public:
     // Up to 2 sends of the reset line, stopping at the first exchange that
     // worked; the reply is not examined.
     void ResetDevice();
+    // ResetDevice, then the normal connection, tried again until the drive
+    // has had kRestartMs to start its application.
+    bool ResetAndConnectNormal();
+    static constexpr int kRestartMs = 5000;
 
     // ---- Procedures ----
     // The code write and, only when it worked, the two key writes. True when
