@@ -2,7 +2,7 @@
 # The checking builds, run by CI (.ci/run) after scripts/test.sh:
 #   san   clang with AddressSanitizer and UndefinedBehaviorSanitizer (and the
 #         fuzzer's coverage), the whole test suite, then every fuzz target for
-#         TORVANE_FUZZ_SECONDS (default 30) seconds;
+#         TORVANE_FUZZ_SECONDS (default 15) seconds, one worker per core;
 #   tsan  clang with ThreadSanitizer: the code with threads of its own that
 #         runs without Qt (Qt is not built with the sanitizer): the link
 #         layer and plug-in tests (LinkCore, RegMaster, BlockPump) and the
@@ -36,7 +36,7 @@ for stage in "${stages[@]}"; do
   case $stage in
     san)
       dir=$base-san
-      checktree_configure_san "$here" "$dir" -DTORVANE_FUZZ_SECONDS="${TORVANE_FUZZ_SECONDS:-30}"
+      checktree_configure_san "$here" "$dir" -DTORVANE_FUZZ_SECONDS="${TORVANE_FUZZ_SECONDS:-15}"
       cmake --build "$dir" -j "$jobs"
       (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 "${ctest_args[@]}")
       ;;

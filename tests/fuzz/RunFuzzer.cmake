@@ -3,7 +3,7 @@
 # new inputs, the seed corpus is read only, crashes go to the artifact
 # folder) or a replay of its corpus and regression inputs (fuzz_replay).
 #   -DFUZZER= -DSCRATCH= (working directory) -DLSAN_SUPP= (leak suppressions)
-#   timed run: -DSEEDS= -DWORK= -DARTIFACTS= -DSECONDS=
+#   timed run: -DSEEDS= -DWORK= -DARTIFACTS= -DSECONDS= [-DJOBS= worker processes]
 #   replay:    -DREPLAY=<seed corpus> [-DREGRESS=<regression inputs>]
 #
 # The target keeps its temporary files in a folder of its own below
@@ -21,8 +21,12 @@ if(DEFINED REPLAY)
 else()
   file(REMOVE_RECURSE ${WORK})
   file(MAKE_DIRECTORY ${WORK} ${ARTIFACTS})
+  set(_fork)
+  if(DEFINED JOBS AND JOBS GREATER 1)
+    set(_fork -fork=${JOBS})
+  endif()
   execute_process(
-    COMMAND ${FUZZER} -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=2048
+    COMMAND ${FUZZER} ${_fork} -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=2048
             -artifact_prefix=${ARTIFACTS}/ -print_final_stats=1 ${WORK} ${SEEDS}
     WORKING_DIRECTORY ${SCRATCH}
     RESULT_VARIABLE rc)
