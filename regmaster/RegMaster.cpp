@@ -248,13 +248,18 @@ void CRegMaster::SendFrame(const uint8_t* frame, int length)
         LOG_MakeAndAddRunInfo(1, "OUT not sent (port closed) %s", m_szTxLog);
 }
 
-void CRegMaster::SettleLine()
+void CRegMaster::SettleLine(unsigned char station)
 {
     // Modbus TCP replies carry their request's transaction id: a late one
     // is told apart without waiting for a quiet line.
     if (m_nFraming == REGMASTER_FRAMING_TCP)
         m_bAfterTimeout = false;
     if (!m_bAfterTimeout || m_bClosing)
+        return;
+    // A reply is taken only from the station asked (MatchReply): a late one
+    // from the station that timed out cannot answer a request to another.
+    // The next request to that station still waits.
+    if (station != m_byTimedOutStation)
         return;
     const unsigned int quiet = m_dwOutTime.load();
     WaitQuietLine(quiet, quiet * 4 + 100);
@@ -356,12 +361,13 @@ bool CRegMaster::AwaitReply()
 bool CRegMaster::ProcRead(unsigned char station, unsigned short reg, unsigned char* value, unsigned char* err)
 {
     ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
-    SettleLine();
+    SettleLine(station);
     ArmRequest(station, kFunRead, reg);
     CallData(station, kFunRead, reg, 1);
     if (!AwaitReply())
     {
         m_bAfterTimeout = true;
+        m_byTimedOutStation = station;
         if (err != nullptr)
             *err = REGMASTER_ERR_TIMEOUT;
         return false;
@@ -386,12 +392,13 @@ bool CRegMaster::ProcWrite(unsigned char station, unsigned short reg, unsigned c
     if (value == nullptr)
         return false;
     ACE_Guard<ACE_Thread_Mutex> request(m_requestLock);
-    SettleLine();
+    SettleLine(station);
     ArmRequest(station, kFunWrite, reg);
     CallFun06(station, reg, value);
     if (!AwaitReply())
     {
         m_bAfterTimeout = true;
+        m_byTimedOutStation = station;
         if (err != nullptr)
             *err = REGMASTER_ERR_TIMEOUT;
         return false;

@@ -188,10 +188,13 @@ private:
     // Waits for the answer to the armed request; true when it came in time.
     // Disarms the request in every case.
     bool AwaitReply();
-    // Before a request (m_requestLock held): after a time-out, waits until the
-    // line has been quiet for a reply time-out, so that a late reply to the
-    // earlier request cannot be taken for this one's.
-    void SettleLine();
+    // Before a request to `station` (m_requestLock held): after a time-out of
+    // a request to the same station, waits until the line has been quiet for
+    // a reply time-out, so that a late reply to the earlier request cannot be
+    // taken for this one's. A late reply names its station and is never
+    // taken for another's: a request to another station goes out at once,
+    // so that each silent station on a line costs one time-out, not two.
+    void SettleLine(unsigned char station);
     // Closing: wakes a request that waits for its reply and waits until it
     // has returned, so the reply event can go.
     void StopWaiters();
@@ -232,9 +235,10 @@ private:
     std::atomic<long> m_nFrames;
     std::atomic<long> m_nUnmatched;
 
-    // The last request timed out: its reply may still be on its way, so the
-    // next request first waits for a quiet line.
+    // A request timed out: its reply may still be on its way, so the next
+    // request to the same station first waits for a quiet line.
     bool    m_bAfterTimeout = false;          // guarded by m_requestLock
+    unsigned char m_byTimedOutStation = 0;    // the station it went to; m_requestLock
     uint8_t m_txFrame[REGMASTER_MBAP_SIZE + 5];  // guarded by m_requestLock
     std::atomic<int> m_nFraming{REGMASTER_FRAMING_RTU};
     std::atomic<unsigned int> m_nAllowanceMs{0};

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 using namespace clitest;
@@ -58,6 +59,36 @@ ParamTable Sample()
     EXPECT_TRUE(t.Load(wtext::FromUtf8(TORVANE_SAMPLE_PROGRAM_DIR "Parameter/TV380.xls")));
     return t;
 }
+
+// Requests a drive heard for other stations, by station, from its log.
+struct OthersAsked {
+    std::mutex mu;
+    std::map<int, int> count;
+
+    static drivesim::SimOptions Listening(drivesim::SimOptions o, const std::shared_ptr<OthersAsked>& to)
+    {
+        o.log = [to](int, const std::string& line) {
+            const size_t at = line.find("normal: station ");
+            unsigned station = 0;
+            if (at != std::string::npos && line.find(", not ours") != std::string::npos &&
+                std::sscanf(line.c_str() + at, "normal: station %u,", &station) == 1) {
+                std::lock_guard<std::mutex> lock(to->mu);
+                ++to->count[static_cast<int>(station)];
+            }
+        };
+        return o;
+    }
+    int Of(int station)
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        return count[station];
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        count.clear();
+    }
+};
 
 struct CliDrive : ::testing::Test {
     std::unique_ptr<Folder> folder = std::make_unique<Folder>();
@@ -403,6 +434,44 @@ TEST_F(CliDrive, DriveFallingSilentMidReadFailsFastNamingTheLastParameterRead)
     EXPECT_FALSE(Has(r.err, "not read:")) << r.err;
 }
 
+// One drive at station 3 in a list around it: the stations before it are
+// connection attempts; once it answered, each station after it is asked
+// with one request and reported, and the drive is served.
+TEST_F(CliDrive, AbsentStationsAroundOneDriveAreAskedOnceEach)
+{
+    sim->stop();
+    auto asked = std::make_shared<OthersAsked>();
+    sim = StartDrive(OthersAsked::Listening(DriveOptions(3), asked));
+    ASSERT_TRUE(sim);
+    line = sim->slavePath();
+
+    const CliRun info = Cli({"--station", "1-5", "info", "--format", "csv", "--timeout", "300"});
+    EXPECT_EQ(info.code, kPartial) << Dump(info);
+    const auto found = CsvRows(info.out);
+    ASSERT_EQ(found.size(), 2u) << info.out;
+    EXPECT_EQ(RowWhere(found, "station", "3")["series"], "TV380");
+    for (int absent : {1, 2, 4, 5})
+        EXPECT_TRUE(Has(info.err, "station " + std::to_string(absent) + ": no reply at ")) << info.err;
+    EXPECT_EQ(asked->Of(4), 1);
+    EXPECT_EQ(asked->Of(5), 1);
+
+    asked->Clear();
+    SetDriveValue(*sim, L"01.04", 60.0);
+    const CliRun read = Cli({"--station", "1-5", "read", "P01.04", "--format", "csv", "--timeout", "300"});
+    EXPECT_EQ(read.code, kPartial) << Dump(read);
+    const auto rows = CsvRows(read.out);
+    ASSERT_EQ(rows.size(), 2u) << read.out;
+    EXPECT_EQ(RowWhere(rows, "station", "3")["value"], "60.00");
+    EXPECT_TRUE(Has(read.err, "station 5: no reply at ")) << read.err;
+    EXPECT_EQ(asked->Of(4), 1);
+    EXPECT_EQ(asked->Of(5), 1);
+
+    // None answered: 3, and nothing on standard output.
+    const CliRun none = Cli({"--station", "4-5", "read", "P01.04", "--format", "csv", "--timeout", "300"});
+    EXPECT_EQ(none.code, kConnection) << Dump(none);
+    EXPECT_TRUE(none.out.empty()) << none.out;
+}
+
 TEST_F(CliDrive, InfoInBootModeGivesTheBootloaderVersion)
 {
     sim->stop();
@@ -452,7 +521,8 @@ TEST_F(CliDrive, UsageErrorsAndHelp)
 TEST(CliBus, BackupGoesThroughTheStationsAndSkipsASilentOne)
 {
     Folder folder(500);
-    auto one = StartDrive(DriveOptions(1));
+    auto asked = std::make_shared<OthersAsked>();
+    auto one = StartDrive(OthersAsked::Listening(DriveOptions(1), asked));
     auto five = StartDrive(DriveOptions(5));
     ASSERT_TRUE(one && five);
     SetDriveValue(*five, L"01.04", 70.0);
@@ -511,12 +581,16 @@ TEST(CliBus, BackupGoesThroughTheStationsAndSkipsASilentOne)
     EXPECT_EQ(failed.code, kPartial) << Dump(failed);
     EXPECT_TRUE(Has(failed.out, "70.00")) << failed.out;
 
+    // Once station 1 answered, the silent ones between are asked once each
+    // on the open line, and the drive after them is served.
+    asked->Clear();
     call.args = {"--folder", folder.path(), "--station", "1-5", "info", "--format", "csv"};
     const CliRun info = RunCli(call);
     EXPECT_EQ(info.code, kPartial) << Dump(info);
     const auto found = CsvRows(info.out);
     EXPECT_EQ(found.size(), 3u) << info.out;
     EXPECT_EQ(RowWhere(found, "station", "5")["series"], "TV380");
+    for (int silent : {2, 3, 4}) EXPECT_EQ(asked->Of(silent), 1) << "station " << silent;
 
     relay.Stop();
     for (int fd : ends) ::close(fd);

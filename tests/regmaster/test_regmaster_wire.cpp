@@ -264,6 +264,36 @@ TEST_F(RegMasterWire, NextRequestWaitsForAQuietLineAfterATimeOut)
     EXPECT_EQ(master_->GetUnmatchedCount(), 1);
 }
 
+// A late reply names its station: after a silent station timed out, a
+// request to another station goes out without waiting for a quiet line (so
+// a silent station on a bus costs one time-out), the silent one's late
+// reply is not taken for its answer, and the next request to the silent
+// station still waits.
+TEST_F(RegMasterWire, RequestToAnotherStationDoesNotWaitAfterATimeOut)
+{
+    master_->SetOutTime(200);
+    auto silent = WriteAsync(2, 0x0055, 0x00, 0x01);
+    ASSERT_EQ(line_.Read(8, 2000).size(), 8u);
+    ASSERT_FALSE(Get(silent).ok);
+
+    // A quiet-line wait would hold the request back for 5 s.
+    master_->SetOutTime(5000);
+    auto other = WriteAsync(3, 0x0055, 0x00, 0x01);
+    Bytes req = line_.Read(8, 2500);
+    ASSERT_EQ(req, WithCrc({0x03, 0x06, 0x00, 0x55, 0x00, 0x01}));
+    ASSERT_TRUE(line_.Write(WithCrc({0x02, 0x06, 0x00, 0x55, 0x00, 0x01})));
+    ASSERT_TRUE(WaitFor([&] { return master_->GetUnmatchedCount() == 1; }, 2000));
+    EXPECT_EQ(other.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    ASSERT_TRUE(line_.Write(req));
+    EXPECT_TRUE(Get(other).ok);
+
+    master_->SetOutTime(1500);
+    auto again = WriteAsync(2, 0x0055, 0x00, 0x01);
+    EXPECT_TRUE(line_.Quiet(1000)) << "the silent station was asked again without a quiet line";
+    EXPECT_EQ(line_.Read(8, 3000).size(), 8u);
+    EXPECT_FALSE(Get(again).ok);
+}
+
 // Closing the link while a read waits for its reply ends the read at once
 // (as a time-out) and frees nothing the read still uses.
 TEST_F(RegMasterWire, CloseDuringARequestEndsItPromptly)

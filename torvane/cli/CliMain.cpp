@@ -199,7 +199,11 @@ std::string BootVersionText(const std::string& reply)
 // use), then the drive.
 std::string NoReply(Session& session, int station, bool tryBoot = true)
 {
-
+    const std::string silent = "station " + Station(station) + ": no reply at " + session.PortText() + ", " +
+                               std::to_string(session.Baud()) + " baud";
+    // Another station answered on this line: the port and its settings are
+    // good, and the line stays open for the stations after this one.
+    if (session.lineAnswered()) return silent;
     // The failed attempt leaves its link open; the port is looked at as
     // another program would find it.
     session.link().CloseLinks();
@@ -220,8 +224,7 @@ std::string NoReply(Session& session, int station, bool tryBoot = true)
                (version.empty() ? std::string() : ": " + version) +
                "); its parameters can be read once it runs its application again";
     }
-    return "station " + Station(station) + ": no reply at " + session.PortText() + ", " +
-           std::to_string(session.Baud()) + " baud";
+    return silent;
 }
 
 paramxfer::Target TargetFor(int station)
@@ -296,7 +299,7 @@ void ReadStations(Session& s, const std::vector<int>& records, Tally* t,
         if (!g_running) break;
         ++t->stations;
         if (s.manyStations()) progress.Show("station " + Station(station), t->stations, int(s.stations().size()));
-        const bool answered = s.ConnectNormal(station);
+        const bool answered = s.Reach(station);
         progress.Done();
         if (!answered) {
             Say(NoReply(s, station));
@@ -457,7 +460,7 @@ int CmdInfo(const Options& o)
         if (!g_running) break;
         ++t.stations;
         if (s.manyStations()) progress.Show("station " + Station(station), t.stations, int(s.stations().size()));
-        const bool answered = s.ConnectNormal(station);
+        const bool answered = s.Reach(station);
         progress.Done();
         if (answered) {
             std::string series;

@@ -300,10 +300,28 @@ int Session::Baud() const { return link_->settings().BaudRate(); }
 bool Session::ConnectNormal(int station)
 {
     link_->settings().devAddr = wtext::FormatInt(station);
-    return link_->ConnectNormal();
+    lineAnswered_ = link_->ConnectNormal();
+    return lineAnswered_;
 }
 
-bool Session::ConnectBoot() { return link_->ConnectBoot(); }
+bool Session::lineAnswered() const
+{
+    const ProtocolLink& l = link_->registerLink();
+    return lineAnswered_ && l.IsOpen() && l.PortOpen() && !l.DeviceLost();
+}
+
+bool Session::Reach(int station)
+{
+    if (!lineAnswered()) return ConnectNormal(station);
+    link_->settings().devAddr = wtext::FormatInt(station);
+    return link_->ProbeStation();
+}
+
+bool Session::ConnectBoot()
+{
+    lineAnswered_ = false;
+    return link_->ConnectBoot();
+}
 
 bool Session::SelectRecords(const std::vector<std::string>& args, std::vector<int>* records,
                             std::vector<std::string>* unknown) const

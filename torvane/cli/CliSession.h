@@ -77,9 +77,20 @@ public:
 
     // Connects in normal mode to `station` (closing what was open).
     bool ConnectNormal(int station);
+    // The next of several stations: once a station answered on the open
+    // line, one presence request at its settings; before that a connection
+    // as ConnectNormal makes it.
+    bool Reach(int station);
+    // A station answered on the line that is still open: a silence now is
+    // that station's, not the port's or the settings'.
+    bool lineAnswered() const;
     // Boot mode, as the program tries it after normal mode failed.
     bool ConnectBoot();
-    void Disconnect() { link_->Disconnect(); }
+    void Disconnect()
+    {
+        lineAnswered_ = false;
+        link_->Disconnect();
+    }
     DeviceConnection& link() { return *link_; }
 
     ParamTable& table() { return table_; }
@@ -97,6 +108,7 @@ private:
     std::wstring folder_;
     std::vector<int> stations_;
     bool portIsDevice_ = false;
+    bool lineAnswered_ = false;
     std::unique_ptr<CLinkPrompts> prompts_;
     std::unique_ptr<DeviceConnection> link_;
     std::unique_ptr<LanguageTables> language_;

@@ -116,6 +116,13 @@ int DeviceConnection::HeldPort() const
     return 0;
 }
 
+bool DeviceConnection::PresenceRequest(const std::wstring& devAddr)
+{
+    uint8_t value[2] = {0x00, 0x01};
+    uint8_t err = 0;
+    return ModbusPort().ProcWrite(regaccess::StationOf(devAddr), kPresenceRegister, value, &err);
+}
+
 bool DeviceConnection::OpenRegisterAndTest(const ConnectionSettings& s)
 {
     // The presence test below is the new link's first word on the health.
@@ -125,15 +132,24 @@ bool DeviceConnection::OpenRegisterAndTest(const ConnectionSettings& s)
 
     bool connected = false;
     if (plugins::SetModbusOutTime(s.ReplyTimeout())) {
-        const uint8_t station = regaccess::StationOf(s.devAddr);
-        for (int attempt = 0; attempt < 2 && !connected; ++attempt) {
-            uint8_t value[2] = {0x00, 0x01};
-            uint8_t err = 0;
-            connected = ModbusPort().ProcWrite(station, kPresenceRegister, value, &err);
-        }
+        for (int attempt = 0; attempt < 2 && !connected; ++attempt) connected = PresenceRequest(s.devAddr);
     }
     normalConnected_ = connected;
     return connected;
+}
+
+bool DeviceConnection::ProbeStation()
+{
+    bootConnected_ = false;
+    bool answered = false;
+    if (registerLink_.IsOpen() && registerLink_.PortOpen() && plugins::HaveModbus()) {
+        // Another drive: what its neighbour's requests did says nothing of it.
+        health().Reset();
+        answered = PresenceRequest(settings_.devAddr);
+    }
+    normalConnected_ = answered;
+    StatusChanged();
+    return answered;
 }
 
 bool DeviceConnection::ConnectNormal()

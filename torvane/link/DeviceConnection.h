@@ -81,6 +81,12 @@ public:
     // Nothing else may use the links meanwhile (the download view keeps the
     // other commands away while its worker runs).
     bool ConnectNormalFromWorker(const ConnectionSettings& snapshot);
+    // One presence request to the station of settings() on the register link
+    // as it is open, at its settings: no new link, no second try. For the
+    // further drives on a line once one of them answered, where a missing
+    // station must cost one reply time-out, not a connection attempt. False
+    // at once when the register link or its port is not open.
+    bool ProbeStation();
     // Boot link up and the bootloader answered (9600 first, then 38400).
     bool ConnectBoot();
     // Connect command: the configured port in both modes, or the search over
@@ -162,6 +168,8 @@ private:
     // Opens the register link with `s` and runs the presence test; sets the
     // normal-connected flag.
     bool OpenRegisterAndTest(const ConnectionSettings& s);
+    // One presence request (write 1 to the presence register) to devAddr.
+    bool PresenceRequest(const std::wstring& devAddr);
 
     ConnectionSettings settings_;
     // Guards settings_.bootBaud: ConnectBoot runs on the views' workers too.
