@@ -112,41 +112,54 @@ private:
     std::wstring folder_;
 };
 
-// Progress on a terminal: the sequence's caption (step, block i of n), how
-// far, and the time left at the pace so far.
+// Progress on a terminal: the sequence's caption (the step, and in the
+// flash image "n-i", block i of n) and, while the flash image goes, the
+// time left at the pace of its blocks so far (the image is most of a run).
 class FlashProgress {
 public:
     void Caption(const std::wstring& caption)
     {
         caption_ = Narrow(caption);
+        int n = 0, i = 0;
+        const size_t at = caption_.find(kBlockCaption);
+        if (at != std::string::npos && std::sscanf(caption_.c_str() + at + kBlockCaption.size(), "%d-%d", &n, &i) == 2) {
+            const auto now = std::chrono::steady_clock::now();
+            if (i == 0) flashStart_ = now;
+            const double seconds = std::chrono::duration<double>(now - flashStart_).count();
+            left_ = i > 0 ? static_cast<int>(seconds / i * (n - 1 - i) + 0.5) : -1;
+        } else {
+            left_ = -1;
+        }
         Show();
     }
-    void Step(int n)
+    void Done()
     {
-        if (done_ == 0) start_ = std::chrono::steady_clock::now();
-        done_ = std::min(100, done_ + n);
-        Show();
+        if (!terminal_ || !shown_) return;
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+        shown_ = false;
     }
-    void Done() { line_.Done(); }
 
 private:
     void Show()
     {
+        if (!terminal_) return;
         std::string text = caption_;
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        if (done_ >= 5 && done_ < 100 && seconds > 1) {
-            const int left = static_cast<int>(seconds * (100 - done_) / done_ + 0.5);
-            char buf[48];
-            std::snprintf(buf, sizeof buf, ", about %d:%02d left,", left / 60, left % 60);
+        if (left_ >= 0) {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "  about %d:%02d left", left_ / 60, left_ % 60);
             text += buf;
         }
-        line_.Show(text + " %", done_, 100);
+        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fflush(stderr);
+        shown_ = true;
     }
-    Progress line_;
+    const std::string kBlockCaption = "Download program file :";
+    const bool terminal_ = ::isatty(STDERR_FILENO) == 1;
+    bool shown_ = false;
     std::string caption_;
-    int done_ = 0;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    int left_ = -1;
+    std::chrono::steady_clock::time_point flashStart_ = std::chrono::steady_clock::now();
 };
 
 // The download view's message boxes as lines on standard error.
@@ -171,7 +184,9 @@ public:
     // which this command removes when it ends anyway.
     bool AskYesNo(const std::wstring&) override { return true; }
     void SetCaption(const std::wstring& caption) override { progress.Caption(caption); }
-    void StepProgress(int n) override { progress.Step(n); }
+    // The steps of the view's bar run past its end on small images: the
+    // caption says more.
+    void StepProgress(int) override {}
     void CloseProgress() override { progress.Done(); }
     void RunEnded(bool) override {}
 
