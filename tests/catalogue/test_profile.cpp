@@ -5,6 +5,7 @@
 #include "test_catalogue_helpers.h"
 
 #include <cstdint>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace cattest;
@@ -215,6 +216,31 @@ TEST(PrivateProfile, WritesThroughALinkAndKeepsThePermissions)
     EXPECT_EQ(ReadText(dir.file("real.ini")), "[S]\nK=new\n");
     EXPECT_EQ(fs::status(dir.file("real.ini")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// Two processes writing keys of one file at once (two flashes on two ports
+// share config.ini): neither loses the other's keys.
+TEST(PrivateProfile, WritersInTwoProcessesKeepEachOthersKeys)
+{
+    TempDir dir;
+    const std::wstring path = dir.wfile("shared.ini");
+    constexpr int kKeys = 60;
+    const auto writeAll = [&path](const wchar_t* section) {
+        bool ok = true;
+        for (int i = 0; i < kKeys; ++i)
+            ok = PrivateProfileWriteString(section, L"K" + std::to_wstring(i), std::to_wstring(i), path) && ok;
+        return ok;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(writeAll(L"B") ? 0 : 1);
+    EXPECT_TRUE(writeAll(L"A"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const wchar_t* section : {L"A", L"B"})
+        for (int i = 0; i < kKeys; ++i)
+            EXPECT_EQ(PrivateProfileGetInt(section, L"K" + std::to_wstring(i), -1, path), i) << section << i;
 }
 
 TEST(ProgramFolder, IsTheFolderOfThisTestProgram)

@@ -21,6 +21,12 @@ if(TARGET torvane-cli AND TARGET DriveSimCore)
                         GTest::gtest_main)
   gtest_discover_tests(test_cli TEST_PREFIX cli. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
 
+  # flash, against drives whose memories are compared with the sample images.
+  add_executable(test_cli_flash ${CMAKE_CURRENT_LIST_DIR}/test_cli_flash.cpp)
+  target_link_libraries(test_cli_flash PRIVATE TorvaneCliTestUtil GTest::gtest_main)
+  target_compile_definitions(test_cli_flash PRIVATE TORVANE_SAMPLEDATA_DIR="${TORVANE_SAMPLEDATA_DIR}")
+  gtest_discover_tests(test_cli_flash TEST_PREFIX cli. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+
   # monitor and recover, read back with the history viewer's reader.
   if(TARGET TorvaneRealTimeCore)
     add_executable(test_cli_monitor ${CMAKE_CURRENT_LIST_DIR}/test_cli_monitor.cpp)

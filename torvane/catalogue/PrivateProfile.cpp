@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -246,6 +247,12 @@ bool WriteAll(int fd, const std::string& data)
     return true;
 }
 
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
 // Writes `data` beside `target` and renames it over `target`.
 bool ReplaceFile(const std::string& target, const std::string& data)
 {
@@ -262,9 +269,7 @@ bool ReplaceFile(const std::string& target, const std::string& data)
         return false;
     }
     // Make the rename itself durable.
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
@@ -277,6 +282,30 @@ std::mutex& WriteMutex()
     static std::mutex m;
     return m;
 }
+
+// Held while a file of the folder is read, changed and replaced: another
+// process writing a key at the same time (several torvane-cli flash runs
+// share config.ini) would otherwise replace the file with its own copy and
+// drop this key. The file itself cannot carry the lock, it is replaced.
+class FolderWriteLock {
+public:
+    explicit FolderWriteLock(const std::string& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~FolderWriteLock()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderWriteLock(const FolderWriteLock&) = delete;
+    FolderWriteLock& operator=(const FolderWriteLock&) = delete;
+
+private:
+    int fd_;
+};
 
 }  // namespace
 
@@ -323,6 +352,7 @@ bool PrivateProfileWriteString(const std::wstring& section, const std::wstring& 
             target = real;
             std::free(real);
         }
+        const FolderWriteLock folderLock(FolderOf(target));
         std::string raw;
         const ReadResult rr = ReadWholeFile(target, raw);
         if (rr == ReadResult::Failed) return false;

@@ -6,6 +6,9 @@
 // read-back check, the value checks, and the value files of the parameter
 // view. Standard output carries data only; messages and progress go to
 // standard error.
+#ifdef TORVANE_CLI_FLASH
+#include "CliFlash.h"
+#endif
 #ifdef TORVANE_CLI_MONITOR
 #include "CliMonitor.h"
 #endif
@@ -64,6 +67,8 @@ const char* const kUsageText =
     "  diff [FILE.xls] [GROUP|PNU...]  drive, file and defaults side by side, where they differ\n"
     "  monitor --slot N=PNU...  record quantities as a history file (--out) or CSV\n"
     "  recover [JOURNAL...]     save recordings a killed run left behind as history files\n"
+    "  flash PACKAGE.vkr        download a program package into the drive (--dry-run: the plan)\n"
+    "  flash --resume           complete a download that broke off\n"
     "\n"
     "options (the settings of config.ini apply unless given):\n"
     "  --port COMn|DEVICE       serial port, by number or device path\n"
@@ -77,8 +82,10 @@ const char* const kUsageText =
     "  --help                   help, also after a command\n"
     "\n"
     "exit codes: 0 done; 1 diff found differences; 2 usage error; 3 no connection;\n"
-    "  4 partly failed (rows or stations); 5 input refused, nothing written;\n"
-    "  6 the parameter table or a file could not be read or written\n";
+    "  4 partly failed (rows or stations; flash: failed before the program was touched);\n"
+    "  5 input refused, nothing written;\n"
+    "  6 the parameter table or a file could not be read or written;\n"
+    "  7 flash: the drive was left in its bootloader: run torvane-cli flash --resume to complete\n";
 
 const std::map<std::string, const char*> kCommandHelp = {
     {"ports",
@@ -143,6 +150,27 @@ const std::map<std::string, const char*> kCommandHelp = {
      "runs, the recording is journalled in the history folder: a killed run leaves it for\n"
      "torvane-cli recover and for the program's next start. Progress (samples, lost sweeps,\n"
      "the link) goes to standard error on a terminal. Drive commands are not sent.\n"},
+    {"flash",
+     "usage: torvane-cli [options] flash PACKAGE.vkr [--direct] [--series S] [--power P] [--data] [--program]\n"
+     "                   [--dry-run]\n"
+     "       torvane-cli [options] flash --resume [PACKAGE.vkr]\n\n"
+     "Downloads a program package into the drive as the download view does: the package is\n"
+     "opened with the view's limits, the drive is checked (its series in normal mode, then\n"
+     "the boot request and its part number from the bootloader; --direct for a drive already\n"
+     "in its bootloader), the model is the package's model with the drive's part number\n"
+     "(--series and --power, when given, must agree with the drive, or nothing is written:\n"
+     "exit code 5), and the download sequence writes the data files (--data) and the program\n"
+     "file (--program), by default both when the model has them, and always the init file.\n"
+     "The transcript is appended to download_log.txt. Progress goes to standard error on a\n"
+     "terminal. --dry-run prints the plan (model, files, sizes, steps) and sends the drive\n"
+     "nothing but the connection's reads: no boot request, no write; from a drive in normal\n"
+     "mode it lists every model of the drive's series. Ctrl+C stops the download at its next\n"
+     "step and says what the drive holds. A download that broke off after the program began\n"
+     "leaves the drive in its bootloader (exit code 7); flash --resume completes it on the\n"
+     "same drive (same part number) with the same model, the package given or the one used.\n"
+     "One drive per port: no station list. Each port is held by one flash for the whole run;\n"
+     "a second flash on the same port ends at once (exit code 3, \"in use\"). Flash several\n"
+     "ports with one process each.\n"},
     {"recover",
      "usage: torvane-cli [options] recover [JOURNAL...]\n\n"
      "Saves recordings that a killed or crashed run left behind (their journals, by default\n"
@@ -841,6 +869,12 @@ int main(int argc, char** argv)
         {"monitor", [](const Options& opt) { return CmdMonitor(opt, g_running); }},
         {"recover", CmdRecover},
 #endif
+#ifdef TORVANE_CLI_FLASH
+        {"flash",
+         [](const Options& opt) {
+             return CmdFlash(opt, g_running, [](Session& s, int station) { return NoReply(s, station, false); });
+         }},
+#endif
     };
     if (o.help) {
         const auto it = kCommandHelp.find(o.command);
@@ -850,7 +884,9 @@ int main(int argc, char** argv)
     if (o.command.empty()) return Usage("no command given");
     const auto it = commands.find(o.command);
     if (it == commands.end()) return Usage("unknown command " + o.command);
-    if (o.dryRun && o.command != "restore") return Usage("--dry-run belongs to restore");
+    if (o.dryRun && o.command != "restore" && o.command != "flash") return Usage("--dry-run belongs to restore and flash");
+    if ((o.resume || o.direct || o.data || o.program || !o.series.empty() || !o.power.empty()) && o.command != "flash")
+        return Usage("--resume, --direct, --data, --program, --series and --power belong to flash");
 
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
@@ -861,7 +897,7 @@ int main(int argc, char** argv)
     if (!o.verbose) ACE_Log_Msg::instance()->priority_mask(0, ACE_Log_Msg::PROCESS);
     // File names are the user's, relative to where the command was given;
     // the session works in the program folder afterwards.
-    const bool firstIsFile = o.command == "backup" || o.command == "restore" ||
+    const bool firstIsFile = o.command == "backup" || o.command == "restore" || o.command == "flash" ||
                              (o.command == "diff" && !o.args.empty() && LooksLikeFile(o.args.front()));
     if (firstIsFile && !o.args.empty()) o.args.front() = AbsolutePath(o.args.front());
     return it->second(o);

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 #include <unistd.h>
@@ -78,7 +79,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
 {
     static const char* const kValued[] = {"--port", "--baud", "--parity", "--station", "--timeout",
                                           "--format", "--folder", "--slot", "--interval", "--duration",
-                                          "--out"};
+                                          "--out", "--series", "--power"};
+    static const std::map<std::string, bool Options::*> kFlags = {
+        {"--resume", &Options::resume}, {"--direct", &Options::direct},
+        {"--data", &Options::data},     {"--program", &Options::program}};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -91,6 +95,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
         }
         if (a == "--verbose") {
             o->verbose = true;
+            continue;
+        }
+        if (const auto flag = kFlags.find(a); flag != kFlags.end()) {
+            o->*(flag->second) = true;
             continue;
         }
         if (a.rfind("--", 0) == 0) {
@@ -121,6 +129,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
             else if (name == "--interval") o->interval = value;
             else if (name == "--duration") o->duration = value;
             else if (name == "--out") o->out = value;
+            else if (name == "--series") o->series = value;
+            else if (name == "--power") o->power = value;
             else if (!ParseFormat(value, &o->format)) {
                 *error = "--format takes table, csv or json";
                 return false;

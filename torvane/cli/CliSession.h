@@ -25,6 +25,7 @@ enum Exit {
     kPartial = 4,      // some rows or stations failed, the rest was done
     kRefused = 5,      // input refused before anything was written
     kFailed = 6,       // the parameter table or a file could not be read or written
+    kInBootloader = 7, // flash: the drive was left in its bootloader; flash --resume completes it
 };
 
 struct Options {
@@ -38,6 +39,9 @@ struct Options {
     // monitor
     std::vector<std::string> slots;  // "N=PARAMETER", as given
     std::string interval, duration, out;
+    // flash
+    bool resume = false, direct = false, data = false, program = false;
+    std::string series, power;
 };
 
 // Parses the command line; false with a message on a usage error.

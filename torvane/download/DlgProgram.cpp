@@ -37,10 +37,6 @@ std::wstring W(const QString& s) { return s.toStdWString(); }
 bool NormalConnected() { return TheApp() && TheApp()->IsNormalConnected(); }
 bool BootConnected() { return TheApp() && TheApp()->IsBootConnected(); }
 
-// config.ini, section "COM", beside the saved selection: the package opened
-// last, shown again when the view opens.
-const wchar_t* const kLastPackageKey = L"Package";
-
 // Controls whose identifier the language table may share with a caption of
 // another dialog: they hold paths, not captions.
 bool HoldsPath(int id)
@@ -191,7 +187,7 @@ CDlgProgram::CDlgProgram(QWidget* parent) : CDataDlg(parent)
         // starts with Enter. Without one, the home folder stands for the
         // drive root the chooser starts at; it is no package either.
         const QSignalBlocker block(package_);
-        packagePath_ = PrivateProfileGetString(L"COM", kLastPackageKey, L"", ConfigPath());
+        packagePath_ = state_.SavedPackage();
         if (packagePath_.empty()) packagePath_ = W(QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/')));
         package_->SetText(Q(packagePath_));
     }
@@ -449,7 +445,7 @@ void CDlgProgram::PackageArrived(bool extracted, const PackageOpenReport& report
     if (!extracted)
         Message(Q(package::kDecompressionFailedText));
     else
-        PrivateProfileWriteString(L"COM", kLastPackageKey, jobPackage_, ConfigPath());
+        state_.SavePackage(jobPackage_);
     FillLists();
     // Nothing of a package that failed is kept: there is nothing to check.
     SetEnabledState(IDC_MODEL_CHECK, extracted);
@@ -480,25 +476,17 @@ void CDlgProgram::RestoreInterruptedDownload(const ResumeProbe& probe)
         SetEnabledState(IDC_DOWNLOAD, false);
     };
     if (!probe.connected) Message(Q(modeswitch::text::kConnectBootFailed));
-    if (!probe.partNumber.empty()) {
-        // The images of the saved model go only to the drive they were meant for.
-        const std::wstring pn = wtext::FromUtf8(probe.partNumber);
-        state_.SetDrive(CDownloadState::Drive::IncompleteProgram, pn);
-        if (pn != savedPartNumber) {
-            Message(Q(modeswitch::Format(modeswitch::text::kOtherDriveFormat, {pn, savedPartNumber})));
-            refuse();
-            return;
-        }
-    }
-    ModelFiles files;
-    if (!TheModelCatalogue().FindModelFiles(savedSeries, savedPartNumber, savedPower, files)) {
-        Message(Q(modeswitch::Format(modeswitch::text::kDeviceInfoErrorFormat,
-                                     {savedSeries, savedPartNumber, savedPower})));
+    const std::wstring pn = wtext::FromUtf8(probe.partNumber);
+    if (!pn.empty()) state_.SetDrive(CDownloadState::Drive::IncompleteProgram, pn);
+    PackageFilePaths paths;
+    const std::wstring refusal = modeswitch::ResumeRefusal(state_, pn, TheModelCatalogue(), programFolder_, &paths);
+    if (!refusal.empty()) {
+        Message(Q(refusal));
         refuse();
         return;
     }
     devicePartNumber_ = wtext::ToUtf8(savedPartNumber);
-    state_.SetModelChecked(savedSeries, savedPartNumber, savedPower, PackagePaths(programFolder_, files));
+    state_.SetModelChecked(savedSeries, savedPartNumber, savedPower, paths);
     SetOptions(modeswitch::OptionsFor(state_.Paths()));
     SetEnabledState(IDC_DOWNLOAD, true);
 }
@@ -783,19 +771,8 @@ bool CDlgProgram::StartDownload()
         return false;
     }
     job_ = Job::None;
-    const PackageFilePaths& paths = state_.Paths();
-    download_.dataFile = paths.dataFile;
-    download_.initFile = paths.initFile;
-    download_.calibrationFile = paths.calibrationFile;
-    download_.codeFile = paths.codeFile;
-    download_.dataFilesOption = dataOption_;
-    download_.programFileOption = programOption_;
-    download_.programFolder = programFolder_;
-    download_.packagePath = state_.PackagePath();
-    download_.series = series_;
-    download_.partNumber = wtext::FromUtf8(devicePartNumber_);
-    download_.power = power_;
-    download_.programRequired = state_.ProgramRequired();
+    download_ = MakeDownloadJob(state_, series_, wtext::FromUtf8(devicePartNumber_), power_, dataOption_,
+                                programOption_, programFolder_);
     downloadSettings_ = std::make_unique<ConnectionSettings>(TheApp()->Settings());
     run_ = Run::Download;
     ApplyEnables();

@@ -1,5 +1,6 @@
 #include "DownloadSequence.h"
 
+#include "CCOM.h"
 #include "CalibrationFile.h"
 #include "DeviceConnection.h"
 #include "FileBytes.h"
@@ -87,10 +88,11 @@ std::string Trimmed(const char* command)
 }  // namespace
 
 // The run's lines in the transcript file, appended and flushed one by one so
-// that a run that ends abruptly still shows how far it got.
+// that a run that ends abruptly still shows how far it got. Each line names
+// the port: runs on several ports at once append to the same file.
 class CDownloadSequence::Transcript {
 public:
-    explicit Transcript(const std::wstring& path)
+    Transcript(const std::wstring& path, std::string port) : port_(std::move(port))
     {
         if (!path.empty()) file_ = std::fopen(wtext::ToUtf8(path).c_str(), "a");
     }
@@ -101,13 +103,14 @@ public:
     void Line(const std::string& text)
     {
         if (!file_) return;
-        std::fprintf(file_, "%s %s\n", Now().c_str(), text.c_str());
+        std::fprintf(file_, "%s [%s] %s\n", Now().c_str(), port_.c_str(), text.c_str());
         std::fflush(file_);
     }
     bool ok() const { return file_ != nullptr; }
 
 private:
     std::FILE* file_ = nullptr;
+    std::string port_;
 };
 
 CDownloadSequence::CDownloadSequence(DownloadJob job, ConnectionSettings settings, DeviceConnection& connection,
@@ -120,7 +123,7 @@ CDownloadSequence::CDownloadSequence(DownloadJob job, ConnectionSettings setting
       boot_(&XModemPort()),
       registers_(&ModbusPort()),
       transcriptPath_(JoinPath(settings_.programFolder(), kTranscriptName)),
-      marks_(settings_.ConfigPath())
+      marks_(settings_.ConfigPath(), job_.stateSection)
 {
 }
 
@@ -268,6 +271,70 @@ void CDownloadSequence::ShowFailure(const std::wstring& text)
     prompts_.CloseProgress();
 }
 
+DownloadJob MakeDownloadJob(const CDownloadState& state, const std::wstring& series, const std::wstring& partNumber,
+                            const std::wstring& power, bool dataFiles, bool programFile,
+                            const std::wstring& programFolder)
+{
+    DownloadJob job;
+    const PackageFilePaths& paths = state.Paths();
+    job.dataFile = paths.dataFile;
+    job.initFile = paths.initFile;
+    job.calibrationFile = paths.calibrationFile;
+    job.codeFile = paths.codeFile;
+    job.dataFilesOption = dataFiles;
+    job.programFileOption = programFile;
+    job.programFolder = programFolder;
+    job.packagePath = state.PackagePath();
+    job.series = series;
+    job.partNumber = partNumber;
+    job.power = power;
+    job.programRequired = state.ProgramRequired();
+    job.stateSection = state.Section();
+    return job;
+}
+
+std::vector<DownloadPlanStep> CDownloadSequence::Plan(const DownloadJob& job)
+{
+    std::vector<DownloadPlanStep> steps;
+    const auto command = [&steps](const char* line) { steps.push_back(DownloadPlanStep{Trimmed(line), {}, -1, 0}); };
+    const auto image = [&steps](const std::string& what, const std::wstring& path) {
+        std::string bytes;
+        const bool read = filebytes::Read(path, bytes);
+        const long long size = read ? static_cast<long long>(bytes.size()) : -1;
+        steps.push_back(DownloadPlanStep{what, path, size,
+                                         read ? static_cast<int>((bytes.size() + kBlockSize - 1) / kBlockSize) : 0});
+    };
+    if (job.dataFilesOption) {
+        command(kUnlockEe);
+        command(kLoadPowerData);
+        image("power data image", job.dataFile);
+        std::vector<std::string> lines;
+        const bool read = CalibrationFile::Load(job.calibrationFile, lines, nullptr) == CalibrationFile::Status::Ok;
+        std::string bytes;
+        filebytes::Read(job.calibrationFile, bytes);
+        steps.push_back(DownloadPlanStep{"calibration lines", job.calibrationFile,
+                                         read ? static_cast<long long>(bytes.size()) : -1,
+                                         static_cast<int>(lines.size())});
+        command(kLockEe);
+    }
+    if (job.programFileOption) {
+        steps.push_back(DownloadPlanStep{"config.ini Download = 1", {}, -1, 0});
+        command(kMarkDownloading);
+        command(kEraseFlash);
+        command(kLoadFlash);
+        image("flash image", job.codeFile);
+    }
+    command(kUnlockEe);
+    command(kLoadInit);
+    image("init image", job.initFile);
+    command(kLockEe);
+    command(kMarkNormal);
+    command(kReset);
+    steps.push_back(DownloadPlanStep{"config.ini Download = 0", {}, -1, 0});
+    steps.push_back(DownloadPlanStep{"fault reset (register 9999 = 7)", {}, -1, 0});
+    return steps;
+}
+
 // ---- The sequence ----
 
 bool CDownloadSequence::Fail(const std::wstring& text, const char* step)
@@ -370,7 +437,9 @@ std::wstring CDownloadSequence::CancelReport(const DownloadOutcome& o)
 
 bool CDownloadSequence::Run()
 {
-    transcript_ = std::make_unique<Transcript>(transcriptPath_);
+    const std::string device = LinkCoreSerialDevice(settings_.PortNumber());
+    transcript_ = std::make_unique<Transcript>(
+        transcriptPath_, device.empty() ? "COM" + wtext::ToUtf8(settings_.COMID) : device);
     outcome_ = DownloadOutcome();
     eeOpen_ = false;
     marks_.ReadSaved();

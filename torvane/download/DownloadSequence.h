@@ -89,6 +89,23 @@ struct DownloadJob {
     // ProgramRequired): the run refuses to start without the program file.
     // config.ini "Download" = "1" requires it as well.
     bool programRequired = false;
+    // The config.ini section of "Download" (CDownloadState::Section).
+    std::wstring stateSection = CDownloadState::kSection;
+};
+
+// The run for the model of the last check: its files (state.Paths()), the
+// options, and whether the drive has to get the program file.
+DownloadJob MakeDownloadJob(const CDownloadState& state, const std::wstring& series, const std::wstring& partNumber,
+                            const std::wstring& power, bool dataFiles, bool programFile,
+                            const std::wstring& programFolder);
+
+// One step of a run as it would go (the plan of a dry run): what is sent,
+// the file and its size where an image or calibration file goes with it.
+struct DownloadPlanStep {
+    std::string action;
+    std::wstring file;
+    long long bytes = -1;  // -1: no file
+    int blocks = 0;        // 128-byte blocks; for calibration files the command lines
 };
 
 class CDownloadSequence {
@@ -205,6 +222,8 @@ public:
     const DownloadOutcome& Outcome() const { return outcome_; }
     // The words after a cancel: what was written and where the drive stays.
     static std::wstring CancelReport(const DownloadOutcome& outcome);
+    // The steps Run() takes for a job, in order, without a drive.
+    static std::vector<DownloadPlanStep> Plan(const DownloadJob& job);
     const std::vector<uint8_t>& Image() const { return image_; }
     const std::vector<std::string>& CalibrationTable() const { return calibration_; }
     const DownloadJob& Job() const { return job_; }

@@ -7,6 +7,7 @@ const wchar_t* const CDownloadState::kDownloadKey = L"Download";
 const wchar_t* const CDownloadState::kSeriesKey = L"Serial";
 const wchar_t* const CDownloadState::kPartNumberKey = L"ModelPN";
 const wchar_t* const CDownloadState::kPowerKey = L"Power";
+const wchar_t* const CDownloadState::kPackageKey = L"Package";
 
 const wchar_t* const CDownloadState::kProgramRequired =
     L"The drive holds an incomplete program: the download must write the program file. "
@@ -17,21 +18,24 @@ const wchar_t* const CDownloadState::kCloseWithIncompleteProgram =
     L"The drive holds an incomplete program and stays in its bootloader until a download completes. "
     L"Close the program anyway?";
 
-CDownloadState::CDownloadState(std::wstring configPath) : configPath_(std::move(configPath)) {}
+CDownloadState::CDownloadState(std::wstring configPath, std::wstring section)
+    : configPath_(std::move(configPath)), section_(std::move(section))
+{
+}
 
 void CDownloadState::ReadSaved()
 {
-    savedSeries_ = PrivateProfileGetString(kSection, kSeriesKey, L"", configPath_);
-    savedPartNumber_ = PrivateProfileGetString(kSection, kPartNumberKey, L"", configPath_);
-    savedPower_ = PrivateProfileGetString(kSection, kPowerKey, L"", configPath_);
-    interrupted_ = PrivateProfileGetInt(kSection, kDownloadKey, 0, configPath_) != 0;
+    savedSeries_ = PrivateProfileGetString(section_, kSeriesKey, L"", configPath_);
+    savedPartNumber_ = PrivateProfileGetString(section_, kPartNumberKey, L"", configPath_);
+    savedPower_ = PrivateProfileGetString(section_, kPowerKey, L"", configPath_);
+    interrupted_ = PrivateProfileGetInt(section_, kDownloadKey, 0, configPath_) != 0;
 }
 
 bool CDownloadState::WriteDownloadMark(bool on)
 {
-    const bool ok = PrivateProfileWriteString(kSection, kDownloadKey, on ? L"1" : L"0", configPath_);
+    const bool ok = PrivateProfileWriteString(section_, kDownloadKey, on ? L"1" : L"0", configPath_);
     // Read back: a write that did not reach the disk must not count.
-    const bool stored = ok && (PrivateProfileGetInt(kSection, kDownloadKey, on ? 0 : 1, configPath_) != 0) == on;
+    const bool stored = ok && (PrivateProfileGetInt(section_, kDownloadKey, on ? 0 : 1, configPath_) != 0) == on;
     if (stored) interrupted_ = on;
     return stored;
 }
@@ -39,15 +43,25 @@ bool CDownloadState::WriteDownloadMark(bool on)
 bool CDownloadState::SaveSelection(const std::wstring& series, const std::wstring& partNumber,
                                    const std::wstring& power)
 {
-    bool ok = PrivateProfileWriteString(kSection, kSeriesKey, series, configPath_);
-    ok = PrivateProfileWriteString(kSection, kPartNumberKey, partNumber, configPath_) && ok;
-    ok = PrivateProfileWriteString(kSection, kPowerKey, power, configPath_) && ok;
+    bool ok = PrivateProfileWriteString(section_, kSeriesKey, series, configPath_);
+    ok = PrivateProfileWriteString(section_, kPartNumberKey, partNumber, configPath_) && ok;
+    ok = PrivateProfileWriteString(section_, kPowerKey, power, configPath_) && ok;
     if (ok) {
         savedSeries_ = series;
         savedPartNumber_ = partNumber;
         savedPower_ = power;
     }
     return ok;
+}
+
+std::wstring CDownloadState::SavedPackage() const
+{
+    return PrivateProfileGetString(section_, kPackageKey, L"", configPath_);
+}
+
+bool CDownloadState::SavePackage(const std::wstring& path)
+{
+    return PrivateProfileWriteString(section_, kPackageKey, path, configPath_);
 }
 
 void CDownloadState::PackageOpened(const std::wstring& path, bool extracted)

@@ -53,15 +53,20 @@ public:
     static const wchar_t* const kSeriesKey;       // "Serial"
     static const wchar_t* const kPartNumberKey;   // "ModelPN"
     static const wchar_t* const kPowerKey;        // "Power"
+    static const wchar_t* const kPackageKey;      // "Package": the package opened last
 
     // Messages of the rules below.
     static const wchar_t* const kProgramRequired;
     static const wchar_t* const kIncompleteProgram;        // "The drive holds an incomplete program; Download completes it"
     static const wchar_t* const kCloseWithIncompleteProgram;
 
-    explicit CDownloadState(std::wstring configPath = std::wstring());
+    // section: where the keys live in config.ini; the program's own is
+    // kSection. A command-line flash keeps them per port (several ports
+    // may be flashed at once, each by its own process).
+    explicit CDownloadState(std::wstring configPath = std::wstring(), std::wstring section = kSection);
     void SetConfigPath(const std::wstring& path) { configPath_ = path; }
     const std::wstring& ConfigPath() const { return configPath_; }
+    const std::wstring& Section() const { return section_; }
 
     // ---- config.ini ----
     // Reads the saved selection and "Download".
@@ -74,6 +79,9 @@ public:
     bool WriteDownloadMark(bool on);
     // Writes "Serial", "ModelPN" and "Power"; false when one was not written.
     bool SaveSelection(const std::wstring& series, const std::wstring& partNumber, const std::wstring& power);
+    // The package opened last ("Package"), offered again for a resume.
+    std::wstring SavedPackage() const;
+    bool SavePackage(const std::wstring& path);
 
     // ---- package ----
     // A package file was opened (extracted, or not: `extracted`); every
@@ -119,6 +127,7 @@ public:
 
 private:
     std::wstring configPath_;
+    std::wstring section_;
     std::wstring savedSeries_, savedPartNumber_, savedPower_;
     bool interrupted_ = false;
 

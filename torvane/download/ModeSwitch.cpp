@@ -159,6 +159,20 @@ bool FileExists(const std::wstring& path)
 }
 }  // namespace
 
+std::wstring ResumeRefusal(const CDownloadState& saved, const std::wstring& drivePartNumber,
+                           const ModelCatalogue& catalogue, const std::wstring& programFolder,
+                           PackageFilePaths* paths)
+{
+    // The images of the saved model go only to the drive they were meant for.
+    if (!drivePartNumber.empty() && drivePartNumber != saved.SavedPartNumber())
+        return Format(text::kOtherDriveFormat, {drivePartNumber, saved.SavedPartNumber()});
+    ModelFiles files;
+    if (!catalogue.FindModelFiles(saved.SavedSeries(), saved.SavedPartNumber(), saved.SavedPower(), files))
+        return Format(text::kDeviceInfoErrorFormat, {saved.SavedSeries(), saved.SavedPartNumber(), saved.SavedPower()});
+    *paths = PackagePaths(programFolder, files);
+    return std::wstring();
+}
+
 PackageOptions OptionsFor(const PackageFilePaths& paths)
 {
     PackageOptions o;
@@ -238,7 +252,7 @@ ModeWord CModeSwitch::ReadModeWord()
 
 bool CModeSwitch::DownloadMarked() const
 {
-    CDownloadState state(configPath_);
+    CDownloadState state(configPath_, stateSection_);
     state.ReadSaved();
     return state.InterruptedDownload();
 }
@@ -405,15 +419,19 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
     // 8. The drive must be one of the package's models, of the selected series.
     const std::wstring devSeries = W(r->deviceSeries);
     const std::wstring devPn = W(r->devicePartNumber);
-    if (!catalogue_.HasModel(devSeries, devPn, power) || series != devSeries) {
+    r->series = series.empty() ? devSeries : series;
+    r->power = power.empty() ? PowerOfPartNumber(devSeries, devPn) : power;
+    if (!catalogue_.HasModel(devSeries, devPn, r->power) || r->series != devSeries) {
+        r->refused = true;
         Message(Format(text::kMismatchedFormat, {devSeries, devPn}));
         return false;
     }
 
     // 9. Its files.
     ModelFiles files;
-    if (!catalogue_.FindModelFiles(series, devPn, power, files)) {
-        Message(Format(text::kDeviceInfoErrorFormat, {series, devPn, power}));
+    if (!catalogue_.FindModelFiles(r->series, devPn, r->power, files)) {
+        r->refused = true;
+        Message(Format(text::kDeviceInfoErrorFormat, {r->series, devPn, r->power}));
         return false;
     }
     r->paths = ::PackagePaths(programFolder_, files);
@@ -422,13 +440,14 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
 
     // 12. An old bootloader (9600 baud only) cannot take the program.
     if (link_.settings().bootBaud == L"9600") {
+        r->refused = true;
         r->options = PackageOptions();
         Message(text::kBootTooOld);
         return false;
     }
 
     // 13. Kept for a download that has to be resumed after a restart.
-    CDownloadState(configPath_).SaveSelection(devSeries, devPn, power);
+    CDownloadState(configPath_, stateSection_).SaveSelection(devSeries, devPn, r->power);
     return true;
 }
 
@@ -437,23 +456,84 @@ bool CModeSwitch::CheckIncompleteDrive(const std::wstring& series, const std::ws
     // The application cannot be asked for its series: the drive is known by
     // its part number in the selected series.
     ModelFiles files;
+    r->series = series;
+    r->power = power;
     if (!ReadPartNumber(&r->devicePartNumber) ||
-        !catalogue_.FindModelFiles(series, W(r->devicePartNumber), power, files)) {
+        !ModelOfPartNumber(W(r->devicePartNumber), &r->series, &r->power) ||
+        !catalogue_.FindModelFiles(r->series, W(r->devicePartNumber), r->power, files)) {
         Message(text::kDeviceDownloading);
         return false;
     }
-    r->deviceSeries = wtext::ToUtf8(series);
+    r->deviceSeries = wtext::ToUtf8(r->series);
     r->paths = ::PackagePaths(programFolder_, files);
     r->options = OptionsFor(r->paths);
     r->havePaths = true;
     r->incompleteProgram = true;
     if (link_.settings().bootBaud == L"9600") {
+        r->refused = true;
         r->options = PackageOptions();
         Message(text::kBootTooOld);
         return false;
     }
     Message(CDownloadState::kIncompleteProgram);
     return true;
+}
+
+bool CModeSwitch::ModelOfPartNumber(const std::wstring& partNumber, std::wstring* series, std::wstring* power) const
+{
+    for (const ModelRecord& m : catalogue_.models()) {
+        if (m.partNumber != partNumber || (!series->empty() && m.series != *series) ||
+            (!power->empty() && m.power != *power))
+            continue;
+        *series = m.series;
+        *power = m.power;
+        return true;
+    }
+    return false;
+}
+
+ModelCheckResult CModeSwitch::BootloaderCheck(const std::wstring& series, const std::wstring& power)
+{
+    ModelCheckResult r;
+    if (!link_.BootReachable()) return r;
+    if (!link_.bootConnected() && !link_.ConnectBoot()) {
+        Message(text::kDeviceConnectBootFailed);
+        return r;
+    }
+    const ModeWord word = ReadModeWord();
+    if (word == ModeWord::Downloading || DownloadMarked()) {
+        r.ok = CheckIncompleteDrive(series, power, &r);
+        // A drive that answers with its part number but fits no model of
+        // the package is refused; one that does not answer is not.
+        r.refused = !r.ok && !r.devicePartNumber.empty();
+        return r;
+    }
+    if (!ReadPartNumber(&r.devicePartNumber)) {
+        Message(text::kReadPnFailed);
+        return r;
+    }
+    const std::wstring pn = W(r.devicePartNumber);
+    r.series = series;
+    r.power = power;
+    ModelFiles files;
+    if (!ModelOfPartNumber(pn, &r.series, &r.power) || !catalogue_.FindModelFiles(r.series, pn, r.power, files)) {
+        r.refused = true;
+        Message(Format(text::kMismatchedFormat, {series, pn}));
+        return r;
+    }
+    r.deviceSeries = wtext::ToUtf8(r.series);
+    r.paths = ::PackagePaths(programFolder_, files);
+    r.options = OptionsFor(r.paths);
+    r.havePaths = true;
+    if (link_.settings().bootBaud == L"9600") {
+        r.refused = true;
+        r.options = PackageOptions();
+        Message(text::kBootTooOld);
+        return r;
+    }
+    CDownloadState(configPath_, stateSection_).SaveSelection(r.series, pn, r.power);
+    r.ok = true;
+    return r;
 }
 
 SimpleCheckResult CModeSwitch::SimpleCheck(const std::wstring& series, const std::wstring& power)

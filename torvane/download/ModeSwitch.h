@@ -9,6 +9,7 @@
 // the user is told goes through CModeSwitchPrompts, in the order it arises.
 #pragma once
 
+#include "DownloadState.h"
 #include "ModelCatalogue.h"
 #include "ProgramPackage.h"
 
@@ -125,13 +126,28 @@ struct PackageOptions {
 };
 PackageOptions OptionsFor(const PackageFilePaths& paths);
 
+// Whether an interrupted flash download (saved: its config.ini keys, read)
+// may be resumed on the drive that answers: the drive's part number
+// (empty when it could not be read) must be the saved one, and the package
+// must hold the saved model. Empty when it may, with the model's files in
+// *paths; otherwise the message that refuses it.
+std::wstring ResumeRefusal(const CDownloadState& saved, const std::wstring& drivePartNumber,
+                           const ModelCatalogue& catalogue, const std::wstring& programFolder,
+                           PackageFilePaths* paths);
+
 }  // namespace modeswitch
 
 // What a model check found (also when it failed part way).
 struct ModelCheckResult {
     bool ok = false;
+    // The drive answered, but the package or the selection does not fit it
+    // (another model, no files, a bootloader too old): nothing was written.
+    bool refused = false;
     std::string deviceSeries;
     std::string devicePartNumber;
+    // The model checked: the selection, or the drive's own where none was given.
+    std::wstring series;
+    std::wstring power;
     bool havePaths = false;  // paths and options below were set
     // The drive was found in its bootloader with an unfinished flash
     // download; the paths are those of its model, and Download completes it.
@@ -200,7 +216,15 @@ public:
     // progress steps of its dialog. A failed check has already returned the
     // drive to normal mode (when it can); a cancelled one stops at its next
     // step and leaves the drive where it is.
+    // An empty series or power stands for the drive's own: the series its
+    // application reports, the power of the package's model with its part
+    // number.
     ModelCheckResult ModelCheck(const std::wstring& series, const std::wstring& power);
+    // The same check for a drive already in its bootloader, which stays
+    // there: the boot link is opened and the drive is known by its part
+    // number alone (series and power as above, from the package's model
+    // with that part number when empty).
+    ModelCheckResult BootloaderCheck(const std::wstring& series, const std::wstring& power);
     // The simple check (2032): files by series and power only.
     SimpleCheckResult SimpleCheck(const std::wstring& series, const std::wstring& power);
     // Direct download's connection (2031 steps 1 and 2): true when the boot
@@ -211,11 +235,17 @@ public:
     // when the download may go on.
     bool ConfirmDirectModel(const std::wstring& series, const std::wstring& power);
 
+    // The config.ini section of the download keys (CDownloadState::Section).
+    void SetStateSection(const std::wstring& section) { stateSection_ = section; }
+
 private:
     bool ModelCheckSteps(const std::wstring& series, const std::wstring& power, ModelCheckResult* result);
     // Model check of a drive found in its bootloader with an unfinished
     // flash download: identified by its part number.
     bool CheckIncompleteDrive(const std::wstring& series, const std::wstring& power, ModelCheckResult* r);
+    // The first model with that part number, of the series and power when
+    // given (empty: any); false when the package has none.
+    bool ModelOfPartNumber(const std::wstring& partNumber, std::wstring* series, std::wstring* power) const;
     uint8_t Station() const;
     void Message(const std::wstring& text) { prompts_.ShowMessage(text); }
 
@@ -224,4 +254,5 @@ private:
     const ModelCatalogue& catalogue_;
     std::wstring programFolder_;
     std::wstring configPath_;
+    std::wstring stateSection_ = CDownloadState::kSection;
 };
