@@ -148,7 +148,9 @@ TEST_F(CliFlash, ADryRunPrintsThePlanAndWritesNothing)
     EXPECT_EQ(drive.sim->stats().bootRequests, 0);
     for (const std::string& line : drive.Log()) {
         EXPECT_FALSE(Has(line, "boot request") || Has(line, "boot:") || Has(line, "running in boot")) << line;
-        if (Has(line, "write 0x")) EXPECT_TRUE(Has(line, "write 0x0055")) << line;
+        if (Has(line, "write 0x")) {
+            EXPECT_TRUE(Has(line, "write 0x0055")) << line;
+        }
     }
     EXPECT_EQ(drive.sim->mode(), drivesim::Mode::Normal);
     EXPECT_EQ(ReadText((*folder) / "config.ini"), configBefore);

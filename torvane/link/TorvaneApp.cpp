@@ -82,9 +82,9 @@ private:
 
 CTorvaneApp::CTorvaneApp(std::wstring programFolder, LanguageTables* language)
     : folder_(programFolder.empty() ? ProgramFolder() : std::move(programFolder)),
+      dataFolder_(WritableFolder(folder_)),
       language_(language ? language : &TheLanguageTables()),
       prompts_(new Prompts(*this)),
-      dataFolder_(WritableFolder(folder_)),
       link_(dataFolder_, prompts_.get()),
       factory_(&CreateLinkMainWindow)
 {
