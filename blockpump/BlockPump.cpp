@@ -3,9 +3,12 @@
 
 #include <ace/Guard_T.h>
 #include <ace/OS_NS_stdio.h>
+#include <ace/OS_NS_stdlib.h>
 #include <ace/OS_NS_string.h>
 #include <ace/OS_NS_sys_time.h>
 #include <ace/OS_NS_unistd.h>
+
+#include <cstdlib>
 
 #include "LogBuf.h"
 #include "TcpChannel.h"
@@ -110,12 +113,33 @@ int CBlockPumpExplain::FindFrame(const char*, int length, int* frameLength)
 // ---------------------------------------------------------------------------
 // CBlockPump
 
+namespace {
+
+// The pause of a long command. A real bootloader needs the whole 10 s to
+// erase its flash; the test suite's simulated drive erases in a fraction of
+// that and sets TORVANE_TEST_ERASE_PAUSE_MS (0..10000), so that each flash
+// of a test does not sit idle for ten seconds.
+int LongGapMs()
+{
+    const char* text = ACE_OS::getenv("TORVANE_TEST_ERASE_PAUSE_MS");
+    if (text == nullptr || *text == '\0')
+        return CBlockPump::LONG_GAP_MS;
+    char* end = nullptr;
+    const long ms = std::strtol(text, &end, 10);
+    if (*end != '\0' || ms < 0 || ms > CBlockPump::LONG_GAP_MS)
+        return CBlockPump::LONG_GAP_MS;
+    return static_cast<int>(ms);
+}
+
+}  // namespace
+
 CBlockPump::CBlockPump(_PROTOCOLID id)
     : CLinkCore(id),
       m_byStart(0),
       m_byReplyLen(0),
       m_nOutTime(DEFAULT_OUT_TIME_MS),
       m_nCmdGap(DEFAULT_CMD_GAP_MS),
+      m_nLongGap(LongGapMs()),
       m_pReplyEvent(nullptr),
       m_nTicks(0),
       m_bWaiting(false),
@@ -212,7 +236,7 @@ bool CBlockPump::ProcCmd(const char* cmd, int length, unsigned char* reply, unsi
 bool CBlockPump::ProcCmdLongTime(const char* cmd, int length, unsigned char* reply, unsigned char* replyLength,
                                  unsigned char* err)
 {
-    return Exchange(cmd, length, false, 0, LONG_GAP_MS, reply, replyLength, err);
+    return Exchange(cmd, length, false, 0, m_nLongGap, reply, replyLength, err);
 }
 
 bool CBlockPump::ProcData(const char* data, int length, int blockNumber, unsigned char* reply,

@@ -129,6 +129,7 @@ private:
     // learnt from the channel at every open; 0 on a serial port.
     std::atomic<unsigned int> m_nAllowanceMs{0};
     std::atomic<int> m_nCmdGap;
+    const int        m_nLongGap;   // LONG_GAP_MS unless a test shortens it
     std::atomic<bool> m_bClosing{false};        // UnInit or destruction: waits end now
     // The channel's receive thread waits for the port (FastLink), learnt at
     // every open: replies are taken as they come in, not once per poll.

@@ -85,6 +85,9 @@ struct CliFlash : ::testing::Test {
     void SetUp() override
     {
         ASSERT_TRUE(drive.sim);
+        // The drive erases in 0.2 s: torvane-cli need not wait the 10 s a
+        // real bootloader takes.
+        setenv("TORVANE_TEST_ERASE_PAUSE_MS", "1000", 1);
         // Short command gaps and time-outs, as the download tests use.
         std::ofstream((*folder) / "config.ini", std::ios::trunc)
             << "[COM]\nCOMID=1\nbautRate=9600\nDataBit=8\nParity=2,EVEN,\xE5\x81\xB6\ndevAddr=1\nOutTime=300\n"

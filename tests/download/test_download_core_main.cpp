@@ -9,6 +9,7 @@ int main(int argc, char** argv)
     // LinkCore writes ./msg and ./log: every test process has its own folder.
     linktest::WorkDir();
     linktest::UnmapAllPorts();
+    linktest::ShortEraseWait();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -14,7 +14,10 @@
 
 namespace linktest {
 
+void ShortEraseWait() { setenv("TORVANE_TEST_ERASE_PAUSE_MS", "1000", 1); }
+
 namespace {
+
 std::string MakeWorkDir()
 {
     char tmpl[] = "/tmp/torvane-link-XXXXXX";

@@ -18,6 +18,10 @@ namespace linktest {
 // The working directory of this test process (fresh, removed at exit); the
 // process runs in it, so LinkCore's ./msg and ./log land there.
 const std::string& WorkDir();
+// The bootloader's flash erase wait, 10 s on a real drive, shortened to
+// 1 s for this process and the programs it starts: the simulated drives of
+// the tests erase within half a second.
+void ShortEraseWait();
 // A fresh folder below WorkDir(), ending in "/".
 std::string NewFolder(const std::string& name);
 
