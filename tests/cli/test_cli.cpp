@@ -480,7 +480,8 @@ TEST_F(CliDrive, InfoInBootModeGivesTheBootloaderVersion)
     sim = StartDrive(o);
     ASSERT_TRUE(sim);
     line = sim->slavePath();
-    const CliRun info = Cli({"info", "--format", "csv"});
+    // Normal mode is asked first: a short time-out keeps its silence short.
+    const CliRun info = Cli({"info", "--format", "csv", "--timeout", "300"});
     ASSERT_EQ(info.code, 0) << Dump(info);
     const auto row = RowWhere(CsvRows(info.out), "mode", "boot");
     EXPECT_EQ(row.at("baud"), "38400") << info.out;
@@ -488,12 +489,12 @@ TEST_F(CliDrive, InfoInBootModeGivesTheBootloaderVersion)
     EXPECT_EQ(row.at("bootloader"), "VKR bootloader V2.03 (drivesim)") << info.out;
     EXPECT_FALSE(Has(info.out, "\r")) << info.out;
     // JSON keeps the types of normal mode: the station is a number or null.
-    const CliRun json = Cli({"info", "--format", "json"});
+    const CliRun json = Cli({"info", "--format", "json", "--timeout", "300"});
     ASSERT_EQ(json.code, 0) << Dump(json);
     EXPECT_TRUE(Has(json.out, "\"station\": null, \"mode\": \"boot\"")) << json.out;
     EXPECT_TRUE(Has(json.out, "\"baud\": 38400")) << json.out;
     // Reading parameters from a bootloader says where the drive is.
-    const CliRun read = Cli({"read", "P01.04"});
+    const CliRun read = Cli({"read", "P01.04", "--timeout", "300"});
     EXPECT_EQ(read.code, kConnection) << Dump(read);
     EXPECT_TRUE(Has(read.err, "is in its bootloader")) << read.err;
     EXPECT_TRUE(read.out.empty()) << read.out;
