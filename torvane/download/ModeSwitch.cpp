@@ -439,12 +439,7 @@ bool CModeSwitch::ModelCheckSteps(const std::wstring& series, const std::wstring
     r->havePaths = true;
 
     // 12. An old bootloader (9600 baud only) cannot take the program.
-    if (link_.settings().bootBaud == L"9600") {
-        r->refused = true;
-        r->options = PackageOptions();
-        Message(text::kBootTooOld);
-        return false;
-    }
+    if (RefuseOldBootloader(r)) return false;
 
     // 13. Kept for a download that has to be resumed after a restart.
     CDownloadState(configPath_, stateSection_).SaveSelection(devSeries, devPn, r->power);
@@ -469,13 +464,17 @@ bool CModeSwitch::CheckIncompleteDrive(const std::wstring& series, const std::ws
     r->options = OptionsFor(r->paths);
     r->havePaths = true;
     r->incompleteProgram = true;
-    if (link_.settings().bootBaud == L"9600") {
-        r->refused = true;
-        r->options = PackageOptions();
-        Message(text::kBootTooOld);
-        return false;
-    }
+    if (RefuseOldBootloader(r)) return false;
     Message(CDownloadState::kIncompleteProgram);
+    return true;
+}
+
+bool CModeSwitch::RefuseOldBootloader(ModelCheckResult* r)
+{
+    if (link_.settings().bootBaud != L"9600") return false;
+    r->refused = true;
+    r->options = PackageOptions();
+    Message(text::kBootTooOld);
     return true;
 }
 
@@ -525,12 +524,7 @@ ModelCheckResult CModeSwitch::BootloaderCheck(const std::wstring& series, const 
     r.paths = ::PackagePaths(programFolder_, files);
     r.options = OptionsFor(r.paths);
     r.havePaths = true;
-    if (link_.settings().bootBaud == L"9600") {
-        r.refused = true;
-        r.options = PackageOptions();
-        Message(text::kBootTooOld);
-        return r;
-    }
+    if (RefuseOldBootloader(&r)) return r;
     CDownloadState(configPath_, stateSection_).SaveSelection(r.series, pn, r.power);
     r.ok = true;
     return r;

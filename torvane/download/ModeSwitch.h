@@ -243,6 +243,9 @@ private:
     // Model check of a drive found in its bootloader with an unfinished
     // flash download: identified by its part number.
     bool CheckIncompleteDrive(const std::wstring& series, const std::wstring& power, ModelCheckResult* r);
+    // A bootloader found at 9600 baud is too old for the program: the check
+    // is refused with kBootTooOld and no options. True when it was.
+    bool RefuseOldBootloader(ModelCheckResult* r);
     // The first model with that part number, of the series and power when
     // given (empty: any); false when the package has none.
     bool ModelOfPartNumber(const std::wstring& partNumber, std::wstring* series, std::wstring* power) const;
