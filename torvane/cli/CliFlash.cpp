@@ -235,6 +235,14 @@ Rows PlanColumns()
     return out;
 }
 
+// A dry run's end: the plan on standard output, the assurance on standard error.
+int PrintPlan(const Rows& plan, const Options& o)
+{
+    Print(stdout, plan, o.format);
+    Say("dry run: nothing was written to the drive");
+    return kOk;
+}
+
 }  // namespace
 
 int CmdFlash(const Options& o, std::atomic<bool>& running,
@@ -321,9 +329,7 @@ int CmdFlash(const Options& o, std::atomic<bool>& running,
             Rows out = PlanColumns();
             AddPlan(&out, MakeDownloadJob(state, series, partNumber, power, data, program, folder.path()),
                     folder.path());
-            Print(stdout, out, o.format);
-            Say("dry run: nothing was written to the drive");
-            return kOk;
+            return PrintPlan(out, o);
         }
     } else if (o.dryRun) {
         // Nothing goes to the drive: no boot request, so the part number is
@@ -370,9 +376,7 @@ int CmdFlash(const Options& o, std::atomic<bool>& running,
             AddPlan(&out, MakeDownloadJob(plan, m.series, m.partNumber, m.power, data, program, folder.path()),
                     folder.path());
         }
-        Print(stdout, out, o.format);
-        Say("dry run: nothing was written to the drive");
-        return kOk;
+        return PrintPlan(out, o);
     } else {
         const ModelCheckResult r =
             o.direct ? sw.BootloaderCheck(Widen(o.series), Widen(o.power)) : sw.ModelCheck(Widen(o.series), Widen(o.power));
